@@ -1,0 +1,30 @@
+# The host build: the program over the POSIX platform layer, the packaging
+# tool, and every test tier that runs without Wine.
+option(VANTREL_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
+option(VANTREL_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+
+add_compile_options(-Wall -Wextra)
+if(VANTREL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(VANTREL_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/*.cpp)
+add_library(vantrel_platform STATIC ${PLATFORM_SOURCES})
+target_include_directories(vantrel_platform PUBLIC src/platform/include src/platform)
+
+# The stub's own procedures, for the host.
+add_library(vantrel_program STATIC ${PROGRAM_SOURCES})
+target_link_libraries(vantrel_program PUBLIC vantrel_platform)
+target_include_directories(vantrel_program PUBLIC src)
+
+enable_testing()
+foreach(dir tools/pack tests/unit tests/bench tests/fuzz)
+  if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
+    add_subdirectory(${dir})
+  endif()
+endforeach()

@@ -1,0 +1,56 @@
+#include "admin.h"
+
+#include "program_state.h"
+#include "runtime.h"
+
+namespace {
+// Only the NT family keeps access tokens. When the version cannot be read
+// the check is made as on NT: rights that cannot be verified are not granted.
+bool IsWindows9x() {
+  OSVERSIONINFOA version;
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!GetVersionExA(&version)) return false;
+  return version.dwPlatformId != VER_PLATFORM_WIN32_NT;
+}
+
+// The thread's token when it impersonates, otherwise the process's.
+HANDLE OpenQueryToken() {
+  HANDLE token = nullptr;
+  if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token)) return token;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return token;
+  return nullptr;
+}
+
+bool GroupsHoldAdministrators(const TOKEN_GROUPS *groups) {
+  SID_IDENTIFIER_AUTHORITY ntAuthority = {{0, 0, 0, 0, 0, 5}};
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+    return false;
+  }
+  bool found = false;
+  for (DWORD i = 0; i < groups->GroupCount && !found; ++i) {
+    found = EqualSid(groups->Groups[i].Sid, administrators) != 0;
+  }
+  FreeSid(administrators);
+  return found;
+}
+}  // namespace
+
+bool IsAdmin() {
+  if (IsWindows9x()) return true;
+  HANDLE token = OpenQueryToken();
+  if (!token) return false;
+  DWORD needed = 0;
+  GetTokenInformation(token, TokenGroups, nullptr, 0, &needed);
+  bool result = false;
+  if (needed >= sizeof(DWORD)) {
+    TOKEN_GROUPS *groups = static_cast<TOKEN_GROUPS *>(AllocateBlock(needed));
+    if (GetTokenInformation(token, TokenGroups, groups, needed, &needed)) {
+      result = GroupsHoldAdministrators(groups);
+    }
+    ReleaseBlock(groups);
+  }
+  CloseHandle(token);
+  return result;
+}

@@ -1,0 +1,57 @@
+#include "entry.h"
+
+#include "../archive/crc32.h"
+#include "../ui/dialogs.h"
+#include "../ui/window_helpers.h"
+#include "package.h"
+#include "program_state.h"
+#include "runtime.h"
+
+ProgramState state;
+HINSTANCE programInstance;
+
+namespace {
+void InitBuffers() {
+  state.infName = static_cast<char *>(AllocateBlock(kPathBufferSize));
+  state.tempDir = static_cast<char *>(AllocateBlock(kPathBufferSize));
+  state.title = static_cast<char *>(AllocateBlock(kPathBufferSize));
+  state.infName[0] = state.tempDir[0] = state.title[0] = 0;
+}
+
+void ReleaseBuffers() {
+  ReleaseBlock(state.infName);
+  ReleaseBlock(state.tempDir);
+  ReleaseBlock(state.title);
+  state.infName = state.tempDir = state.title = nullptr;
+}
+
+// Closes the package, deletes a rebuilt package file and removes the
+// temporary folder when the clean-up has left it empty.
+void RunExitSequence() {
+  if (!state.ioError && !CloseHandle(state.packageFile)) {
+    MessageBoxA(nullptr, "Cannot close the file", "Error", MB_ICONHAND);
+  }
+  DeleteFileA(state.rebuiltPath.text);
+  ReleaseBlock(state.crcTable);
+  state.crcTable = nullptr;
+  RemoveDirectoryA(state.tempDir);
+}
+}  // namespace
+
+int RunProgram() {
+  InitBuffers();
+  state.crcTable = static_cast<DWORD *>(AllocateBlock(kCrcTableBytes));
+  BuildCrcTable();
+  if (LoadPackage()) RunModalDialog("DLG_Main", MainDlgProc);
+  RunExitSequence();
+  ReleaseBuffers();
+  return 0;
+}
+
+#ifdef _WIN32
+// The image's entry point: there is no C runtime to start.
+extern "C" void __stdcall StubEntry() {
+  programInstance = GetModuleHandleA(nullptr);
+  ExitProcess(UINT(RunProgram()));
+}
+#endif

@@ -1,0 +1,116 @@
+#include "multipart.h"
+
+#include "../archive/paths.h"
+#include "program_state.h"
+#include "runtime.h"
+#include "text.h"
+
+namespace {
+const DWORD kCopyChunk = 32768;
+const BYTE kLastPartNumber = 255;
+
+// Copies the open piece in `state.outFile` to the rebuilt file. A read that
+// delivers nothing before the piece's size is reached (a disk taken out)
+// fails the rebuild rather than looping.
+void CopyPiece() {
+  state.bytesLeft = LONG(GetFileSize(state.outFile, nullptr));
+  while (state.bytesLeft > 0 && !state.ioError) {
+    DWORD want = DWORD(state.bytesLeft) < kCopyChunk ? DWORD(state.bytesLeft) : kCopyChunk;
+    DWORD got = 0;
+    ReadFile(state.outFile, state.inputBuffer, want, &got, nullptr);
+    state.inputCount = got;
+    if (got == 0) {
+      state.ioError = 1;
+      break;
+    }
+    state.bytesLeft -= LONG(got);
+    DWORD written = 0;
+    state.ioError = !WriteFile(state.packageFile, state.inputBuffer, got, &written, nullptr) ||
+                    written != got;
+  }
+}
+
+// "Please insert disk with part number N.."; Cancel fails the rebuild.
+void PromptForDisk(BYTE partNumber) {
+  char text[64];
+  DWORD n = AppendLiteral(text, 0, sizeof text, "Please insert disk with part number ");
+  n = AppendDecimal(text, n, sizeof text, DWORD(partNumber) + 1);
+  AppendLiteral(text, n, sizeof text, "..");
+  if (MessageBoxA(nullptr, text, state.title, MB_OKCANCEL | MB_ICONINFORMATION) == IDCANCEL) {
+    state.ioError = 1;
+  }
+}
+
+bool NamePiece(BYTE partNumber) {
+  if (partNumber == 0) return true;
+  if (state.partPath.length < 3) return false;
+  char digits[4];
+  FormatPartNumber(partNumber, 3, digits);
+  CopyBytes(state.partPath.text + state.partPath.length - 3, digits, 3);
+  return true;
+}
+
+void CopyPieces() {
+  BYTE partNumber = 0;
+  bool counterSpent = false;  // the 8-bit counter cannot name a piece after 255
+  while (!state.ioError && LONG(GetFileSize(state.packageFile, nullptr)) < state.totalSize) {
+    if (counterSpent || !NamePiece(partNumber)) {
+      state.ioError = 1;
+      break;
+    }
+    state.outFile = CreateFileA(state.partPath.text, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (state.outFile != INVALID_HANDLE_VALUE) {
+      CopyPiece();
+      CloseHandle(state.outFile);
+      if (partNumber == kLastPartNumber) counterSpent = true;
+      ++partNumber;
+    } else {
+      PromptForDisk(partNumber);
+    }
+  }
+}
+}  // namespace
+
+void FormatPartNumber(BYTE n, BYTE width, char *out) {
+  char digits[4];
+  DWORD used = AppendDecimal(digits, 0, sizeof digits, n);
+  DWORD pad = width > used ? width - used : 0;
+  if (pad + used > 3) pad = 3 - used;
+  FillBytes(out, '0', pad);
+  CopyBytes(out + pad, digits, used + 1);
+}
+
+bool RebuildPackage() {
+  CountedString folder;
+  AssignString(folder, state.tempDir);
+  CreateFolderPath(folder);
+  AssignString(state.rebuiltPath, state.tempDir);
+  AppendString(state.rebuiltPath, "\\Vantrel.pkg");
+
+  // The program's own file is done with: from here on the package file is
+  // the rebuilt one.
+  CloseHandle(state.packageFile);
+  state.packageFile = CreateFileA(state.rebuiltPath.text, GENERIC_WRITE, FILE_SHARE_WRITE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  state.ioError = state.packageFile == INVALID_HANDLE_VALUE;
+  state.inputBuffer = static_cast<BYTE *>(AllocateBlock(kCopyChunk));
+  char modulePath[kPathBufferSize];
+  DWORD n = GetModuleFileNameA(nullptr, modulePath, kPathBufferSize);
+  modulePath[n < kPathBufferSize ? n : kPathBufferSize - 1] = 0;
+  AssignString(state.partPath, modulePath);
+
+  if (!state.ioError) CopyPieces();
+
+  ReleaseBlock(state.inputBuffer);
+  state.inputBuffer = nullptr;
+  if (state.packageFile != INVALID_HANDLE_VALUE) CloseHandle(state.packageFile);
+  if (state.ioError) {
+    MessageBoxA(nullptr, "Error rebuilding this Setup package.", "Error", MB_ICONHAND);
+    return false;
+  }
+  state.packageFile = CreateFileA(state.rebuiltPath.text, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  state.ioError = state.packageFile == INVALID_HANDLE_VALUE;
+  return !state.ioError;
+}
