@@ -1,0 +1,147 @@
+// The scriptable driver of the host platform layer.
+//
+// On the host, everything a person or the operating system would do to the
+// program is scripted here: which dialogs appear and what the user does in
+// them, which button a message box gets, how child processes behave, the
+// platform version and the access token, and where the Windows drives lie.
+// Everything the program shows is recorded so that tests can read it back.
+#ifndef VANTREL_HOST_DRIVER_H
+#define VANTREL_HOST_DRIVER_H
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// Thrown by ExitProcess: the program's run ends here with `code`.
+struct ProcessExit {
+  UINT code;
+};
+
+// Runs `program` as a whole process would run: returns its exit code, also
+// when it ends through ExitProcess.
+int RunAsProcess(const std::function<int()> &program);
+
+// Back to a fresh machine: no windows, no handles, no recorded events, the
+// default answers below. Releases every block the program left allocated.
+void Reset();
+
+// ---- files and folders ----------------------------------------------------
+// Z: is the POSIX root, as under Wine. Other drives are mapped explicitly.
+void MapDrive(char letter, const std::string &posixFolder);
+// The Windows path of a POSIX path (through Z: unless a mapped drive holds it).
+std::string WindowsPath(const std::string &posixPath);
+// The POSIX path a Windows path names, or "" when it names nothing reachable.
+std::string PosixPath(const std::string &windowsPath);
+// After `bytes` more bytes have been written in all, every write falls short
+// (a full disk). A negative value lifts the limit.
+void LimitWrites(long long bytes);
+// The bias of local time against UTC, in minutes (UTC = local + bias).
+void SetTimeZoneBias(int minutes);
+// Directory calls that fail with this system error code, by call name
+// ("CreateDirectoryA", "SetCurrentDirectoryA", ...).
+void FailCall(const std::string &name, DWORD errorCode);
+
+// ---- the system -------------------------------------------------------------
+void SetModuleFileName(const std::string &windowsPath);
+void SetTempPath(const std::string &windowsPath);
+void SetSystemDirectory(const std::string &windowsPath);
+void SetWindowsDirectory(const std::string &windowsPath);
+void SetCurrentDirectory(const std::string &windowsPath);
+std::string CurrentDirectory();
+// What GetVersionExA reports; `succeeds` false makes the call fail.
+void SetVersion(DWORD platformId, DWORD major, DWORD minor, bool succeeds = true);
+// Allocations of more than `bytes` fail (a negative value lifts the limit).
+void FailAllocationsAbove(long long bytes);
+// Blocks the program holds (allocated and not released) and open handles.
+int LiveBlocks();
+int OpenHandles();
+
+// ---- access token -----------------------------------------------------------
+struct TokenGroup {
+  std::string sid;  // "S-1-5-32-544"
+  DWORD attributes;
+};
+struct TokenScript {
+  bool threadImpersonates = false;
+  std::vector<TokenGroup> threadGroups;
+  std::vector<TokenGroup> processGroups;
+};
+void SetToken(const TokenScript &script);
+// Every call made to the token and SID functions, by name, in order.
+const std::vector<std::string> &SecurityCalls();
+
+// ---- windows, dialogs and messages ------------------------------------------
+struct Dialog {
+  HWND window;
+  std::string templateName;
+  // What a person does: a click on an enabled button, typing into a control.
+  void Click(int id) const;
+  void Type(int id, const std::string &text) const;
+  // What the system's dialog manager does: Escape, the close box, Enter.
+  void Command(int id) const;
+  std::string Text(int id) const;
+  std::string Caption() const;
+  bool Enabled(int id) const;
+  bool Ended() const;
+  int Focus() const;
+};
+using DialogHandler = std::function<void(const Dialog &)>;
+// Called once the dialog has handled WM_INITDIALOG, while it has not ended.
+// A dialog still open after its handler gets the Escape key (command 2).
+void OnDialog(const std::string &templateName, DialogHandler handler);
+// The dialog the program shows now (innermost), if any.
+const Dialog *CurrentDialog();
+
+struct MessageBoxRecord {
+  bool hasOwner;
+  std::string caption;
+  std::string text;
+  UINT style;
+};
+// The button the user picks; by default OK (IDOK).
+void OnMessageBox(std::function<int(const MessageBoxRecord &)> answer);
+const std::vector<MessageBoxRecord> &MessageBoxes();
+
+// Called at every PeekMessageA, before the queue is looked at: lets a test
+// post messages "while" the program pumps.
+void OnPump(std::function<void()> hook);
+int PumpCalls();
+
+// Screen size for GetSystemMetrics.
+void SetScreenSize(int width, int height);
+POINT WindowPosition(HWND window);
+
+// Everything shown, in order: "dialog NAME", "end NAME RESULT", "caption
+// NAME: TEXT", "text NAME ID: TEXT", "enable NAME ID 0|1", "msgbox CAPTION:
+// TEXT", "process COMMAND LINE", "focus NAME ID".
+const std::vector<std::string> &Events();
+// Every text control ID of template NAME showed, in order.
+std::vector<std::string> TextHistory(const std::string &templateName, int id);
+
+// ---- child processes --------------------------------------------------------
+struct ProcessRecord {
+  std::string application;
+  std::string commandLine;
+  std::string currentDirectory;
+  DWORD creationFlags;
+  STARTUPINFOA startup;
+};
+struct ProcessScript {
+  bool starts = true;
+  DWORD exitCode = 0;
+  // How many waits find the child still running.
+  int runningWaits = 0;
+  // Called at each of those waits (for example to post a message).
+  std::function<void()> whileRunning;
+};
+void OnCreateProcess(std::function<ProcessScript(const ProcessRecord &)> script);
+const std::vector<ProcessRecord> &Processes();
+
+}  // namespace host
+
+#endif

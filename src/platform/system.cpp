@@ -1,0 +1,133 @@
+// Directories, the module file, the platform version, memory and the end of
+// the process.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+#include "host_state.h"
+
+namespace host {
+namespace {
+std::string modulePath;
+std::string tempPath;
+std::string systemDirectory;
+std::string windowsDirectory;
+std::string currentDirectory;
+OSVERSIONINFOA version;
+bool versionSucceeds;
+DWORD lastError;
+long long allocationLimit = -1;
+std::set<void *> &Blocks() {
+  static std::set<void *> blocks;
+  return blocks;
+}
+int heapObject;
+}  // namespace
+
+void SetModuleFileName(const std::string &p) { modulePath = p; }
+void SetTempPath(const std::string &p) { tempPath = p; }
+void SetSystemDirectory(const std::string &p) { systemDirectory = p; }
+void SetWindowsDirectory(const std::string &p) { windowsDirectory = p; }
+void SetCurrentDirectory(const std::string &p) { currentDirectory = p; }
+std::string CurrentDirectory() { return currentDirectory; }
+
+void SetVersion(DWORD platformId, DWORD major, DWORD minor, bool succeeds) {
+  version = OSVERSIONINFOA{};
+  version.dwOSVersionInfoSize = sizeof version;
+  version.dwPlatformId = platformId;
+  version.dwMajorVersion = major;
+  version.dwMinorVersion = minor;
+  version.dwBuildNumber = platformId == VER_PLATFORM_WIN32_NT ? 2600 : 2222;
+  versionSucceeds = succeeds;
+}
+
+void FailAllocationsAbove(long long bytes) { allocationLimit = bytes; }
+int LiveBlocks() { return int(Blocks().size()); }
+
+void ResetSystem() {
+  for (void *block : Blocks()) free(block);
+  Blocks().clear();
+  allocationLimit = -1;
+  char cwd[4096];
+  currentDirectory = WindowsPath(getcwd(cwd, sizeof cwd) ? cwd : "/");
+  modulePath = "Z:\\nonexistent\\setup.exe";
+  tempPath = "Z:\\tmp\\";
+  systemDirectory = "C:\\windows\\system32";
+  windowsDirectory = "C:\\windows";
+  SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+  lastError = 0;
+}
+}  // namespace host
+
+using namespace host;
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) { return CopyOut(tempPath, buffer, size); }
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  return CopyOut(systemDirectory, buffer, size);
+}
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  return CopyOut(windowsDirectory, buffer, size);
+}
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+  return CopyOut(currentDirectory, buffer, size);
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
+  if (CallFails("SetCurrentDirectoryA")) return FALSE;
+  std::string posix = PosixPath(path ? path : "");
+  if (posix.empty() || (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  currentDirectory = WindowsPath(posix);
+  return TRUE;
+}
+
+// Like Windows XP and later: a path that does not fit is cut, terminated,
+// and the full buffer size returned.
+DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
+  if (size == 0) return 0;
+  DWORD n = DWORD(modulePath.size());
+  if (n >= size) {
+    modulePath.copy(buffer, size - 1);
+    buffer[size - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  modulePath.copy(buffer, n);
+  buffer[n] = 0;
+  return n;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(&heapObject); }
+DWORD WINAPI GetLastError(void) { return lastError; }
+void WINAPI SetLastError(DWORD code) { lastError = code; }
+
+HANDLE WINAPI GetProcessHeap(void) { return &heapObject; }
+
+LPVOID WINAPI HeapAlloc(HANDLE, DWORD flags, size_t bytes) {
+  if (allocationLimit >= 0 && (long long)bytes > allocationLimit) return nullptr;
+  void *block = (flags & HEAP_ZERO_MEMORY) ? calloc(1, bytes) : malloc(bytes);
+  if (block) Blocks().insert(block);
+  return block;
+}
+
+BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
+  if (!Blocks().erase(block)) return FALSE;
+  free(block);
+  return TRUE;
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+  if (!versionSucceeds || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *info = version;
+  return TRUE;
+}
+
+void WINAPI ExitProcess(UINT code) { throw ProcessExit{code}; }

@@ -1,0 +1,75 @@
+// The text descrambler and the CRC-32 table.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "archive/crc32.h"
+#include "startup/descramble.h"
+#include "support/package_builder.h"
+#include "support/scratch.h"
+
+using namespace testing_support;
+
+namespace {
+
+Bytes Descrambled(Bytes text, LONG length) {
+  Descramble(text.data(), length);
+  return text;
+}
+
+TEST(Descramble, TwiceGivesBackTheText) {
+  Bytes text = ToBytes("Licence terms\r\nwith several lines and \xE9 accents.");
+  EXPECT_EQ(text, Descrambled(Descrambled(text, LONG(text.size())), LONG(text.size())));
+}
+
+TEST(Descramble, ShortLengthsChangeNothingBeyondTheirRange) {
+  Bytes text = ToBytes("abc");
+  EXPECT_EQ(text, Descrambled(text, 0));
+  EXPECT_EQ(text, Descrambled(text, 1));
+  EXPECT_EQ(text, Descrambled(text, -7));
+  Bytes two = Descrambled(text, 2);
+  EXPECT_EQ(text[0], two[0]);
+  EXPECT_NE(text[1], two[1]);
+  EXPECT_EQ(text[2], two[2]);
+}
+
+TEST(Descramble, EachCallStartsFromTheSeed) {
+  Bytes a = ToBytes("first text"), b = ToBytes("second one");
+  Descrambled(a, LONG(a.size()));
+  EXPECT_EQ(Descrambled(b, LONG(b.size())), Scramble("second one"));
+}
+
+TEST(Descramble, ScrambledAsciiHasTopBitsSetAfterTheFirstByte) {
+  Bytes scrambled = Scramble("plain 7-bit text");
+  EXPECT_EQ('p', scrambled[0]);
+  for (size_t i = 1; i < scrambled.size(); ++i) EXPECT_TRUE(scrambled[i] & 0x80) << i;
+  EXPECT_EQ(ToBytes("plain 7-bit text"), Descrambled(scrambled, LONG(scrambled.size())));
+}
+
+class CrcTable : public HostMachine {};
+
+TEST_F(CrcTable, KnownEntries) {
+  PrepareProgram();
+  EXPECT_EQ(0u, state.crcTable[0]);
+  EXPECT_EQ(0x77073096u, state.crcTable[1]);
+  EXPECT_EQ(0xEDB88320u, state.crcTable[128]);
+  EXPECT_EQ(0x2D02EF8Du, state.crcTable[255]);
+}
+
+TEST_F(CrcTable, BufferInPiecesEqualsWholeAndMatchesTheZipCrc) {
+  PrepareProgram();
+  Bytes data;
+  for (int i = 0; i < 1000; ++i) data.push_back(uint8_t(i * 7 + (i >> 3)));
+  DWORD whole = 0xFFFFFFFF, pieces = 0xFFFFFFFF;
+  CrcUpdateBuffer(data.data(), LONG(data.size()), whole);
+  CrcUpdateBuffer(data.data(), 333, pieces);
+  CrcUpdateBuffer(data.data() + 333, LONG(data.size()) - 333, pieces);
+  EXPECT_EQ(whole, pieces);
+  EXPECT_EQ(Crc32(data), whole ^ 0xFFFFFFFFu);
+  DWORD empty = 0xFFFFFFFF;
+  CrcUpdateBuffer(data.data(), 0, empty);
+  CrcUpdateBuffer(data.data(), -3, empty);
+  EXPECT_EQ(0u, empty ^ 0xFFFFFFFFu);
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include "support/package_builder.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+namespace testing_support {
+namespace {
+void Put16(Bytes &out, uint32_t v) {
+  out.push_back(uint8_t(v));
+  out.push_back(uint8_t(v >> 8));
+}
+void Put32(Bytes &out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+void Append(Bytes &out, const Bytes &more) { out.insert(out.end(), more.begin(), more.end()); }
+
+uint32_t CrcStep(uint32_t crc, uint8_t byte) {
+  crc ^= byte;
+  for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  return crc;
+}
+
+// Traditional zip encryption, written here from the format description so
+// that the program's own cipher is checked against a second implementation.
+struct Cipher {
+  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
+  explicit Cipher(const std::string &password) {
+    for (unsigned char c : password) Update(c);
+  }
+  void Update(uint8_t plain) {
+    k0 = CrcStep(k0, plain);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+    k2 = CrcStep(k2, uint8_t(k1 >> 24));
+  }
+  uint8_t Stream() const {
+    uint16_t t = uint16_t((k2 & 0xFFFF) | 2);
+    return uint8_t((t * (t ^ 1)) >> 8);
+  }
+  uint8_t Encrypt(uint8_t plain) {
+    uint8_t c = plain ^ Stream();
+    Update(plain);
+    return c;
+  }
+};
+}  // namespace
+
+Bytes ToBytes(const std::string &text) { return Bytes(text.begin(), text.end()); }
+
+uint32_t Crc32(const Bytes &data) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (uint8_t b : data) crc = CrcStep(crc, b);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+Bytes Deflate(const Bytes &data, int level) {
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflateInit2");
+  Bytes out(deflateBound(&z, uLong(data.size())) + 16);
+  z.next_in = const_cast<Bytef *>(data.data());
+  z.avail_in = uInt(data.size());
+  z.next_out = out.data();
+  z.avail_out = uInt(out.size());
+  if (deflate(&z, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment) {
+  Bytes zip, central;
+  for (const ZipMember &m : members) {
+    uint32_t crc = m.crc.value_or(Crc32(m.data));
+    Bytes body = m.rawData ? *m.rawData : (m.method == 8 ? Deflate(m.data) : m.data);
+    uint16_t flags = m.descriptor ? 8 : 0;
+    if (!m.password.empty()) {
+      flags |= 1;
+      Cipher cipher(m.password);
+      Bytes encrypted;
+      for (int i = 0; i < 11; ++i) encrypted.push_back(cipher.Encrypt(uint8_t(i * 37 + 11)));
+      encrypted.push_back(cipher.Encrypt(m.descriptor ? uint8_t(m.dosTime >> 8) : uint8_t(crc >> 24)));
+      for (uint8_t b : body) encrypted.push_back(cipher.Encrypt(b));
+      body = encrypted;
+    }
+    uint32_t offset = uint32_t(zip.size());
+    Put32(zip, m.signature.value_or(0x04034B50));
+    Put16(zip, 20);
+    Put16(zip, flags);
+    Put16(zip, uint16_t(m.method));
+    Put16(zip, m.dosTime);
+    Put16(zip, m.dosDate);
+    Put32(zip, crc);
+    Put32(zip, uint32_t(body.size()));
+    Put32(zip, uint32_t(m.data.size()));
+    Put16(zip, uint16_t(m.name.size()));
+    Put16(zip, uint16_t(m.extra.size()));
+    Append(zip, ToBytes(m.name));
+    Append(zip, m.extra);
+    Append(zip, body);
+    if (m.descriptor) {
+      Put32(zip, 0x08074B50);
+      Put32(zip, crc);
+      Put32(zip, uint32_t(body.size()));
+      Put32(zip, uint32_t(m.data.size()));
+    }
+    Put32(central, 0x02014B50);
+    Put16(central, 20);
+    Put16(central, 20);
+    Put16(central, flags);
+    Put16(central, uint16_t(m.method));
+    Put16(central, m.dosTime);
+    Put16(central, m.dosDate);
+    Put32(central, crc);
+    Put32(central, uint32_t(body.size()));
+    Put32(central, uint32_t(m.data.size()));
+    Put16(central, uint16_t(m.name.size()));
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put32(central, 0);
+    Put32(central, offset);
+    Append(central, ToBytes(m.name));
+  }
+  uint32_t centralOffset = uint32_t(zip.size());
+  Append(zip, central);
+  Put32(zip, 0x06054B50);
+  Put16(zip, 0);
+  Put16(zip, 0);
+  Put16(zip, uint16_t(members.size()));
+  Put16(zip, uint16_t(members.size()));
+  Put32(zip, uint32_t(central.size()));
+  Put32(zip, centralOffset);
+  Put16(zip, uint16_t(comment.size()));
+  Append(zip, ToBytes(comment));
+  return zip;
+}
+
+Bytes Scramble(const std::string &text) {
+  Bytes out = ToBytes(text);
+  uint32_t generator = 0x3A9;
+  for (size_t i = 1; i < out.size(); ++i) {
+    generator = generator * 134775813u + 1;
+    out[i] ^= uint8_t((generator >> 25) | 0x80);
+  }
+  return out;
+}
+
+Bytes BuildPackage(const PackageSpec &spec) {
+  Bytes out(35328, 0);
+  if (!spec.magic) {
+    Append(out, spec.archive);
+    return out;
+  }
+  Append(out, ToBytes("ZEP"));
+  out.push_back(spec.stayOpen);
+  out.push_back(uint8_t(spec.title.size()));
+  out.push_back(uint8_t(spec.infName.size()));
+  out.push_back(spec.admin);
+  out.push_back(uint8_t(spec.storedPassword.size()));
+  Put32(out, uint32_t(spec.welcomeLength.value_or(int32_t(spec.welcome.size()))));
+  Put32(out, uint32_t(spec.licenceLength.value_or(int32_t(spec.licence.size()))));
+  out.push_back(0);
+  out.push_back(spec.multiPart);
+  out.push_back(spec.skipCheck);
+  out.push_back(spec.advpack);
+  out.push_back(0);
+  size_t totalAt = out.size();
+  Put32(out, 0);
+  Append(out, ToBytes(spec.title));
+  Append(out, ToBytes(spec.infName));
+  Append(out, Scramble(spec.storedPassword));
+  Append(out, Scramble(spec.welcome));
+  Append(out, Scramble(spec.licence));
+  Append(out, spec.archive);
+  uint32_t total = uint32_t(spec.totalSize.value_or(int32_t(out.size())));
+  for (int i = 0; i < 4; ++i) out[totalAt + i] = uint8_t(total >> (8 * i));
+  return out;
+}
+
+}  // namespace testing_support

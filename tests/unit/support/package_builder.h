@@ -1,0 +1,67 @@
+// Builds packages and zip archives byte by byte for tests, including the
+// malformed and hostile ones no real tool would write.
+#ifndef VANTREL_TEST_PACKAGE_BUILDER_H
+#define VANTREL_TEST_PACKAGE_BUILDER_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+using Bytes = std::vector<unsigned char>;
+
+struct ZipMember {
+  std::string name;
+  Bytes data;
+  int method = 0;        // 0 stores; 8 deflates with zlib; any other value is written as is
+  std::string password;  // not empty: traditional encryption
+  bool descriptor = false;  // bit 3 and a data descriptor after the data (sizes still in the header)
+  Bytes extra;
+  uint16_t dosTime = 0x6000;  // 12:00:00
+  uint16_t dosDate = 0x5A21;  // 2025-01-01
+  std::optional<uint32_t> signature;  // replaces 50 4B 03 04
+  std::optional<uint32_t> crc;        // replaces the real CRC-32
+  std::optional<Bytes> rawData;       // replaces the (compressed) data as written
+};
+
+// Local headers and data, then a central directory and its end record.
+Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment = "");
+
+// Raw deflate of `data` with zlib at `level`.
+Bytes Deflate(const Bytes &data, int level = 6);
+
+// The zip CRC-32, computed independently of the program's table.
+uint32_t Crc32(const Bytes &data);
+
+struct PackageSpec {
+  bool magic = true;
+  bool stayOpen = false;
+  bool admin = false;
+  bool multiPart = false;
+  bool skipCheck = false;
+  bool advpack = false;
+  std::string title;
+  std::string infName = "setup.inf";
+  std::string storedPassword;
+  std::string welcome;
+  std::string licence;
+  std::optional<int32_t> welcomeLength;  // replaces the real length in the header
+  std::optional<int32_t> licenceLength;
+  std::optional<int32_t> totalSize;      // default: the size of the whole package
+  Bytes archive;
+};
+
+// A 35,328-byte stand-in image, the header, the texts (scrambled as the
+// program expects) and the archive.
+Bytes BuildPackage(const PackageSpec &spec);
+
+// Scrambles (or descrambles) a text as the package header stores it.
+Bytes Scramble(const std::string &text);
+
+Bytes ToBytes(const std::string &text);
+
+}  // namespace testing_support
+
+#endif
