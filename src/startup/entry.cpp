@@ -7,9 +7,6 @@
 #include "program_state.h"
 #include "runtime.h"
 
-ProgramState state;
-HINSTANCE programInstance;
-
 namespace {
 void InitBuffers() {
   state.infName = static_cast<char *>(AllocateBlock(kPathBufferSize));

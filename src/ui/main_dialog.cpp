@@ -1,3 +1,5 @@
+#include "../archive/extract.h"
+#include "../install/launch.h"
 #include "../install/removal.h"
 #include "../startup/program_state.h"
 #include "dialogs.h"
@@ -11,6 +13,62 @@ void InitMainDialog(HWND dialog) {
   SetItemText(dialog, IDC_CLOSE, "&Close");
   SetItemText(dialog, IDC_MAIN_TEXT, state.welcomeText);
   CenterWindow(dialog);
+  // A package without welcome text installs unattended: the whole
+  // installation runs here and the dialog ends before it is ever shown.
+  if (state.welcomeTextLength == 0 && !state.stayOpen) ClickButton(dialog, IDC_INSTALL);
+}
+
+char *StripTrailingBackslash(char *path) {
+  DWORD n = 0;
+  while (path[n]) ++n;
+  if (n > 0 && path[n - 1] == '\\') path[n - 1] = 0;
+  return path;
+}
+
+void EnableButtons(HWND dialog, BOOL enable) {
+  // Disabled first Install then Close; enabled again in the opposite order.
+  EnableWindow(GetDlgItem(dialog, enable ? IDC_CLOSE : IDC_INSTALL), enable);
+  EnableWindow(GetDlgItem(dialog, enable ? IDC_INSTALL : IDC_CLOSE), enable);
+}
+
+// While the licence dialog is open the main dialog's buttons are disabled,
+// so that a second Install cannot open a second licence dialog behind it.
+bool LicenceAccepted(HWND dialog) {
+  if (state.licenceTextLength == 0) return true;
+  EnableButtons(dialog, FALSE);
+  INT_PTR answer = RunModalDialog("DLG_LIC", LicenceDlgProc);
+  EnableButtons(dialog, TRUE);
+  return answer == 1;
+}
+
+void FinishInstallation(HWND dialog) {
+  if (state.stayOpen) {
+    SetItemText(dialog, IDC_CLOSE, "&Ok");
+    SetItemText(dialog, IDC_MAIN_TEXT, "\r\nFinished!");
+    SetItemText(dialog, IDC_INSTALL, "&Info");
+  } else {
+    ClickButton(dialog, IDC_CLOSE);
+  }
+}
+
+void InstallCommand(HWND dialog) {
+  if (state.installStarted) {
+    ClickButton(dialog, IDC_CLOSE);
+    return;
+  }
+  if (!LicenceAccepted(dialog)) return;
+  state.installStarted = 1;
+  StripTrailingBackslash(state.tempDir);
+  EnableButtons(dialog, FALSE);
+  ExtractArchive(dialog);
+  if (!state.extractOk) {
+    EndDialog(dialog, 1);
+  } else {
+    SetItemText(dialog, IDC_MAIN_TEXT, "\r\nSetup is updating your system ...\r\n\r\n");
+    LaunchInf(dialog);
+    FinishInstallation(dialog);
+  }
+  EnableButtons(dialog, TRUE);
 }
 
 void CloseCommand(HWND dialog) {
@@ -25,9 +83,13 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
       InitMainDialog(dialog);
       return FALSE;
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDC_CLOSE) {
-        CloseCommand(dialog);
-        return TRUE;
+      switch (LOWORD(wParam)) {
+        case IDC_INSTALL:
+          InstallCommand(dialog);
+          return FALSE;
+        case IDC_CLOSE:
+          CloseCommand(dialog);
+          return TRUE;
       }
       return FALSE;
   }

@@ -1,0 +1,4 @@
+#include "program_state.h"
+
+ProgramState state;
+HINSTANCE programInstance;
