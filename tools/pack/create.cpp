@@ -1,0 +1,271 @@
+#include "create.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "byte_source.h"
+#include "folder_archive.h"
+#include "pack_error.h"
+#include "package_format.h"
+#include "package_writer.h"
+#include "pending_output.h"
+#include "text_codec.h"
+#include "zip_source.h"
+#include "zip_walk.h"
+
+namespace vantrel_pack {
+namespace {
+
+// The password dialog takes at most this many characters.
+constexpr size_t kMaxPasswordLength = 79;
+
+std::string ReadWholeFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw PackError("cannot open " + path + ": " + std::strerror(errno));
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) throw PackError("cannot read " + path);
+  return content.str();
+}
+
+std::string WithoutByteOrderMark(const std::string &text) {
+  return text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text;
+}
+
+std::string DefaultStubPath() {
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return "vantrel-stub.exe";
+  std::string path(self, size_t(length));
+  return path.substr(0, path.rfind('/') + 1) + "vantrel-stub.exe";
+}
+
+std::string LoadStub(const CreateOptions &options) {
+  std::string path = options.stub ? *options.stub : DefaultStubPath();
+  std::string stub = ReadWholeFile(path);
+  if (stub.size() != kStubSize) {
+    throw PackError("the stub " + path + " has " + std::to_string(stub.size()) +
+                    " bytes; it must have exactly " + std::to_string(kStubSize));
+  }
+  if (stub.compare(0, 2, "MZ") != 0) throw PackError("the stub " + path + " is not a program");
+  return stub;
+}
+
+// A text for the stub: UTF-8 in, code page and CR LF out.
+std::string StubText(const std::string &utf8, const CreateOptions &options,
+                     const std::string &what) {
+  return ToCrLf(ToCodePage(WithoutByteOrderMark(utf8), options.codePage, what));
+}
+
+PackageTexts MakeTexts(const CreateOptions &options) {
+  PackageTexts texts;
+  if (options.title) texts.title = StubText(*options.title, options, "the title");
+  if (texts.title.size() > 255) throw PackError("the title is longer than 255 bytes");
+  if (options.welcomeText) {
+    texts.welcomeText = StubText(*options.welcomeText, options, "the welcome text");
+  } else if (options.welcomeFile) {
+    texts.welcomeText =
+        StubText(ReadWholeFile(*options.welcomeFile), options, *options.welcomeFile);
+  }
+  if (options.licenceFile) {
+    texts.licenceText =
+        StubText(ReadWholeFile(*options.licenceFile), options, *options.licenceFile);
+  }
+  // The header's stored password stays empty: anyone holding the package
+  // could read it back.
+  return texts;
+}
+
+std::string Lower(std::string text) {
+  for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string WithBackslashes(std::string name) {
+  for (char &c : name) {
+    if (c == '/') c = '\\';
+  }
+  return name;
+}
+
+bool IsTopLevelInf(const std::string &name) {
+  return name.find_first_of("/\\") == std::string::npos && name.size() > 4 &&
+         Lower(name.substr(name.size() - 4)) == ".inf";
+}
+
+// The INF file the stub hands to the installer, named as in the archive
+// (Windows paths: '\' between folders).
+std::string ChooseInf(const std::vector<std::string> &names, const CreateOptions &options) {
+  std::string chosen;
+  if (options.infName) {
+    std::string wanted = ToCodePage(*options.infName, options.codePage, "the INF name");
+    for (const std::string &name : names) {
+      if (Lower(WithBackslashes(name)) == Lower(WithBackslashes(wanted))) chosen = name;
+    }
+    if (chosen.empty())
+      throw PackError("the INF file " + *options.infName + " is not in the archive");
+  } else {
+    std::vector<std::string> found;
+    for (const std::string &name : names) {
+      if (IsTopLevelInf(name)) found.push_back(name);
+    }
+    if (found.empty())
+      throw PackError("no .inf file at the top of the archive (name one with --inf)");
+    if (found.size() > 1) {
+      throw PackError("several .inf files at the top of the archive (" + found[0] + ", " +
+                      found[1] + ", ...): name one with --inf");
+    }
+    chosen = found[0];
+  }
+  chosen = WithBackslashes(chosen);
+  if (chosen.size() > 255) throw PackError("the INF name is longer than 255 bytes");
+  return chosen;
+}
+
+bool IsFolder(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string CheckedPassword(const CreateOptions &options) {
+  std::string password = ToCodePage(*options.password, options.codePage, "the password");
+  if (password.empty()) throw PackError("the password is empty");
+  if (password.size() > kMaxPasswordLength) {
+    throw PackError("the password is longer than " + std::to_string(kMaxPasswordLength) +
+                    " characters, more than the password dialog takes");
+  }
+  return password;
+}
+
+// Zips the folder into a scratch file and checks that what the zip
+// library wrote is what the stub can walk.
+std::string ZipFolder(const CreateOptions &options, PendingOutput &pending,
+                      std::vector<std::string> &names, std::ostream &err) {
+  std::vector<SourceFile> files = CollectFolder(options.source, options.codePage);
+  for (const SourceFile &file : files) names.push_back(file.name);
+  if (files.empty()) throw PackError("the folder " + options.source + " holds no files");
+  ChooseInf(names, options);  // fail before the work of compressing
+  std::string zipPath = pending.Scratch(options.output);
+  if (options.password) {
+    WriteEncryptedZip(files, options.level, CheckedPassword(options), zipPath);
+  } else {
+    WritePlainZip(files, options.level, zipPath);
+  }
+  PieceSet zip;
+  if (!zip.AddFile(zipPath)) throw PackError("cannot open " + zipPath);
+  for (const WalkProblem &problem : WalkWarnings(WalkArchive(zip, 0))) {
+    if (problem.stopsInstallation) {
+      throw PackError("the archive written for " + options.source +
+                      " cannot be extracted: " + problem.text);
+    }
+    err << "vantrel-pack create: warning: " << problem.text << "\n";
+  }
+  return zipPath;
+}
+
+uint64_t FileSize(const std::string &path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) throw PackError("cannot read " + path);
+  return uint64_t(info.st_size);
+}
+
+// The package as it will lie on disk: its head in memory, then the zip.
+class PackageImage : public ByteSource {
+ public:
+  PackageImage(const std::string &stub, const std::vector<uint8_t> &header,
+               const std::string &zipPath)
+      : head_(stub.begin(), stub.end()) {
+    head_.insert(head_.end(), header.begin(), header.end());
+    if (!zip_.AddFile(zipPath)) throw PackError("cannot open " + zipPath);
+  }
+  uint64_t Size() const override { return head_.size() + zip_.Size(); }
+  size_t Read(uint64_t offset, void *buffer, size_t count) const override {
+    auto *out = static_cast<uint8_t *>(buffer);
+    size_t done = 0;
+    while (done < count && offset + done < head_.size()) {
+      out[done] = head_[size_t(offset + done)];
+      ++done;
+    }
+    if (done == count) return done;
+    return done + zip_.Read(offset + done - head_.size(), out + done, count - done);
+  }
+
+ private:
+  std::vector<uint8_t> head_;
+  PieceSet zip_;
+};
+
+// A single-part package must pass the stub's check of its end, or the
+// stub would call it corrupted (a .zip SOURCE with bytes after its end
+// record, say).
+void CheckPackageEnd(const std::string &stub, const std::vector<uint8_t> &header,
+                     const std::string &zipPath, uint64_t archiveBase) {
+  PackageImage image(stub, header, zipPath);
+  IntegrityVerdict verdict = CheckIntegrity(image, archiveBase);
+  if (!verdict.passes) {
+    throw PackError("the package would fail the stub's integrity check: " + verdict.reason +
+                    " (--skip-check turns the check off)");
+  }
+}
+
+}  // namespace
+
+void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream &err) {
+  const std::string stub = LoadStub(options);
+  if (IsFolder(options.output)) throw PackError(options.output + " is a folder");
+  PackageTexts texts = MakeTexts(options);
+
+  PendingOutput pending;
+  std::vector<std::string> names;
+  std::string zipPath;
+  if (IsFolder(options.source)) {
+    zipPath = ZipFolder(options, pending, names, err);
+  } else {
+    if (options.password) throw UsageError("--password needs a folder SOURCE");
+    if (access(options.source.c_str(), R_OK) != 0) {
+      throw PackError("cannot open " + options.source + ": " + std::strerror(errno));
+    }
+    if (options.level != 6)
+      err << "vantrel-pack create: warning: --level ignored for a .zip SOURCE\n";
+    names = CheckZipForStub(options.source, err);
+    zipPath = options.source;
+  }
+  texts.infName = ChooseInf(names, options);
+
+  PackageHeader header;
+  header.stayOpen = options.stayOpen;
+  header.adminRequired = options.adminRequired;
+  header.skipIntegrityCheck = options.skipIntegrityCheck;
+  header.useAdvpack = options.useAdvpack;
+  header.multiPart = options.splitSize != 0;
+  const uint64_t archiveBase = ArchiveBase(texts);
+  const uint64_t totalSize = archiveBase + FileSize(zipPath);
+  if (totalSize > kMaxPackageSize) throw PackError("the package would be larger than 2 GiB");
+  header.totalSize = int32_t(totalSize);
+  std::vector<uint8_t> headerBytes = EncodePackageHeader(header, texts);
+
+  if (!header.multiPart && !header.skipIntegrityCheck) {
+    CheckPackageEnd(stub, headerBytes, zipPath, archiveBase);
+  }
+
+  std::vector<std::string> paths = {options.output};
+  if (options.splitSize) {
+    paths = SplitPieceNames(options.output, totalSize, options.splitSize, archiveBase);
+  }
+  PackageWriter writer(pending, paths, options.splitSize);
+  writer.Write(stub.data(), stub.size());
+  writer.Write(headerBytes.data(), headerBytes.size());
+  writer.CopyFile(zipPath);
+  pending.Commit();
+  out << options.output << ": " << totalSize << " bytes";
+  if (paths.size() > 1) out << " in " << paths.size() << " pieces";
+  out << ", " << names.size() << " members\n";
+}
+
+}  // namespace vantrel_pack

@@ -1,0 +1,120 @@
+#include "arguments.h"
+#include "commands.h"
+#include "create.h"
+#include "pack_error.h"
+
+namespace vantrel_pack {
+
+const char *CreateHelp() {
+  return R"(usage: vantrel-pack create -o OUT [options] SOURCE
+
+Makes the setup program OUT: the stub, a package header with the texts
+below, and a zip archive. SOURCE is a folder (zipped here, deflated) or a
+.zip file (appended byte for byte after checking that the stub can extract
+every member: sizes in every local header, no Zip64, at most 2 GiB).
+
+  -o, --output OUT      the program file to write (also the name the parts
+                        of a split package are derived from)
+  --level N             deflate level 0..9 for a folder SOURCE; 0 stores
+                        (default 6)
+  --title TEXT          dialog caption and disk prompt caption, at most 255
+                        bytes once converted
+  --inf NAME            the INF file to install; default: the only .inf file
+                        at the top of the archive
+  --welcome TEXT        text of the main dialog
+  --welcome-file FILE   the same, read from FILE; without either option the
+                        package installs unattended, without a dialog
+  --licence-file FILE   licence text the user must accept first
+  --password TEXT       folder SOURCE: encrypt every member with the
+                        traditional zip encryption; the user types the
+                        password (at most 79 characters), the package does
+                        not contain it
+  --stay-open           keep the dialog open after the installation
+  --admin               refuse to run without administrator rights
+  --advpack             install through advpack LaunchINFSection
+  --skip-check          write the flag that skips the stub's check of the
+                        archive's end (the check is still made here unless
+                        the package is split)
+  --stub FILE           the stub (exactly 35,328 bytes); default:
+                        vantrel-stub.exe beside this program
+  --split SIZE          split into pieces of SIZE bytes (k or m suffix,
+                        1024-based): OUT holds the stub, header, texts and the
+                        start of the archive, the rest goes to OUT with its
+                        last three characters replaced by 001, 002, ...
+                        (at most 255 parts)
+  --codepage N          Windows ANSI code page of the texts and file names
+                        (default 1252); texts are read as UTF-8, and one that
+                        cannot be written in the code page is an error
+
+Line ends of the texts become CR LF. Exit status: 0 done, 1 bad input or a
+failed file operation, 2 bad command line. OUT is written under a temporary
+name and appears only when complete.
+)";
+}
+
+CreateOptions ParseCreateOptions(const std::vector<std::string> &args) {
+  CreateOptions options;
+  std::vector<std::string> positional;
+  bool haveOutput = false;
+  Arguments in(args);
+  while (in.Next()) {
+    if (!in.IsOption()) {
+      positional.push_back(in.Word());
+      continue;
+    }
+    const std::string name = in.Name();
+    if (name == "-o" || name == "--output") {
+      options.output = in.Value();
+      haveOutput = true;
+    } else if (name == "--level") {
+      options.level = int(ParseNumber(in.Value(), 0, 9, "--level"));
+    } else if (name == "--title") {
+      options.title = in.Value();
+    } else if (name == "--inf") {
+      options.infName = in.Value();
+    } else if (name == "--welcome") {
+      options.welcomeText = in.Value();
+    } else if (name == "--welcome-file") {
+      options.welcomeFile = in.Value();
+    } else if (name == "--licence-file") {
+      options.licenceFile = in.Value();
+    } else if (name == "--password") {
+      options.password = in.Value();
+    } else if (name == "--stub") {
+      options.stub = in.Value();
+    } else if (name == "--split") {
+      options.splitSize = ParseSize(in.Value(), "--split");
+    } else if (name == "--codepage") {
+      options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
+    } else if (name == "--stay-open") {
+      in.NoValue();
+      options.stayOpen = true;
+    } else if (name == "--admin") {
+      in.NoValue();
+      options.adminRequired = true;
+    } else if (name == "--advpack") {
+      in.NoValue();
+      options.useAdvpack = true;
+    } else if (name == "--skip-check") {
+      in.NoValue();
+      options.skipIntegrityCheck = true;
+    } else {
+      throw UsageError("unknown option " + name);
+    }
+  }
+  if (!haveOutput || options.output.empty()) throw UsageError("no output file (-o OUT)");
+  if (positional.empty()) throw UsageError("no SOURCE folder or .zip file");
+  if (positional.size() > 1) throw UsageError("more than one SOURCE: " + positional[1]);
+  options.source = positional[0];
+  if (options.welcomeText && options.welcomeFile) {
+    throw UsageError("--welcome and --welcome-file exclude each other");
+  }
+  return options;
+}
+
+int RunCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  CreatePackage(ParseCreateOptions(args), out, err);
+  return 0;
+}
+
+}  // namespace vantrel_pack

@@ -1,0 +1,270 @@
+// `vantrel-pack inspect`: a package as the stub will read it.
+#include <cstdio>
+#include <sstream>
+
+#include "arguments.h"
+#include "commands.h"
+#include "pack_error.h"
+#include "package_reader.h"
+#include "text_codec.h"
+#include "zip_walk.h"
+
+namespace vantrel_pack {
+namespace {
+
+struct InspectOptions {
+  std::string package;
+  bool json = false;
+  int codePage = 1252;
+};
+
+InspectOptions ParseInspectOptions(const std::vector<std::string> &args) {
+  InspectOptions options;
+  std::vector<std::string> positional;
+  Arguments in(args);
+  while (in.Next()) {
+    if (!in.IsOption()) {
+      positional.push_back(in.Word());
+    } else if (in.Name() == "--json") {
+      in.NoValue();
+      options.json = true;
+    } else if (in.Name() == "--codepage") {
+      options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
+    } else {
+      throw UsageError("unknown option " + in.Name());
+    }
+  }
+  if (positional.empty()) throw UsageError("no package given");
+  if (positional.size() > 1) throw UsageError("more than one package: " + positional[1]);
+  options.package = positional[0];
+  return options;
+}
+
+// Everything inspect reports, gathered once for both output forms.
+struct Report {
+  PackageView view;
+  IntegrityVerdict verdict;
+  std::string checkState;  // "passed", "failed" or why the stub does not check
+  ArchiveWalk walk;
+  std::vector<std::string> warnings;
+};
+
+Report Gather(const InspectOptions &options) {
+  Report report{ReadPackage(options.package), {}, {}, {}, {}};
+  PackageView &view = report.view;
+  if (!view.hasMagic) throw PackError(options.package + " has no package header at offset 35328");
+  if (view.cutShort) report.warnings.push_back("the file ends inside the header or its texts");
+  if (view.missingPart) {
+    report.warnings.push_back("part " + PartName(view.path, view.missingPart) +
+                              " is missing: the stub would ask for disk " +
+                              std::to_string(view.missingPart + 1));
+  }
+  if (view.tooManyParts) {
+    report.warnings.push_back("the total size needs more than " +
+                              std::to_string(kMaxNumberedParts) + " parts");
+  }
+  if (!view.texts.storedPassword.empty()) {
+    report.warnings.push_back("the header stores a password that anyone can read back");
+  }
+  if (view.header.multiPart && int64_t(view.bytes->Size()) > int64_t(view.header.totalSize) &&
+      !view.missingPart) {
+    // The rebuild copies whole pieces, so a longer last piece is harmless.
+  }
+  report.verdict = CheckIntegrity(*view.bytes, view.archiveBase);
+  if (view.header.multiPart) {
+    report.checkState = "not checked by the stub (multi-part package)";
+  } else if (view.header.skipIntegrityCheck) {
+    report.checkState = "not checked by the stub (skipIntegrityCheck)";
+  } else {
+    report.checkState = report.verdict.passes ? "passed" : "failed";
+    if (!report.verdict.passes) {
+      report.warnings.push_back("the stub will call this package corrupted: " +
+                                report.verdict.reason);
+    }
+  }
+  report.walk = WalkArchive(*view.bytes, view.archiveBase);
+  for (const WalkProblem &problem : WalkWarnings(report.walk)) {
+    report.warnings.push_back(problem.text);
+  }
+  return report;
+}
+
+std::string Escaped(const std::string &utf8, bool json) {
+  std::string out;
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char code[8];
+          std::snprintf(code, sizeof code, json ? "\\u%04X" : "\\x%02X", c);
+          out += code;
+        } else {
+          out += char(c);
+        }
+    }
+  }
+  return out;
+}
+
+std::string Quoted(const std::string &utf8, bool json) { return "\"" + Escaped(utf8, json) + "\""; }
+
+std::string Hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
+
+struct NamedText {
+  const char *name;
+  const std::string *text;
+};
+
+std::vector<NamedText> TextsOf(const PackageTexts &t) {
+  return {{"title", &t.title},
+          {"infName", &t.infName},
+          {"storedPassword", &t.storedPassword},
+          {"welcomeText", &t.welcomeText},
+          {"licenceText", &t.licenceText}};
+}
+
+struct NamedFlag {
+  const char *name;
+  bool value;
+};
+
+std::vector<NamedFlag> FlagsOf(const PackageHeader &h) {
+  return {{"stayOpen", h.stayOpen},
+          {"adminRequired", h.adminRequired},
+          {"multiPart", h.multiPart},
+          {"skipIntegrityCheck", h.skipIntegrityCheck},
+          {"useAdvpack", h.useAdvpack}};
+}
+
+void PrintText(const Report &r, const InspectOptions &options, std::ostream &out) {
+  const PackageView &v = r.view;
+  out << "package             " << v.path << "\n";
+  for (const PieceSet::Piece &piece : v.bytes->pieces()) {
+    out << "piece               " << piece.path << " (" << piece.size << " bytes)\n";
+  }
+  for (const NamedFlag &flag : FlagsOf(v.header)) {
+    out << flag.name << std::string(20 - std::string(flag.name).size(), ' ')
+        << (flag.value ? "on" : "off") << "\n";
+  }
+  out << "reserved            " << int(v.header.reserved16) << " " << int(v.header.reserved20)
+      << "\n";
+  out << "totalSize           " << v.header.totalSize << "\n";
+  for (const NamedText &text : TextsOf(v.texts)) {
+    out << text.name << std::string(20 - std::string(text.name).size(), ' ')
+        << Quoted(FromCodePage(*text.text, options.codePage), false) << " (" << text.text->size()
+        << " bytes)\n";
+  }
+  if (v.texts.welcomeText.empty())
+    out << "                    (no welcome text: installs unattended)\n";
+  out << "archiveBase         " << v.archiveBase << "\n";
+  out << "integrity check     " << r.checkState << " (" << r.verdict.reason << ")\n";
+  out << "members             " << r.walk.members.size() << "\n";
+  out << "  method  compressed  uncompressed  encrypted  descriptor  crc       name\n";
+  for (const WalkedMember &m : r.walk.members) {
+    char line[128];
+    std::snprintf(line, sizeof line, "  %6u  %10u  %12u  %-9s  %-10s  %s  ", m.method,
+                  m.compressedSize, m.uncompressedSize, m.encrypted() ? "yes" : "no",
+                  m.hasDescriptor() ? "yes" : "no", Hex32(m.crc).c_str());
+    out << line << Quoted(FromCodePage(m.name, options.codePage), false) << "\n";
+  }
+  out << "warnings            " << r.warnings.size() << "\n";
+  for (const std::string &warning : r.warnings) out << "  warning: " << warning << "\n";
+}
+
+void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out) {
+  const PackageView &v = r.view;
+  auto text = [&](const std::string &s) { return Quoted(FromCodePage(s, options.codePage), true); };
+  out << "{\n  \"package\": " << Quoted(v.path, true) << ",\n  \"pieces\": [";
+  const char *separator = "";
+  for (const PieceSet::Piece &piece : v.bytes->pieces()) {
+    out << separator << "{\"path\": " << Quoted(piece.path, true) << ", \"size\": " << piece.size
+        << "}";
+    separator = ", ";
+  }
+  out << "],\n  \"header\": {";
+  for (const NamedFlag &flag : FlagsOf(v.header)) {
+    out << "\"" << flag.name << "\": " << (flag.value ? "true" : "false") << ", ";
+  }
+  out << "\"reserved16\": " << int(v.header.reserved16)
+      << ", \"reserved20\": " << int(v.header.reserved20)
+      << ", \"totalSize\": " << v.header.totalSize << "},\n  \"texts\": {";
+  separator = "";
+  for (const NamedText &t : TextsOf(v.texts)) {
+    out << separator << "\"" << t.name << "\": " << text(*t.text);
+    separator = ", ";
+  }
+  out << "},\n  \"archiveBase\": " << v.archiveBase
+      << ",\n  \"integrity\": {\"state\": " << Quoted(r.checkState, true)
+      << ", \"passes\": " << (r.verdict.passes ? "true" : "false")
+      << ", \"reason\": " << Quoted(r.verdict.reason, true) << "},\n  \"members\": [";
+  separator = "\n";
+  for (const WalkedMember &m : r.walk.members) {
+    out << separator << "    {\"offset\": " << m.offset << ", \"name\": " << text(m.name)
+        << ", \"method\": " << m.method << ", \"compressedSize\": " << m.compressedSize
+        << ", \"uncompressedSize\": " << m.uncompressedSize
+        << ", \"encrypted\": " << (m.encrypted() ? "true" : "false")
+        << ", \"dataDescriptor\": " << (m.hasDescriptor() ? "true" : "false") << ", \"crc\": \""
+        << Hex32(m.crc) << "\"}";
+    separator = ",\n";
+  }
+  out << (r.walk.members.empty() ? "" : "\n  ") << "],\n  \"warnings\": [";
+  separator = "";
+  for (const std::string &warning : r.warnings) {
+    out << separator << Quoted(warning, true);
+    separator = ", ";
+  }
+  out << "]\n}\n";
+}
+
+}  // namespace
+
+const char *InspectHelp() {
+  return R"(usage: vantrel-pack inspect PKG [--json] [--codepage N]
+
+Shows the package PKG as the stub will read it: the header fields, the five
+texts in plain form (title, INF name, stored password, welcome text, licence
+text), archiveBase, the verdict of the stub's integrity check, and the
+archive's members as the stub walks them (local headers in file order:
+method, sizes, encryption, data-descriptor bit, CRC, name). A warning names
+each thing the stub cannot handle. For a split package give the program
+file; the numbered parts are read from beside it.
+
+  --json         print the same as one JSON object
+  --codepage N   the code page the texts are shown from (default 1252)
+
+Exit status: 0 shown (even with warnings), 1 not a package or unreadable,
+2 bad command line.
+)";
+}
+
+int RunInspect(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
+  InspectOptions options = ParseInspectOptions(args);
+  Report report = Gather(options);
+  if (options.json) {
+    PrintJson(report, options, out);
+  } else {
+    PrintText(report, options, out);
+  }
+  return 0;
+}
+
+}  // namespace vantrel_pack

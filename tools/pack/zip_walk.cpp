@@ -1,0 +1,193 @@
+#include "zip_walk.h"
+
+#include <cstdio>
+
+#include "byte_source.h"
+#include "package_format.h"
+
+namespace vantrel_pack {
+namespace {
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
+constexpr uint32_t kOddLocalHeaderSignature = 0x50000000;
+constexpr uint32_t kDescriptorSignature = 0x08074B50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
+constexpr uint32_t kEndRecordSignature = 0x06054B50;
+constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;
+constexpr uint64_t kLocalHeaderSize = 30;
+// The stub reads a name into a buffer of this size and refuses longer ones.
+constexpr size_t kNameBufferSize = 258;
+
+uint32_t Get(const std::vector<uint8_t> &b, size_t at, int bytes) {
+  uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | b[at + size_t(i)];
+  return value;
+}
+
+bool HasZip64Extra(const std::vector<uint8_t> &extra) {
+  for (size_t at = 0; at + 4 <= extra.size();) {
+    uint32_t id = Get(extra, at, 2);
+    uint32_t length = Get(extra, at + 2, 2);
+    if (id == 0x0001) return true;
+    at += 4 + length;
+  }
+  return false;
+}
+
+bool IsRecordSignature(uint32_t signature) {
+  return signature == kLocalHeaderSignature || signature == kOddLocalHeaderSignature ||
+         signature == kDescriptorSignature || signature == kCentralHeaderSignature ||
+         signature == kEndRecordSignature || signature == kZip64EndRecordSignature;
+}
+
+WalkedMember ReadMember(const ByteSource &source, uint64_t offset,
+                        const std::vector<uint8_t> &header) {
+  WalkedMember m;
+  m.offset = offset;
+  m.flags = uint16_t(Get(header, 6, 2));
+  m.method = uint16_t(Get(header, 8, 2));
+  m.dosTime = uint16_t(Get(header, 10, 2));
+  m.dosDate = uint16_t(Get(header, 12, 2));
+  m.crc = Get(header, 14, 4);
+  m.compressedSize = Get(header, 18, 4);
+  m.uncompressedSize = Get(header, 22, 4);
+  m.nameLength = uint16_t(Get(header, 26, 2));
+  m.extraLength = uint16_t(Get(header, 28, 2));
+  std::vector<uint8_t> name = source.ReadBytes(offset + kLocalHeaderSize, m.nameLength);
+  m.name.assign(name.begin(), name.end());
+  m.name = m.name.substr(0, m.name.find('\0'));
+  std::vector<uint8_t> extra =
+      source.ReadBytes(offset + kLocalHeaderSize + m.nameLength, m.extraLength);
+  m.zip64 =
+      HasZip64Extra(extra) || m.compressedSize == 0xFFFFFFFF || m.uncompressedSize == 0xFFFFFFFF;
+  uint64_t dataEnd =
+      offset + kLocalHeaderSize + m.nameLength + m.extraLength + uint64_t(m.compressedSize);
+  m.dataPastEnd = dataEnd > source.Size();
+  // With bit 3 set an encoder may leave the sizes to the descriptor. The
+  // stub trusts the local header; when it says 0 and no record follows,
+  // the member's data is really there and the walk would derail.
+  if (m.hasDescriptor() && m.compressedSize == 0) {
+    std::vector<uint8_t> next = source.ReadBytes(dataEnd, 4);
+    m.sizeMissing = next.size() == 4 && !IsRecordSignature(Get(next, 0, 4));
+  }
+  return m;
+}
+
+bool LeavesFolder(const std::string &name) {
+  if (name.empty()) return false;
+  if (name[0] == '/' || name[0] == '\\') return true;   // root or UNC
+  if (name.size() >= 2 && name[1] == ':') return true;  // drive prefix
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string Hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
+
+}  // namespace
+
+bool WalkedMember::isFolder() const {
+  return !name.empty() && (name.back() == '/' || name.back() == '\\');
+}
+
+bool ArchiveWalk::endedNormally() const {
+  return endedAtEndOfFile || endSignature == kCentralHeaderSignature ||
+         endSignature == kEndRecordSignature;
+}
+
+ArchiveWalk WalkArchive(const ByteSource &source, uint64_t start) {
+  ArchiveWalk walk;
+  uint64_t offset = start;
+  for (;;) {
+    std::vector<uint8_t> header = source.ReadBytes(offset, kLocalHeaderSize);
+    walk.endOffset = offset;
+    if (header.size() < 4) {
+      walk.endedAtEndOfFile = true;
+      break;
+    }
+    uint32_t signature = Get(header, 0, 4);
+    if (signature == kDescriptorSignature) {
+      ++walk.descriptorsSkipped;
+      offset += 16;
+      continue;
+    }
+    if ((signature != kLocalHeaderSignature && signature != kOddLocalHeaderSignature) ||
+        header.size() < kLocalHeaderSize) {
+      walk.endSignature = signature;
+      break;
+    }
+    WalkedMember member = ReadMember(source, offset, header);
+    offset += kLocalHeaderSize + member.nameLength + member.extraLength + member.compressedSize;
+    walk.members.push_back(member);
+  }
+  return walk;
+}
+
+std::string DisplayName(const std::string &name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      shown += escaped;
+    } else {
+      shown += char(c);
+    }
+  }
+  return shown;
+}
+
+std::vector<WalkProblem> WalkWarnings(const ArchiveWalk &walk) {
+  std::vector<WalkProblem> warnings;
+  auto add = [&warnings](const std::string &text, bool stops = true) {
+    warnings.push_back({text, stops});
+  };
+  int files = 0;
+  for (size_t i = 0; i < walk.members.size(); ++i) {
+    const WalkedMember &m = walk.members[i];
+    std::string who = "member " + std::to_string(i + 1) + " \"" + DisplayName(m.name) + "\"";
+    if (m.sizeMissing) {
+      add(who +
+          ": the local header has no compressed size (sizes in a data "
+          "descriptor only)");
+    }
+    if (m.zip64) add(who + ": Zip64");
+    if (m.method != 0 && m.method != 8) {
+      add(who + ": compression method " + std::to_string(m.method) +
+          " (only stored and deflated can be extracted)");
+    }
+    if (m.name.empty()) add(who + ": empty name");
+    if (m.nameLength > kNameBufferSize) {
+      add(who + ": name longer than " + std::to_string(kNameBufferSize) + " bytes");
+    }
+    if (LeavesFolder(m.name)) add(who + ": name leads outside the extraction folder");
+    if (m.encrypted() && m.compressedSize < 12) {
+      add(who + ": encrypted member shorter than its 12-byte encryption header");
+    }
+    if (m.dataPastEnd) add(who + ": data runs past the end of the package");
+    if (!m.isFolder()) ++files;
+  }
+  if (files > kMaxRecordedFiles) {
+    add(std::to_string(files) + " files: only the first " + std::to_string(kMaxRecordedFiles) +
+            " are cleaned up after installation",
+        false);
+  }
+  if (walk.members.empty()) add("no local header at the start of the archive");
+  if (!walk.endedNormally()) {
+    add("the walk ends at offset " + std::to_string(walk.endOffset) +
+        " on an unknown record (signature " + Hex32(walk.endSignature) +
+        "); anything after it is not extracted");
+  }
+  return warnings;
+}
+
+}  // namespace vantrel_pack
