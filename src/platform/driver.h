@@ -40,6 +40,9 @@ std::string PosixPath(const std::string &windowsPath);
 // After `bytes` more bytes have been written in all, every write falls short
 // (a full disk). A negative value lifts the limit.
 void LimitWrites(long long bytes);
+// Reads of a file opened from this Windows path deliver nothing once
+// `bytes` bytes have been read through that handle (a disk taken out).
+void CutReads(const std::string &windowsPath, long long bytes);
 // The bias of local time against UTC, in minutes (UTC = local + bias).
 void SetTimeZoneBias(int minutes);
 // Directory calls that fail with this system error code, by call name
@@ -72,6 +75,8 @@ struct TokenScript {
   std::vector<TokenGroup> processGroups;
 };
 void SetToken(const TokenScript &script);
+// SIDs allocated and not yet freed.
+int LiveSids();
 // Every call made to the token and SID functions, by name, in order.
 const std::vector<std::string> &SecurityCalls();
 

@@ -18,8 +18,11 @@ const DWORD kErrorBadNetPath = 53;  // UNC paths lead off this machine
 std::map<char, std::string> drives;
 long long writeBudget = -1;
 
+std::map<std::string, long long> readCuts;  // POSIX path -> bytes readable
+
 struct FileObject : HostObject {
   int fd;
+  long long readable = -1;  // bytes left to read before reads deliver nothing; -1: no limit
   explicit FileObject(int f) : HostObject(kFile), fd(f) {}
   ~FileObject() override { close(fd); }
 };
@@ -218,10 +221,15 @@ std::string WindowsPath(const std::string &posixPath) {
 
 void LimitWrites(long long bytes) { writeBudget = bytes; }
 
+void CutReads(const std::string &windowsPath, long long bytes) {
+  readCuts[PosixPath(windowsPath)] = bytes;
+}
+
 void ResetFiles() {
   drives.clear();
   drives['Z'] = "";
   writeBudget = -1;
+  readCuts.clear();
 }
 
 }  // namespace host
@@ -262,13 +270,17 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     return INVALID_HANDLE_VALUE;
   }
   SetLastError(0);
-  return Register(new FileObject(fd));
+  auto *object = new FileObject(fd);
+  auto cut = readCuts.find(r.posix);
+  if (cut != readCuts.end()) object->readable = cut->second;
+  return Register(object);
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED) {
   if (got) *got = 0;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return FALSE;
+  if (f->readable >= 0 && (long long)count > f->readable) count = DWORD(f->readable);
   DWORD total = 0;
   while (total < count) {
     ssize_t n = read(f->fd, static_cast<char *>(buffer) + total, count - total);
@@ -279,6 +291,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVE
     if (n == 0) break;
     total += DWORD(n);
   }
+  if (f->readable >= 0) f->readable -= total;
   if (got) *got = total;
   return TRUE;
 }

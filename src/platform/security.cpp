@@ -44,6 +44,7 @@ bool Called(const char *name) {
 
 void SetToken(const TokenScript &script) { tokenScript = script; }
 const std::vector<std::string> &SecurityCalls() { return securityCalls; }
+int LiveSids() { return liveSids; }
 
 void ResetSecurity() {
   tokenScript = TokenScript{};
