@@ -77,11 +77,17 @@ void PendingOutput::Commit() {
     umask(mask);
     chmod(entry.temporaryPath.c_str(), 0666 & ~mask);
   }
+  // Parts first, the program file last. A failed rename takes back the
+  // parts already renamed: a package missing a piece is of no use.
+  std::vector<std::string> renamed;
   for (size_t i = entries_.size(); i-- > 0;) {
     Entry &entry = entries_[i];
     if (std::rename(entry.temporaryPath.c_str(), entry.finalPath.c_str()) != 0) {
-      throw PackError("cannot create " + entry.finalPath + ": " + std::strerror(errno));
+      std::string reason = std::strerror(errno);
+      for (const std::string &path : renamed) unlink(path.c_str());
+      throw PackError("cannot create " + entry.finalPath + ": " + reason);
     }
+    renamed.push_back(entry.finalPath);
     entries_.erase(entries_.begin() + long(i));
   }
 }

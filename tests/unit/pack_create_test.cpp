@@ -1,0 +1,226 @@
+// vantrel-pack create: the package layout, texts, flags and members, read
+// back both from the raw bytes and through the package reader.
+#include <unistd.h>
+
+#include "pack_fixture.h"
+#include "package_reader.h"
+#include "startup/descramble.h"
+#include "zip_walk.h"
+
+namespace pack_test {
+namespace {
+
+using vantrel_pack::PackageView;
+using vantrel_pack::ReadPackage;
+
+// Inflates a raw deflate stream, for checking members without the tool.
+std::string Inflate(const std::string &packed, size_t expected) {
+  std::string out(expected, '\0');
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
+  stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
+  stream.avail_in = uInt(packed.size());
+  stream.next_out = reinterpret_cast<Bytef *>(out.data());
+  stream.avail_out = uInt(out.size());
+  int result = inflate(&stream, Z_FINISH);
+  inflateEnd(&stream);
+  EXPECT_EQ(result, Z_STREAM_END);
+  out.resize(stream.total_out);
+  return out;
+}
+
+std::string Unscrambled(std::string text) {
+  Descramble(reinterpret_cast<BYTE *>(text.data()), LONG(text.size()));
+  return text;
+}
+
+TEST_F(PackTest, HeaderLayoutHoldsEveryOptionAtItsOffset) {
+  WriteFile(dir / "licence.txt", "Terms\nMore terms\n");
+  ASSERT_EQ(Create(dir / "out.exe", {"--title", "My Setup", "--welcome", "Welcome!",
+                                     "--licence-file", (dir / "licence.txt").string(),
+                                     "--stay-open", "--admin", "--advpack", "--skip-check"}),
+            0)
+      << err.str();
+  std::string file = ReadFile(dir / "out.exe");
+  EXPECT_EQ(file.substr(0, kStubBytes), ReadFile(stub));
+  std::string h = file.substr(kStubBytes, 25);
+  EXPECT_EQ(h.substr(0, 3), "ZEP");
+  EXPECT_EQ(h[3], 1);                              // stayOpen
+  EXPECT_EQ(uint8_t(h[4]), 8);                     // title length
+  EXPECT_EQ(uint8_t(h[5]), 9);                     // setup.inf
+  EXPECT_EQ(h[6], 1);                              // adminRequired
+  EXPECT_EQ(h[7], 0);                              // no stored password, ever
+  EXPECT_EQ(Le(h, 8, 4), 8u);                      // "Welcome!"
+  EXPECT_EQ(Le(h, 12, 4), 19u);                    // CR LF twice
+  EXPECT_EQ(h[17], 0);                             // multiPart
+  EXPECT_EQ(h[18], 1);                             // skipIntegrityCheck
+  EXPECT_EQ(h[19], 1);                             // useAdvpack
+  EXPECT_EQ(Le(h, 21, 4), uint32_t(file.size()));  // totalSize
+  size_t at = kStubBytes + 25;
+  EXPECT_EQ(file.substr(at, 8), "My Setup");
+  EXPECT_EQ(file.substr(at + 8, 9), "setup.inf");
+  EXPECT_EQ(Unscrambled(file.substr(at + 17, 8)), "Welcome!");
+  EXPECT_NE(file.substr(at + 17, 8), "Welcome!");  // stored scrambled
+  EXPECT_EQ(Unscrambled(file.substr(at + 25, 19)), "Terms\r\nMore terms\r\n");
+  EXPECT_EQ(Le(file, at + 44, 4), 0x04034B50u);  // the archive follows at once
+}
+
+TEST_F(PackTest, InspectShowsBackWhatCreateWrote) {
+  WriteFile(dir / "welcome.txt", "Line one\nLine two");
+  WriteFile(dir / "licence.txt", "Licence");
+  ASSERT_EQ(
+      Create(dir / "out.exe", {"--title", "Title", "--welcome-file", (dir / "welcome.txt").string(),
+                               "--licence-file", (dir / "licence.txt").string(), "--admin"}),
+      0)
+      << err.str();
+  PackageView view = ReadPackage((dir / "out.exe").string());
+  ASSERT_TRUE(view.hasMagic);
+  EXPECT_FALSE(view.cutShort);
+  EXPECT_EQ(view.texts.title, "Title");
+  EXPECT_EQ(view.texts.infName, "setup.inf");
+  EXPECT_EQ(view.texts.storedPassword, "");
+  EXPECT_EQ(view.texts.welcomeText, "Line one\r\nLine two");
+  EXPECT_EQ(view.texts.licenceText, "Licence");
+  EXPECT_TRUE(view.header.adminRequired);
+  EXPECT_FALSE(view.header.stayOpen);
+  EXPECT_FALSE(view.header.useAdvpack);
+  EXPECT_FALSE(view.header.skipIntegrityCheck);
+  EXPECT_FALSE(view.header.multiPart);
+  EXPECT_EQ(view.archiveBase, kStubBytes + 25 + 5 + 9 + 18 + 7);
+
+  ASSERT_EQ(Run({"inspect", (dir / "out.exe").string(), "--json"}), 0) << err.str();
+  std::string json = out.str();
+  EXPECT_NE(json.find("\"title\": \"Title\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"welcomeText\": \"Line one\\r\\nLine two\""), std::string::npos);
+  EXPECT_NE(json.find("\"adminRequired\": true"), std::string::npos);
+  EXPECT_NE(json.find("\"stayOpen\": false"), std::string::npos);
+  EXPECT_NE(json.find("\"archiveBase\": " + std::to_string(view.archiveBase)), std::string::npos);
+  EXPECT_NE(json.find("\"state\": \"passed\""), std::string::npos);
+  for (const char *name : {"readme.txt", "setup.inf", "sub/data.bin"}) {
+    EXPECT_NE(json.find("\"name\": \"" + std::string(name) + "\""), std::string::npos) << name;
+  }
+  EXPECT_NE(json.find("\"warnings\": []"), std::string::npos);
+
+  ASSERT_EQ(Run({"inspect", (dir / "out.exe").string()}), 0);
+  EXPECT_NE(out.str().find("\"Line one\\r\\nLine two\""), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("passed"), std::string::npos);
+}
+
+TEST_F(PackTest, FolderMembersDeflateBackToTheFiles) {
+  ASSERT_EQ(Create(dir / "out.exe", {"--level", "9"}), 0) << err.str();
+  PackageView view = ReadPackage((dir / "out.exe").string());
+  vantrel_pack::ArchiveWalk walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  ASSERT_EQ(walk.members.size(), 3u);
+  EXPECT_TRUE(walk.endedNormally());
+  EXPECT_TRUE(vantrel_pack::WalkWarnings(walk).empty());
+  std::string file = ReadFile(dir / "out.exe");
+  const char *names[] = {"readme.txt", "setup.inf", "sub/data.bin"};
+  for (size_t i = 0; i < 3; ++i) {
+    const vantrel_pack::WalkedMember &m = walk.members[i];
+    EXPECT_EQ(m.name, names[i]);
+    EXPECT_EQ(m.method, 8);
+    EXPECT_FALSE(m.encrypted());
+    EXPECT_FALSE(m.hasDescriptor());
+    std::string content = ReadFile(source / names[i]);
+    EXPECT_EQ(m.crc, Crc(content));
+    EXPECT_EQ(m.uncompressedSize, content.size());
+    size_t data = size_t(m.offset) + 30 + m.nameLength + m.extraLength;
+    EXPECT_EQ(Inflate(file.substr(data, m.compressedSize), content.size()), content);
+  }
+}
+
+TEST_F(PackTest, LevelZeroStores) {
+  ASSERT_EQ(Create(dir / "out.exe", {"--level", "0"}), 0) << err.str();
+  PackageView view = ReadPackage((dir / "out.exe").string());
+  vantrel_pack::ArchiveWalk walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  ASSERT_EQ(walk.members.size(), 3u);
+  for (const auto &m : walk.members) {
+    EXPECT_EQ(m.method, 0) << m.name;
+    EXPECT_EQ(m.compressedSize, m.uncompressedSize);
+  }
+}
+
+TEST_F(PackTest, ZipSourceIsAppendedByteForByte) {
+  std::string zip = CraftZip({{"setup.inf", "[Version]\n"}, {"a/b.txt", "hello"}});
+  WriteFile(dir / "in.zip", zip);
+  ASSERT_EQ(Create(dir / "out.exe", {"--title", "Z"}, dir / "in.zip"), 0) << err.str();
+  std::string file = ReadFile(dir / "out.exe");
+  PackageView view = ReadPackage((dir / "out.exe").string());
+  EXPECT_EQ(file.substr(size_t(view.archiveBase)), zip);
+  EXPECT_EQ(view.header.totalSize, int32_t(file.size()));
+  vantrel_pack::ArchiveWalk walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  ASSERT_EQ(walk.members.size(), 2u);
+  EXPECT_EQ(walk.members[1].name, "a/b.txt");
+}
+
+TEST_F(PackTest, ZipWithDescriptorsButSizesIsAccepted) {
+  CraftedMember member{"setup.inf", "[Version]\n"};
+  member.flags = 8;
+  member.descriptor = true;
+  WriteFile(dir / "in.zip", CraftZip({member, {"x.txt", "x"}}));
+  ASSERT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 0) << err.str();
+  ASSERT_EQ(Run({"inspect", "--json", (dir / "out.exe").string()}), 0);
+  EXPECT_NE(out.str().find("\"dataDescriptor\": true"), std::string::npos);
+  EXPECT_NE(out.str().find("\"warnings\": []"), std::string::npos) << out.str();
+}
+
+struct RefusedZip {
+  const char *why;
+  CraftedMember member;
+  const char *expected;  // in the message
+};
+
+TEST_F(PackTest, ZipSourcesTheStubCannotWalkAreRefusedNamingTheMember) {
+  CraftedMember noSizes{"big.bin", "not empty at all"};
+  noSizes.flags = 8;
+  noSizes.descriptor = true;
+  noSizes.sizesInLocalHeader = false;
+  CraftedMember zip64{"huge.bin", "data"};
+  zip64.extra = std::string("\x01\x00\x10\x00", 4) + std::string(16, '\0');
+  CraftedMember shrunk{"odd.bin", "data"};
+  shrunk.method = 6;
+  CraftedMember escape{"../evil.txt", "data"};
+  CraftedMember drive{"C:evil.txt", "data"};
+  CraftedMember rooted{"\\\\server\\share\\x", "data"};
+  CraftedMember empty{"", "data"};
+  const RefusedZip cases[] = {
+      {"no sizes", noSizes, "big.bin"},    {"zip64", zip64, "Zip64"},
+      {"method", shrunk, "method 6"},      {"dotdot", escape, "../evil.txt"},
+      {"drive", drive, "outside"},         {"unc", rooted, "outside"},
+      {"empty name", empty, "empty name"},
+  };
+  for (const RefusedZip &c : cases) {
+    WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "[Version]\n"}, c.member}));
+    EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1) << c.why;
+    EXPECT_NE(err.str().find(c.expected), std::string::npos) << c.why << ": " << err.str();
+    EXPECT_EQ(err.str().find('\n'), err.str().size() - 1) << "one line: " << err.str();
+    EXPECT_FALSE(fs::exists(dir / "out.exe")) << c.why;
+  }
+}
+
+TEST_F(PackTest, ZipWhoseWalkStopsEarlyIsRefused) {
+  std::string zip = CraftZip({{"setup.inf", "[Version]\n"}, {"b.txt", "b"}});
+  // Break the second local header's signature: the stub would stop there.
+  size_t second = zip.find("PK\x03\x04", 4);
+  zip[second + 2] = 9;
+  WriteFile(dir / "in.zip", zip);
+  EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1);
+  EXPECT_NE(err.str().find("walk ends"), std::string::npos) << err.str();
+  WriteFile(dir / "not.zip", "just text, no archive");
+  EXPECT_EQ(Create(dir / "out.exe", {}, dir / "not.zip"), 1);
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+}
+
+TEST_F(PackTest, ZipWithBytesAfterItsEndNeedsSkipCheck) {
+  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "[Version]\n"}}) + "trailing");
+  EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1);
+  EXPECT_NE(err.str().find("integrity"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+  ASSERT_EQ(Create(dir / "out.exe", {"--skip-check"}, dir / "in.zip"), 0) << err.str();
+  ASSERT_EQ(Run({"inspect", (dir / "out.exe").string(), "--json"}), 0);
+  EXPECT_NE(out.str().find("not checked by the stub (skipIntegrityCheck)"), std::string::npos);
+  EXPECT_NE(out.str().find("\"passes\": false"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pack_test

@@ -1,0 +1,258 @@
+// vantrel-pack create: encryption, code pages, line ends, the INF choice,
+// limits, usage errors and what is left behind when it fails.
+#include <cstdlib>
+
+#include "pack_fixture.h"
+#include "package_reader.h"
+#include "zip_walk.h"
+
+namespace pack_test {
+namespace {
+
+using vantrel_pack::ReadPackage;
+
+bool HaveUnzip() { return std::system("unzip -v >/dev/null 2>&1") == 0; }
+
+std::string ArchivePart(const fs::path &package) {
+  auto view = ReadPackage(package.string());
+  return ReadFile(package).substr(size_t(view.archiveBase));
+}
+
+// The traditional zip cipher written out here again from the zip format
+// note, so that the check byte is tested independently of the tool.
+struct Keys {
+  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
+  static uint32_t CrcStep(uint32_t r, uint8_t b) {
+    r ^= b;
+    for (int i = 0; i < 8; ++i) r = (r & 1) ? (r >> 1) ^ 0xEDB88320u : r >> 1;
+    return r;
+  }
+  void Update(uint8_t p) {
+    k0 = CrcStep(k0, p);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+    k2 = CrcStep(k2, uint8_t(k1 >> 24));
+  }
+  uint8_t Decrypt(uint8_t c) {
+    uint32_t t = (k2 & 0xFFFF) | 2;
+    uint8_t p = c ^ uint8_t((t * (t ^ 1)) >> 8);
+    Update(p);
+    return p;
+  }
+};
+
+TEST_F(PackTest, PasswordEncryptsEveryMemberWithTheCrcCheckByte) {
+  ASSERT_EQ(Create(dir / "out.exe", {"--password", "s3cret"}), 0) << err.str();
+  auto view = ReadPackage((dir / "out.exe").string());
+  EXPECT_EQ(view.texts.storedPassword, "");
+  std::string file = ReadFile(dir / "out.exe");
+  EXPECT_EQ(file[kStubBytes + 7], 0);
+  auto walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  ASSERT_EQ(walk.members.size(), 3u);
+  EXPECT_TRUE(vantrel_pack::WalkWarnings(walk).empty());
+  for (const auto &m : walk.members) {
+    EXPECT_TRUE(m.encrypted()) << m.name;
+    EXPECT_FALSE(m.hasDescriptor()) << m.name;
+    EXPECT_EQ(m.crc, Crc(ReadFile(source / m.name)));
+    Keys keys;
+    for (char c : std::string("s3cret")) keys.Update(uint8_t(c));
+    size_t data = size_t(m.offset) + 30 + m.nameLength + m.extraLength;
+    uint8_t last = 0;
+    for (size_t i = 0; i < 12; ++i) last = keys.Decrypt(uint8_t(file[data + i]));
+    EXPECT_EQ(last, uint8_t(m.crc >> 24)) << m.name;
+  }
+}
+
+TEST_F(PackTest, EncryptedArchiveDecryptsWithUnzip) {
+  if (!HaveUnzip()) GTEST_SKIP() << "Info-ZIP unzip is not installed";
+  for (const char *level : {"0", "6"}) {
+    fs::path package = dir / (std::string("out") + level + ".exe");
+    ASSERT_EQ(Create(package, {"--password", "pässword", "--level", level}), 0) << err.str();
+    WriteFile(dir / "archive.zip", ArchivePart(package));
+    fs::path target = dir / (std::string("x") + level);
+    // The password is stored in code page 1252: "ä" is the byte E4.
+    std::string command = "unzip -qq -P 'p\xE4ssword' '" + (dir / "archive.zip").string() +
+                          "' -d '" + target.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    for (const char *name : {"setup.inf", "readme.txt", "sub/data.bin"}) {
+      EXPECT_EQ(ReadFile(target / name), ReadFile(source / name)) << name;
+    }
+    std::string wrong = "unzip -qq -P wrong '" + (dir / "archive.zip").string() + "' -d '" +
+                        (dir / "w").string() + "' 2>/dev/null";
+    EXPECT_NE(std::system(wrong.c_str()), 0);
+  }
+}
+
+TEST_F(PackTest, PasswordNeedsAFolderAndATypeablePassword) {
+  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "x"}}));
+  EXPECT_EQ(Create(dir / "out.exe", {"--password", "x"}, dir / "in.zip"), 2);
+  EXPECT_EQ(Create(dir / "out.exe", {"--password", ""}), 1);
+  EXPECT_EQ(Create(dir / "out.exe", {"--password", std::string(80, 'p')}), 1);
+  EXPECT_EQ(Create(dir / "out.exe", {"--password", std::string(79, 'p')}), 0) << err.str();
+}
+
+TEST_F(PackTest, TextsAreWrittenInTheCodePage) {
+  ASSERT_EQ(Create(dir / "out.exe", {"--title", "Caf\u00e9 \u20ac", "--welcome", "\u00fcber"}), 0)
+      << err.str();
+  auto view = ReadPackage((dir / "out.exe").string());
+  EXPECT_EQ(view.texts.title, "Caf\xE9 \x80");
+  EXPECT_EQ(view.texts.welcomeText,
+            "\xFC"
+            "ber");
+  ASSERT_EQ(Create(dir / "ru.exe", {"--codepage", "1251", "--title", "\u0416"}), 0) << err.str();
+  EXPECT_EQ(ReadPackage((dir / "ru.exe").string()).texts.title, "\xC6");
+  ASSERT_EQ(Run({"inspect", "--codepage", "1251", (dir / "ru.exe").string()}), 0);
+  EXPECT_NE(out.str().find("\"\u0416\""), std::string::npos) << out.str();
+}
+
+TEST_F(PackTest, ACharacterTheCodePageLacksIsAnError) {
+  EXPECT_EQ(Create(dir / "out.exe", {"--title", "\u0416uk"}), 1);
+  EXPECT_NE(err.str().find("\u0416"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("1252"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+  WriteFile(dir / "licence.txt", "\xE2\x98\x83 snowman");
+  EXPECT_EQ(Create(dir / "out.exe", {"--licence-file", (dir / "licence.txt").string()}), 1);
+  WriteFile(dir / "bad.txt", "not \xFF UTF-8");
+  EXPECT_EQ(Create(dir / "out.exe", {"--welcome-file", (dir / "bad.txt").string()}), 1);
+  EXPECT_NE(err.str().find("UTF-8"), std::string::npos) << err.str();
+  EXPECT_EQ(Create(dir / "out.exe", {"--codepage", "77777"}), 2);
+  EXPECT_EQ(Create(dir / "out.exe", {"--codepage", "9"}), 1);  // no such code page
+}
+
+TEST_F(PackTest, LineEndsBecomeCrLf) {
+  WriteFile(dir / "welcome.txt", "\xEF\xBB\xBFunix\nmac\rdos\r\nend\n");
+  ASSERT_EQ(Create(dir / "out.exe",
+                   {"--welcome-file", (dir / "welcome.txt").string(), "--title", "a\nb"}),
+            0)
+      << err.str();
+  auto view = ReadPackage((dir / "out.exe").string());
+  EXPECT_EQ(view.texts.welcomeText, "unix\r\nmac\r\ndos\r\nend\r\n");
+  EXPECT_EQ(view.texts.title, "a\r\nb");
+}
+
+TEST_F(PackTest, NoWelcomeTextMeansUnattended) {
+  ASSERT_EQ(Create(dir / "out.exe", {}), 0) << err.str();
+  std::string file = ReadFile(dir / "out.exe");
+  EXPECT_EQ(Le(file, kStubBytes + 8, 4), 0u);
+  ASSERT_EQ(Run({"inspect", (dir / "out.exe").string()}), 0);
+  EXPECT_NE(out.str().find("unattended"), std::string::npos);
+}
+
+TEST_F(PackTest, TheOnlyTopLevelInfIsTheDefault) {
+  WriteFile(source / "sub" / "other.inf", "[Version]\n");
+  ASSERT_EQ(Create(dir / "out.exe", {}), 0) << err.str();
+  EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.infName, "setup.inf");
+}
+
+TEST_F(PackTest, InfChoiceErrors) {
+  fs::remove(source / "setup.inf");
+  EXPECT_EQ(Create(dir / "out.exe", {}), 1);
+  EXPECT_NE(err.str().find("no .inf"), std::string::npos) << err.str();
+  WriteFile(source / "a.inf", "x");
+  WriteFile(source / "B.INF", "x");
+  EXPECT_EQ(Create(dir / "out.exe", {}), 1);
+  EXPECT_NE(err.str().find("several"), std::string::npos) << err.str();
+  EXPECT_EQ(Create(dir / "out.exe", {"--inf", "c.inf"}), 1);
+  EXPECT_NE(err.str().find("c.inf"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+  ASSERT_EQ(Create(dir / "out.exe", {"--inf", "b.inf"}), 0) << err.str();
+  EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.infName, "B.INF");
+  WriteFile(source / "sub" / "deep.inf", "x");
+  ASSERT_EQ(Create(dir / "out.exe", {"--inf", "sub/deep.inf"}), 0) << err.str();
+  EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.infName, "sub\\deep.inf");
+}
+
+TEST_F(PackTest, TitleAndInfNameAtMost255Bytes) {
+  ASSERT_EQ(Create(dir / "out.exe", {"--title", std::string(255, 't')}), 0) << err.str();
+  EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.title.size(), 255u);
+  EXPECT_EQ(Create(dir / "out.exe", {"--title", std::string(256, 't')}), 1);
+  // The limit counts the bytes written: 200 characters of two UTF-8 bytes
+  // each are 200 bytes in code page 1252.
+  std::string accents;
+  for (int i = 0; i < 200; ++i) accents += "\u00e9";
+  EXPECT_EQ(Create(dir / "out.exe", {"--title", accents}), 0) << err.str();
+  EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.title.size(), 200u);
+  for (int i = 200; i < 256; ++i) accents += "\u00e9";
+  EXPECT_EQ(Create(dir / "out.exe", {"--title", accents}), 1);
+  std::string longInf = std::string(200, 'd') + "/" + std::string(60, 'f') + ".inf";
+  WriteFile(source / longInf, "x");
+  EXPECT_EQ(Create(dir / "out.exe", {"--inf", longInf}), 1);
+  EXPECT_NE(err.str().find("255"), std::string::npos) << err.str();
+}
+
+TEST_F(PackTest, StubMustHaveExactlyTheImageSize) {
+  WriteFile(stub, "MZ" + std::string(kStubBytes - 1, '\0'));
+  EXPECT_EQ(Create(dir / "out.exe", {}), 1);
+  EXPECT_NE(err.str().find("35328"), std::string::npos) << err.str();
+  WriteFile(stub, "MZ" + std::string(kStubBytes - 3, '\0'));
+  EXPECT_EQ(Create(dir / "out.exe", {}), 1);
+  EXPECT_EQ(Run({"create", "-o", (dir / "out.exe").string(), "--stub",
+                 (dir / "missing.exe").string(), source.string()}),
+            1);
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+}
+
+TEST_F(PackTest, FailureLeavesNothingBehindAndKeepsAnOldOutput) {
+  WriteFile(dir / "out.exe", "old package");
+  std::vector<std::string> before = Entries(dir);
+  EXPECT_EQ(Create(dir / "out.exe", {"--inf", "nothere.inf"}), 1);
+  EXPECT_EQ(Create(dir / "out.exe", {"--title", "\u0416"}), 1);
+  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "x"}, {"../x", "y"}}));
+  EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1);
+  fs::remove(dir / "in.zip");
+  EXPECT_EQ(Entries(dir), before);
+  EXPECT_EQ(ReadFile(dir / "out.exe"), "old package");
+}
+
+TEST_F(PackTest, UsageErrorsExitWithTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"create", source.string()},
+      {"create", "-o", (dir / "o.exe").string()},
+      {"create", "-o", (dir / "o.exe").string(), "--level", "10", source.string()},
+      {"create", "-o", (dir / "o.exe").string(), "--bogus", source.string()},
+      {"create", "-o", (dir / "o.exe").string(), "--split", "12x", source.string()},
+      {"create", "-o", (dir / "o.exe").string(), "--split", "0", source.string()},
+      {"create", "-o", (dir / "o.exe").string(), "--welcome", "a", "--welcome-file", "b",
+       source.string()},
+      {"create", "-o", (dir / "o.exe").string(), "--stay-open=1", source.string()},
+      {"create", "-o", (dir / "o.exe").string(), source.string(), source.string()},
+      {"create", "-o"},
+      {"inspect"},
+      {"inspect", "--bogus", "x"},
+      {"frobnicate"},
+      {},
+  };
+  for (const auto &args : cases) {
+    EXPECT_EQ(Run(args), 2) << (args.empty() ? "" : args.back());
+    EXPECT_FALSE(err.str().empty());
+    EXPECT_EQ(err.str().find('\n'), err.str().size() - 1) << err.str();
+  }
+  EXPECT_FALSE(fs::exists(dir / "o.exe"));
+}
+
+TEST_F(PackTest, HelpDocumentsEveryOption) {
+  ASSERT_EQ(Run({"--help"}), 0);
+  std::string tool = out.str();
+  ASSERT_EQ(Run({"create", "--help"}), 0);
+  std::string create = out.str();
+  for (const char *option : {"-o", "--level", "--title", "--inf", "--welcome ", "--welcome-file",
+                             "--licence-file", "--password", "--stay-open", "--admin", "--advpack",
+                             "--skip-check", "--stub", "--split", "--codepage"}) {
+    EXPECT_NE(create.find(option), std::string::npos) << option;
+    EXPECT_NE(tool.find(option), std::string::npos) << option;
+  }
+  ASSERT_EQ(Run({"inspect", "--help"}), 0);
+  for (const char *option : {"--json", "--codepage"}) {
+    EXPECT_NE(out.str().find(option), std::string::npos) << option;
+  }
+}
+
+TEST_F(PackTest, OptionValuesMayFollowAnEqualsSign) {
+  ASSERT_EQ(Run({"create", "-o", (dir / "out.exe").string(), "--stub=" + stub.string(),
+                 "--title=A=B", source.string()}),
+            0)
+      << err.str();
+  EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.title, "A=B");
+}
+
+}  // namespace
+}  // namespace pack_test
