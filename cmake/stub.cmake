@@ -18,7 +18,9 @@ target_compile_options(vantrel-stub-linked PRIVATE
   -Wall -Wextra -Werror>)
 target_link_options(vantrel-stub-linked PRIVATE
   -nostdlib -Wl,-e,_StubEntry@0 -Wl,--gc-sections -s -mwindows)
-target_link_libraries(vantrel-stub-linked PRIVATE kernel32 user32 advapi32 gcc)
+# advapi32 first: newer import libraries also list some of its functions under
+# kernel32, which older systems do not export there.
+target_link_libraries(vantrel-stub-linked PRIVATE advapi32 user32 kernel32 gcc)
 
 # The image is padded to exactly the package header offset; the step fails
 # when the image is larger or holds a local-header signature.
