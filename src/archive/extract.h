@@ -1,12 +1,21 @@
-// Extracting the package's zip archive into the temporary folder.
+// Walking the zip archive that follows the package header and extracting
+// every member into the temporary folder.
 #ifndef VANTREL_EXTRACT_H
 #define VANTREL_EXTRACT_H
 
-#include <windows.h>
+#include "../startup/program_state.h"
 
-// Walks the archive's local headers in file order and extracts every member
-// into tempDir, writing status lines into the dialog's text area; the result
-// is state.extractOk.
+// Extracts every member in file order; the result is `state.extractOk`.
+// Status lines go to the text control of `dialog` (the main dialog).
 void ExtractArchive(HWND dialog);
+
+// Reads the record at the package file's position (where the last seek put
+// it): true with the member's header in `state.localHeader`, false at the
+// end of the archive. Data descriptors in front of a header are skipped.
+bool ReadLocalHeader();
+
+// The first `count` bytes, cut before the first NUL among them. False, with
+// `s` unchanged, when the text does not fit a counted string.
+bool StringFromBytes(const char *bytes, DWORD count, CountedString &s);
 
 #endif

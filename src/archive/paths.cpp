@@ -45,16 +45,21 @@ void ParentFolder(const CountedString &path, CountedString &parent) {
   AssignBytes(parent, p, i);
 }
 
-void CreateFolderPath(const CountedString &folder) {
-  CountedString path = folder;
+bool CreateFolderPath(const CountedString &folder) {
+  CountedString path;
+  AssignBytes(path, folder.text, folder.length);
   if (path.length > 0 && path.text[path.length - 1] == '\\') {
     path.text[--path.length] = 0;
   }
-  if (path.length < 3) return;
-  if (PathExists(path.text)) return;
+  if (path.length < 3) return true;
+  if (PathExists(path.text)) return true;
   CountedString parent;
   ParentFolder(path, parent);
-  if (parent.length >= path.length) return;
-  CreateFolderPath(parent);
+  // Only a shorter parent leads towards the drive; anything else (a ':'
+  // inside the name) would repeat this call for ever. Nothing below a
+  // chain that cannot be followed is created.
+  if (parent.length >= path.length) return false;
+  if (!CreateFolderPath(parent)) return false;
   if (!CreateDirectoryA(path.text, nullptr)) FatalSystemError();
+  return true;
 }

@@ -19,8 +19,10 @@ void ParentFolder(const CountedString &path, CountedString &parent);
 
 // Creates the folder and every missing folder above it, outermost first. A
 // folder that cannot be created is fatal. A chain that stops getting
-// shorter (a name with ':' in it) ends without creating anything, so the
-// caller's check finds the folder missing instead of recursing without end.
-void CreateFolderPath(const CountedString &folder);
+// shorter (a name with ':' in it) ends without creating anything and returns
+// false, so the caller's check finds the folder missing instead of the
+// recursion going on without end. True when the folder exists or was made
+// (a drive or an empty name counts as existing).
+bool CreateFolderPath(const CountedString &folder);
 
 #endif

@@ -1,0 +1,275 @@
+#include "extract.h"
+
+#include "../inflate/inflate.h"
+#include "../startup/package.h"
+#include "../startup/runtime.h"
+#include "../startup/text.h"
+#include "../ui/resource_ids.h"
+#include "../ui/window_helpers.h"
+#include "output.h"
+#include "password.h"
+#include "paths.h"
+
+namespace {
+const DWORD kNameBufferSize = 258;
+const DWORD kDataDescriptorSignature = 0x08074B50;
+const DWORD kOddLocalSignature = 0x50000000;
+const LONG kDataDescriptorSize = 16;
+const DWORD kLocalHeaderSize = sizeof(LocalHeader);
+const WORD kFlagEncrypted = 1;
+const DWORD kLargestPosition = 0x7FFFFFFF;
+
+// How a member's handling ends the walk, or lets it go on.
+enum MemberEnd {
+  kMemberDone,     // extracted (or a folder made); on to the next member
+  kMemberSkipped,  // no password opened it; on to the next, but the walk fails
+  kWalkFailed,     // the walk ends and fails with "Error extracting file(s)."
+  kWalkStopped,    // the walk ends and fails; the reason has been shown already
+};
+
+void ShowError(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONHAND); }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder and
+// with any extension; a member of that name would be written to the device.
+bool IsDeviceName(const char *name, DWORD length) {
+  DWORD n = 0;
+  while (n < length && name[n] != '.') ++n;
+  while (n > 0 && name[n - 1] == ' ') --n;
+  char u[4];
+  if (n != 3 && n != 4) return false;
+  for (DWORD i = 0; i < 3; ++i) u[i] = Upper(name[i]);
+  u[3] = 0;
+  if (n == 3) {
+    return TextsEqual(u, "CON") || TextsEqual(u, "PRN") || TextsEqual(u, "AUX") ||
+           TextsEqual(u, "NUL");
+  }
+  return (TextsEqual(u, "COM") || TextsEqual(u, "LPT")) && name[3] >= '1' && name[3] <= '9';
+}
+
+// A member may only name a place inside the temporary folder: no root or
+// UNC prefix, no drive (nor any other ':'), no component of dots alone
+// (".." climbs out; Windows drops trailing dots, so "..." may act as ".."),
+// and no device.
+bool NameStaysInside(const CountedString &name) {
+  if (name.length == 0 || IsSeparator(name.text[0])) return false;
+  DWORD start = 0;
+  bool dotsOnly = true;
+  for (DWORD i = 0; i <= name.length; ++i) {
+    char c = i < name.length ? name.text[i] : '/';
+    if (c == ':') return false;
+    if (IsSeparator(c)) {
+      DWORD length = i - start;
+      if (length > 0 && (dotsOnly || IsDeviceName(name.text + start, length))) return false;
+      start = i + 1;
+      dotsOnly = true;
+    } else if (c != '.' && c != ' ') {
+      dotsOnly = false;
+    }
+  }
+  return true;
+}
+
+bool ReadMemberName(char *nameBuffer, CountedString &name) {
+  DWORD n = state.localHeader.nameLength;
+  if (n > kNameBufferSize) return false;
+  DWORD got = 0;
+  ReadFile(state.packageFile, nameBuffer, n, &got, nullptr);
+  // A name cut short by the end of the package is not the member's name.
+  if (got != n) return false;
+  return StringFromBytes(nameBuffer, n, name) && NameStaysInside(name);
+}
+
+// The temporary folder, a backslash and the name, with '\' throughout. A
+// path that does not fit is refused: cut short it would name another file.
+bool ComposeOutputPath(const CountedString &name, CountedString &path) {
+  if (!AssignString(path, state.tempDir) || !AppendString(path, "\\") ||
+      !AppendString(path, name.text)) {
+    return false;
+  }
+  ToBackslashes(path.text);
+  return true;
+}
+
+bool IsFolderEntry(const CountedString &name) {
+  return name.length > 0 && IsSeparator(name.text[name.length - 1]);
+}
+
+bool IsFolder(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Makes the folder the member's file goes into (for a folder entry, the
+// folder itself); false, after "Error in directory ..", when it is missing.
+bool PrepareFolder(CountedString &path, bool folderEntry) {
+  if (PathExists(path.text) && (!folderEntry || IsFolder(path.text))) return true;
+  CountedString folder;
+  ParentFolder(path, folder);
+  CreateFolderPath(folder);
+  if (!PathExists(folder.text) || (folderEntry && !IsFolder(folder.text))) {
+    MessageBoxA(nullptr, folder.text, "Error in directory ..", MB_ICONHAND);
+    return false;
+  }
+  return true;
+}
+
+bool CreateOutputFile(const char *path) {
+  state.outFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (state.outFile != INVALID_HANDLE_VALUE) return true;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == (attributes & ~DWORD(FILE_ATTRIBUTE_DIRECTORY))) {
+    MessageBoxA(nullptr, path, "Cannot open file ..", MB_ICONHAND);
+  }
+  return false;
+}
+
+void ShowExtracting(HWND dialog, const char *path) {
+  char line[kPathBufferSize + 16];
+  DWORD n = AppendLiteral(line, 0, sizeof line, "\r\n  Extracting: ");
+  AppendLiteral(line, n, sizeof line, path);
+  SetItemText(dialog, IDC_MAIN_TEXT, line);
+  PumpOneMessage();
+}
+
+void RecordExtractedFile(const CountedString &path) {
+  if (state.extractedCount >= kMaxExtractedFiles) return;
+  AssignBytes(state.extractedFiles[state.extractedCount], path.text, path.length);
+  ++state.extractedCount;
+}
+
+// Copies or decodes the member's data into the open output file and tests
+// it. A stored member whose data the package does not hold in full fails
+// even if what there was happens to match the CRC.
+MemberEnd WriteMemberData(const CountedString &path) {
+  const LocalHeader &h = state.localHeader;
+  state.memberCrc = 0xFFFFFFFF;
+  state.bytesLeft = LONG(h.compressedSize);
+  if (h.flags & kFlagEncrypted) state.bytesLeft -= kEncryptionHeaderSize;
+  bool complete = true;
+  if (h.method == 0) {
+    CopyStored();
+    complete = state.bytesLeft == 0;
+  } else if (h.method == 8) {
+    InflateMember();
+  } else {
+    ShowError("Unknown compression type");
+    StampAndClose(path.text);
+    return kWalkStopped;
+  }
+  if (!complete || (state.memberCrc ^ 0xFFFFFFFF) != h.crc) {
+    ShowError("Error extracting file(s).");
+    StampAndClose(path.text);
+    return kWalkStopped;
+  }
+  StampAndClose(path.text);
+  return kMemberDone;
+}
+
+MemberEnd ExtractMember(HWND dialog, char *nameBuffer, DWORD headerPosition) {
+  const LocalHeader &h = state.localHeader;
+  CountedString name, path;
+  // Every test of the name comes before the password: a member that will
+  // be refused is not worth a prompt.
+  if (!ReadMemberName(nameBuffer, name) || !ComposeOutputPath(name, path)) {
+    ShowError("Invalid filename.");
+    return kWalkStopped;
+  }
+  SeekPackage(LONG(headerPosition + kLocalHeaderSize + h.nameLength + h.extraLength), FILE_BEGIN);
+  if (h.flags & kFlagEncrypted) {
+    PasswordOutcome outcome = ObtainMemberPassword();
+    if (outcome == kPasswordCancelled) return kWalkStopped;
+    if (outcome == kPasswordRefused) return kMemberSkipped;
+  }
+  bool folderEntry = IsFolderEntry(name);
+  if (!PrepareFolder(path, folderEntry)) return kWalkFailed;
+  if (folderEntry) return kMemberDone;
+  if (!CreateOutputFile(path.text)) return kWalkFailed;
+  ShowExtracting(dialog, path.text);
+  RecordExtractedFile(path);
+  return WriteMemberData(path);
+}
+
+// Where the record after the member starts; false when that lies beyond
+// what a file position can express (a size no real member has).
+bool NextHeaderPosition(DWORD headerPosition, LONG &next) {
+  const LocalHeader &h = state.localHeader;
+  if (h.compressedSize > kLargestPosition) return false;
+  DWORD position = headerPosition + kLocalHeaderSize + h.nameLength + h.extraLength;
+  if (position > kLargestPosition || h.compressedSize > kLargestPosition - position) return false;
+  next = LONG(position + h.compressedSize);
+  return true;
+}
+
+MemberEnd WalkMembers(HWND dialog, char *nameBuffer) {
+  bool anyMember = false, anySkipped = false;
+  while (ReadLocalHeader()) {
+    anyMember = true;
+    DWORD headerPosition = DWORD(state.seekResult);
+    MemberEnd end = ExtractMember(dialog, nameBuffer, headerPosition);
+    if (end == kMemberSkipped) {
+      anySkipped = true;
+    } else if (end != kMemberDone) {
+      return end;
+    }
+    LONG next = 0;
+    if (!NextHeaderPosition(headerPosition, next)) return kWalkFailed;
+    SeekPackage(next, FILE_BEGIN);
+    if (state.seekResult == -1) return kWalkFailed;
+  }
+  // An archive without members extracted nothing, and a member no password
+  // opened is missing: neither is a success.
+  return anyMember && !anySkipped ? kMemberDone : kWalkFailed;
+}
+}  // namespace
+
+bool StringFromBytes(const char *bytes, DWORD count, CountedString &s) {
+  DWORD n = 0;
+  while (n < count && bytes[n]) ++n;
+  return AssignBytes(s, bytes, n);
+}
+
+bool ReadLocalHeader() {
+  // Descriptors are skipped in a loop: a long run of them must not deepen
+  // the stack.
+  for (;;) {
+    FillBytes(&state.localHeader, 0, sizeof state.localHeader);
+    DWORD got = 0;
+    ReadFile(state.packageFile, &state.localHeader, sizeof state.localHeader, &got, nullptr);
+    DWORD signature = state.localHeader.signature;
+    if (signature == state.localHeaderSignature || signature == kOddLocalSignature) {
+      state.bytesLeft = LONG(state.localHeader.compressedSize);
+      return true;
+    }
+    state.bytesLeft = 0;
+    if (signature != kDataDescriptorSignature || state.seekResult == -1) return false;
+    SeekPackage(state.seekResult + kDataDescriptorSize, FILE_BEGIN);
+  }
+}
+
+void ExtractArchive(HWND dialog) {
+  state.extractedCount = 0;
+  state.extractOk = 0;
+  // Computed at run time so that the stub's image never holds the
+  // signature's bytes, which would read as an archive of its own.
+  volatile DWORD one = 1;
+  state.localHeaderSignature = 0x04034B51 - one;
+  SeekPackage(state.archiveBase, FILE_BEGIN);
+  if (state.seekResult == -1) {
+    ShowError("Error reading archive.");
+    return;
+  }
+  char *nameBuffer = static_cast<char *>(AllocateBlock(kNameBufferSize));
+  MemberEnd end = WalkMembers(dialog, nameBuffer);
+  if (end == kMemberDone) {
+    state.extractOk = 1;
+  } else if (end == kWalkFailed) {
+    ShowError("Error extracting file(s).");
+    SetItemText(dialog, IDC_MAIN_TEXT, "Error extracting file(s).");
+  }
+  ReleaseBlock(nameBuffer);
+}
