@@ -16,6 +16,7 @@ void InitBuffers() {
 }
 
 void ReleaseBuffers() {
+  ReleasePackageTexts();
   ReleaseBlock(state.infName);
   ReleaseBlock(state.tempDir);
   ReleaseBlock(state.title);

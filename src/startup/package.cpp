@@ -117,6 +117,16 @@ bool EndRecordReachesEnd(const BYTE *window, LONG length, LONG start, DWORD size
 }
 }  // namespace
 
+void ReleasePackageTexts() {
+  ReleaseBlock(state.storedPassword);
+  if (state.welcomeText != kDefaultWelcomeText && state.welcomeText != emptyText) {
+    ReleaseBlock(const_cast<char *>(state.welcomeText));
+  }
+  if (state.licenceText != emptyText) ReleaseBlock(state.licenceText);
+  state.storedPassword = state.licenceText = nullptr;
+  state.welcomeText = nullptr;
+}
+
 void SeekPackage(LONG offset, DWORD origin) {
   state.seekResult = LONG(SetFilePointer(state.packageFile, offset, nullptr, origin));
 }

@@ -20,6 +20,9 @@ void CheckPackageIntegrity();
 // without the exit sequence (no temporary folder exists yet).
 [[noreturn]] void RejectCorruptPackage();
 
+// Releases the texts LoadPackage allocated.
+void ReleasePackageTexts();
+
 extern const char kDefaultWelcomeText[];
 
 #endif

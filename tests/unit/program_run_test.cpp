@@ -1,0 +1,406 @@
+// Whole runs of the program with the scripted driver as the user: start-up,
+// the main dialog, the installation and the clean-up, and the exit sequence.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "startup/entry.h"
+#include "support/package_builder.h"
+#include "support/scratch.h"
+#include "ui/resource_ids.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kTemp[] = "C:\\temp\\$Vantrel.Tmp";
+
+class ProgramRun : public HostMachine {
+ protected:
+  void SetUp() override {
+    HostMachine::SetUp();
+    WriteFile("windows/system32/rundll32.exe", "MZ");
+    host::SetModuleFileName("C:\\dist\\setup.exe");
+    // The installer sees the extracted files while it runs.
+    host::OnCreateProcess([this](const host::ProcessRecord &) {
+      seenByInstaller_ = Exists("temp/$Vantrel.Tmp/setup.inf");
+      return host::ProcessScript{};
+    });
+  }
+
+  static Bytes Archive(int files = 2) {
+    std::vector<ZipMember> members = {{"setup.inf", ToBytes("[Version]\r\n")}};
+    for (int i = 1; i < files; ++i) {
+      members.push_back({"file" + std::to_string(i) + ".txt", ToBytes(std::string(100 + i, 'a' + i % 26))});
+    }
+    return BuildZip(members);
+  }
+
+  int Run(const PackageSpec &spec) {
+    WriteFile("dist/setup.exe", BuildPackage(spec));
+    bool returned = false;
+    int code = host::RunAsProcess([&] {
+      int c = RunProgram();
+      returned = true;
+      return c;
+    });
+    // A run that ends normally releases every block it allocated.
+    if (returned) EXPECT_EQ(0, host::LiveBlocks());
+    return code;
+  }
+
+  std::vector<std::string> MainTexts() const { return host::TextHistory("DLG_MAIN", IDC_MAIN_TEXT); }
+
+  bool Shown(const std::string &event) const {
+    const auto &events = host::Events();
+    return std::find(events.begin(), events.end(), event) != events.end();
+  }
+
+  int Count(const std::string &prefix) const {
+    int n = 0;
+    for (const std::string &e : host::Events()) n += e.compare(0, prefix.size(), prefix) == 0;
+    return n;
+  }
+
+  bool seenByInstaller_ = false;
+};
+
+TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
+  PackageSpec spec;
+  spec.title = "Example Tool";
+  spec.welcome = "Welcome!";
+  spec.archive = Archive();
+  host::Dialog seen{};
+  bool handled = false;
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    handled = true;
+    EXPECT_EQ("Example Tool", d.Caption());
+    EXPECT_EQ("&Install", d.Text(IDC_INSTALL));
+    EXPECT_EQ("&Close", d.Text(IDC_CLOSE));
+    EXPECT_EQ("Welcome!", d.Text(IDC_MAIN_TEXT));
+    RECT r;
+    GetWindowRect(d.window, &r);
+    EXPECT_EQ((1024 - (r.right - r.left)) / 2, r.left);
+    EXPECT_EQ((768 - (r.bottom - r.top)) / 2, r.top);
+    d.Click(IDC_CLOSE);
+  });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_TRUE(handled);
+  EXPECT_TRUE(Shown("end DLG_MAIN 2"));
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(host::Processes().empty());
+  EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+  EXPECT_EQ(0, host::OpenHandles());
+}
+
+TEST_F(ProgramRun, PackageWithoutTitleKeepsTheTemplateCaption) {
+  PackageSpec spec;
+  spec.welcome = "Hi";
+  spec.archive = Archive();
+  std::string caption;
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    caption = d.Caption();
+    d.Command(IDCANCEL);
+  });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ("Self-extracting Archive", caption);
+}
+
+TEST_F(ProgramRun, InstallExtractsRunsTheInfAndCleansUp) {
+  PackageSpec spec;
+  spec.title = "Tool";
+  spec.welcome = "Welcome";
+  spec.infName = "setup.inf";
+  spec.archive = Archive(3);
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_TRUE(seenByInstaller_);
+  ASSERT_EQ(1u, host::Processes().size());
+  EXPECT_EQ(std::string("rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 ") + kTemp +
+                "\\setup.inf",
+            host::Processes()[0].commandLine);
+  std::vector<std::string> expected = {
+      "Welcome",
+      std::string("\r\n  Extracting: ") + kTemp + "\\setup.inf",
+      std::string("\r\n  Extracting: ") + kTemp + "\\file1.txt",
+      std::string("\r\n  Extracting: ") + kTemp + "\\file2.txt",
+      "\r\nSetup is updating your system ...\r\n\r\n",
+      std::string("\r\nDeleting ") + kTemp + "\\setup.inf",
+      std::string("\r\nDeleting ") + kTemp + "\\file1.txt",
+      std::string("\r\nDeleting ") + kTemp + "\\file2.txt",
+  };
+  EXPECT_EQ(expected, MainTexts());
+  EXPECT_TRUE(Shown("end DLG_MAIN 2"));
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_EQ("C:\\", host::CurrentDirectory());
+}
+
+TEST_F(ProgramRun, ButtonsAreDisabledWhileInstallingAndTheCloseStillArrives) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.archive = Archive();
+  bool disabledDuringInstaller = false;
+  const host::Dialog *main = nullptr;
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    main = &d;
+    d.Click(IDC_INSTALL);
+  });
+  host::OnCreateProcess([&](const host::ProcessRecord &) {
+    disabledDuringInstaller = main && !main->Enabled(IDC_INSTALL) && !main->Enabled(IDC_CLOSE);
+    // The user cannot start anything again meanwhile.
+    main->Click(IDC_INSTALL);
+    main->Click(IDC_CLOSE);
+    return host::ProcessScript{};
+  });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_TRUE(disabledDuringInstaller);
+  EXPECT_EQ(1u, host::Processes().size());
+  EXPECT_EQ(1, Count("end DLG_MAIN"));
+}
+
+TEST_F(ProgramRun, UnattendedPackageNeverShowsItsMainDialog) {
+  PackageSpec spec;
+  spec.archive = Archive();
+  bool mainHandled = false;
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &) { mainHandled = true; });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_FALSE(mainHandled);
+  EXPECT_EQ(1u, host::Processes().size());
+  EXPECT_TRUE(seenByInstaller_);
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+}
+
+TEST_F(ProgramRun, UnattendedWithDeclinedLicenceShowsTheReadyDialog) {
+  PackageSpec spec;
+  spec.licence = "Terms";
+  spec.archive = Archive();
+  std::string text;
+  host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Click(IDC_DECLINE); });
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    text = d.Text(IDC_MAIN_TEXT);
+    EXPECT_TRUE(d.Enabled(IDC_INSTALL));
+    EXPECT_TRUE(d.Enabled(IDC_CLOSE));
+    d.Click(IDC_CLOSE);
+  });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
+  EXPECT_TRUE(host::Processes().empty());
+}
+
+TEST_F(ProgramRun, DeclinedLicenceIsShownAgainAndAcceptedLicenceInstalls) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.licence = "Line one\r\nLine two";
+  spec.archive = Archive();
+  int licenceShown = 0;
+  const host::Dialog *main = nullptr;
+  host::OnDialog("DLG_LIC", [&](const host::Dialog &d) {
+    ++licenceShown;
+    EXPECT_EQ("License agreement", d.Caption());
+    EXPECT_EQ("Line one\r\nLine two", d.Text(IDC_LICENCE_TEXT));
+    EXPECT_EQ("To continue with this installation, you must agree to all terms of this license "
+              "agreement.",
+              d.Text(IDC_LICENCE_PROMPT));
+    EXPECT_EQ("I agree", d.Text(IDC_AGREE));
+    EXPECT_EQ("&Cancel", d.Text(IDC_DECLINE));
+    // Behind the licence the main dialog cannot start a second Install.
+    EXPECT_FALSE(main->Enabled(IDC_INSTALL));
+    d.Click(licenceShown == 1 ? IDC_DECLINE : IDC_AGREE);
+  });
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    main = &d;
+    d.Click(IDC_INSTALL);
+    EXPECT_FALSE(d.Ended());  // declined: still Ready
+    EXPECT_TRUE(host::Processes().empty());
+    d.Click(IDC_INSTALL);
+  });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(2, licenceShown);
+  EXPECT_EQ(1u, host::Processes().size());
+}
+
+TEST_F(ProgramRun, EscapeAndTheCloseBoxDeclineTheLicence) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.licence = "Terms";
+  spec.archive = Archive();
+  host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Command(IDCANCEL); });
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) {
+    d.Click(IDC_INSTALL);
+    d.Click(IDC_CLOSE);
+  });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_TRUE(Shown("end DLG_LIC 2"));
+  EXPECT_TRUE(host::Processes().empty());
+}
+
+class FinishedState : public ProgramRun, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FinishedState, StayOpenWaitsAndEitherButtonDeletesAndEnds) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.stayOpen = true;
+  spec.archive = Archive();
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    d.Click(IDC_INSTALL);
+    EXPECT_FALSE(d.Ended());
+    EXPECT_EQ("&Info", d.Text(IDC_INSTALL));
+    EXPECT_EQ("&Ok", d.Text(IDC_CLOSE));
+    EXPECT_EQ("\r\nFinished!", d.Text(IDC_MAIN_TEXT));
+    EXPECT_TRUE(d.Enabled(IDC_INSTALL));
+    EXPECT_TRUE(d.Enabled(IDC_CLOSE));
+    EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
+    d.Click(GetParam());
+  });
+  EXPECT_EQ(0, Run(spec));
+  std::vector<std::string> order = {"text DLG_MAIN 2: &Ok", "text DLG_MAIN 3002: \r\nFinished!",
+                                    "text DLG_MAIN 1: &Info"};
+  auto at = std::search(host::Events().begin(), host::Events().end(), order.begin(), order.end());
+  EXPECT_NE(host::Events().end(), at);
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+  EXPECT_TRUE(Shown("end DLG_MAIN 2"));
+}
+
+INSTANTIATE_TEST_SUITE_P(InfoOrOk, FinishedState, ::testing::Values(IDC_INSTALL, IDC_CLOSE));
+
+TEST_F(ProgramRun, StayOpenWithoutWelcomeTextWaitsWithTheDefaultText) {
+  PackageSpec spec;
+  spec.stayOpen = true;
+  spec.archive = Archive();
+  std::string text;
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    text = d.Text(IDC_MAIN_TEXT);
+    d.Click(IDC_CLOSE);
+  });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
+  EXPECT_TRUE(host::Processes().empty());
+}
+
+TEST_F(ProgramRun, FailedExtractionEndsTheDialogWithoutRunningTheInf) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  ZipMember damaged{"data.bin", ToBytes("payload")};
+  damaged.crc = 0x12345678;
+  spec.archive = BuildZip({{"setup.inf", ToBytes("x")}, damaged});
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_TRUE(host::Processes().empty());
+  EXPECT_TRUE(Shown("msgbox Error: Error extracting file(s)."));
+  EXPECT_TRUE(Shown("end DLG_MAIN 1"));
+  EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
+  // What was extracted stays, and so the temporary folder stays.
+  EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
+}
+
+TEST_F(ProgramRun, OnlyThe255FirstFilesAreCleanedUp) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.archive = Archive(300);
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(255, Count("text DLG_MAIN 3002: \r\nDeleting "));
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp/file254.txt"));
+  EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/file255.txt"));
+  EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/file299.txt"));
+}
+
+TEST_F(ProgramRun, SubFoldersStayAfterTheCleanUp) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.archive = BuildZip({{"setup.inf", ToBytes("x")}, {"bin/tool.exe", ToBytes("MZ")}});
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp/bin/tool.exe"));
+  EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/bin"));
+}
+
+TEST_F(ProgramRun, QuitWhileTheInstallerRunsEndsWithItsCodeAndKeepsTheFiles) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.archive = Archive();
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+  host::OnCreateProcess([](const host::ProcessRecord &) {
+    host::ProcessScript s;
+    s.runningWaits = 2;
+    s.whileRunning = [] { PostMessageA(nullptr, WM_QUIT, 3, 0); };
+    return s;
+  });
+  WriteFile("dist/setup.exe", BuildPackage(spec));
+  EXPECT_EQ(3, host::RunAsProcess(RunProgram));
+  EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
+  EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
+}
+
+TEST_F(ProgramRun, ProgramFileThatCannotBeOpenedShowsOneMessage) {
+  host::SetModuleFileName("C:\\dist\\gone.exe");
+  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  ASSERT_EQ(1u, host::MessageBoxes().size());
+  EXPECT_EQ("Cannot open file ..", host::MessageBoxes()[0].caption);
+  EXPECT_EQ(0, Count("dialog "));
+}
+
+TEST_F(ProgramRun, CorruptPackageEndsWithZeroAndNoDialog) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.archive = Archive();
+  spec.archive.resize(spec.archive.size() - 5);
+  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Count("dialog "));
+  ASSERT_EQ(1u, host::MessageBoxes().size());
+  EXPECT_EQ("The setup file is corrupted. Please obtain a new copy of the program.",
+            host::MessageBoxes()[0].text);
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+  EXPECT_EQ(0, host::OpenHandles());
+}
+
+TEST_F(ProgramRun, MemoryExhaustionIsFatalWithError203) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.archive = Archive();
+  WriteFile("dist/setup.exe", BuildPackage(spec));
+  host::FailAllocationsAbove(1000);  // the CRC table needs 1,028 bytes
+  EXPECT_EQ(203, host::RunAsProcess(RunProgram));
+  ASSERT_EQ(1u, host::MessageBoxes().size());
+  EXPECT_EQ("Error", host::MessageBoxes()[0].caption);
+  EXPECT_EQ(UINT(MB_OK), host::MessageBoxes()[0].style);
+  EXPECT_EQ(0u, host::MessageBoxes()[0].text.rfind("Runtime error 203 at ", 0));
+}
+
+TEST_F(ProgramRun, RebuiltPackageIsDeletedWhenTheUserClosesWithoutInstalling) {
+  PackageSpec spec;
+  spec.welcome = "Welcome";
+  spec.multiPart = true;
+  spec.archive = Archive();
+  Bytes whole = BuildPackage(spec);
+  Bytes first(whole.begin(), whole.begin() + 35400), rest(whole.begin() + 35400, whole.end());
+  WriteFile("dist/setup.exe", first);
+  WriteFile("dist/setup.001", rest);
+  bool rebuiltWhileOpen = false;
+  host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
+    rebuiltWhileOpen = ReadFile("temp/$Vantrel.Tmp/Vantrel.pkg") == whole;
+    d.Click(IDC_CLOSE);
+  });
+  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  EXPECT_TRUE(rebuiltWhileOpen);
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+  EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
+}
+
+TEST_F(ProgramRun, SplitPackageInstallsFromTheRebuiltFile) {
+  PackageSpec spec;
+  spec.multiPart = true;  // unattended as well
+  spec.archive = Archive(5);
+  Bytes whole = BuildPackage(spec);
+  WriteFile("dist/setup.exe", Bytes(whole.begin(), whole.begin() + 35380));
+  WriteFile("dist/setup.001", Bytes(whole.begin() + 35380, whole.begin() + 35500));
+  WriteFile("dist/setup.002", Bytes(whole.begin() + 35500, whole.end()));
+  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  EXPECT_TRUE(seenByInstaller_);
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+}
+
+}  // namespace
