@@ -1,0 +1,245 @@
+// vantrel-guidriver: acts as the user of the programs under test. It runs in
+// the same Wine prefix and display as they do, finds their top-level windows,
+// reads what they show and presses their buttons, and prints what it saw as
+// JSON lines for the test runner.
+//
+// Input is posted to the target's message queue, in order, the way a real
+// click or keystroke arrives: the driver never waits for the command it
+// triggered to finish, and it refuses to press what a user could not press
+// (a disabled button, or any control of a disabled window).
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+#include <windows.h>
+
+#include <string>
+
+#include "json_out.h"
+#include "windows_found.h"
+
+namespace {
+enum ExitCode { kDone = 0, kNotFound = 1, kUsage = 2, kRefused = 3 };
+
+const wchar_t kUsageText[] =
+    L"usage: vantrel-guidriver COMMAND [SELECTOR] [ARGUMENTS]\n"
+    L"commands:\n"
+    L"  list                 describe every matching top-level window\n"
+    L"  wait                 wait for a matching window and describe it\n"
+    L"  gone                 wait until no window matches\n"
+    L"  text ID              print the text of control ID\n"
+    L"  click ID             press button ID (refused when it or its window is disabled)\n"
+    L"  bmclick ID           send BM_CLICK to control ID, whatever its state\n"
+    L"  type ID TEXT         type TEXT into control ID, after clearing it\n"
+    L"  key NAME             press enter, escape or tab in the window's focused control\n"
+    L"  answer BUTTON        message box: describe it, then press ok, cancel, yes, no or retry\n"
+    L"  close                press the window's close box\n"
+    L"selector (every part must match):\n"
+    L"  --caption TEXT  --class NAME  --dialog (class #32770)  --exe FILE  --hwnd 0xHEX\n"
+    L"  --hidden (also invisible windows)\n"
+    L"  --timeout MS    how long to wait for the window (default 10000)\n"
+    L"exit status: 0 done, 1 window or control not found in time, 2 usage, 3 refused\n";
+
+struct Command {
+  std::wstring name;
+  Selector selector;
+  DWORD timeoutMs = 10000;
+  std::wstring arguments[2];
+  int argumentCount = 0;
+};
+
+int Usage(const wchar_t *problem) {
+  if (problem) fwprintf(stderr, L"vantrel-guidriver: %ls\n", problem);
+  fputws(kUsageText, stderr);
+  return kUsage;
+}
+
+void PrintLine(const std::string &line) {
+  fputs(line.c_str(), stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+bool ParseCommand(int argc, wchar_t **argv, Command &command) {
+  if (argc < 2) return false;
+  command.name = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    std::wstring option = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (option == L"--dialog") {
+      command.selector.className = L"#32770";
+    } else if (option == L"--hidden") {
+      command.selector.includeHidden = true;
+    } else if (option == L"--caption" && hasValue) {
+      command.selector.caption = argv[++i];
+    } else if (option == L"--class" && hasValue) {
+      command.selector.className = argv[++i];
+    } else if (option == L"--exe" && hasValue) {
+      command.selector.exe = argv[++i];
+    } else if (option == L"--hwnd" && hasValue) {
+      command.selector.handle = HWND(ULONG_PTR(wcstoul(argv[++i], nullptr, 16)));
+    } else if (option == L"--timeout" && hasValue) {
+      command.timeoutMs = wcstoul(argv[++i], nullptr, 10);
+    } else if (option.compare(0, 2, L"--") == 0) {
+      return false;
+    } else if (command.argumentCount < 2) {
+      command.arguments[command.argumentCount++] = option;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+HWND FindTarget(const Command &command) {
+  HWND window = WaitForWindow(command.selector, command.timeoutMs);
+  if (!window)
+    fwprintf(stderr, L"vantrel-guidriver: no matching window within %lu ms\n", command.timeoutMs);
+  return window;
+}
+
+HWND FindControl(HWND window, const std::wstring &idText) {
+  HWND control = GetDlgItem(window, _wtoi(idText.c_str()));
+  if (!control)
+    fwprintf(stderr, L"vantrel-guidriver: the window has no control %ls\n", idText.c_str());
+  return control;
+}
+
+int List(const Command &command) {
+  for (HWND window : FindWindows(command.selector)) PrintLine(DescribeWindow(window));
+  return kDone;
+}
+
+int Wait(const Command &command) {
+  HWND window = FindTarget(command);
+  if (!window) return kNotFound;
+  PrintLine(DescribeWindow(window));
+  return kDone;
+}
+
+int Gone(const Command &command) {
+  if (WaitUntilGone(command.selector, command.timeoutMs)) return kDone;
+  fwprintf(stderr, L"vantrel-guidriver: a matching window is still there after %lu ms\n",
+           command.timeoutMs);
+  return kNotFound;
+}
+
+int Text(HWND window, const Command &command) {
+  HWND control = FindControl(window, command.arguments[0]);
+  if (!control) return kNotFound;
+  PrintLine("{\"id\":" + std::to_string(GetDlgCtrlID(control)) +
+            ",\"text\":" + JsonString(WindowText(control)) + "}");
+  return kDone;
+}
+
+// What a mouse click on an enabled button ends in: the button's notification
+// to its dialog. Posted, so the driver returns while the command runs.
+int Click(HWND window, const Command &command) {
+  HWND button = FindControl(window, command.arguments[0]);
+  if (!button) return kNotFound;
+  if (!IsWindowEnabled(window) || !IsWindowEnabled(button) || !IsWindowVisible(button)) {
+    fwprintf(stderr, L"vantrel-guidriver: control %ls cannot be pressed now (disabled)\n",
+             command.arguments[0].c_str());
+    return kRefused;
+  }
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), LPARAM(button));
+  return kDone;
+}
+
+// For checking what the platform does with BM_CLICK on any button.
+int BmClick(HWND window, const Command &command) {
+  HWND button = FindControl(window, command.arguments[0]);
+  if (!button) return kNotFound;
+  PostMessageW(button, BM_CLICK, 0, 0);
+  return kDone;
+}
+
+// Typing arrives as characters in the control's queue, so the control's own
+// limits (such as a maximum length) apply as they would to a person.
+int Type(HWND window, const Command &command) {
+  HWND edit = FindControl(window, command.arguments[0]);
+  if (!edit) return kNotFound;
+  if (!IsWindowEnabled(window) || !IsWindowEnabled(edit)) return kRefused;
+  DWORD_PTR ignored;
+  SendMessageTimeoutW(edit, WM_SETTEXT, 0, LPARAM(L""), SMTO_ABORTIFHUNG, 2000, &ignored);
+  for (wchar_t c : command.arguments[1]) PostMessageW(edit, WM_CHAR, c, 1);
+  return kDone;
+}
+
+HWND FocusedControl(HWND window) {
+  GUITHREADINFO info;
+  info.cbSize = sizeof info;
+  DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
+      (info.hwndFocus == window || IsChild(window, info.hwndFocus)))
+    return info.hwndFocus;
+  return window;
+}
+
+int Key(HWND window, const Command &command) {
+  const std::wstring &name = command.arguments[0];
+  UINT key = name == L"enter"    ? VK_RETURN
+             : name == L"escape" ? VK_ESCAPE
+             : name == L"tab"    ? VK_TAB
+                                 : 0;
+  if (!key) return Usage(L"key: enter, escape or tab");
+  HWND target = FocusedControl(window);
+  UINT scan = MapVirtualKeyW(key, 0);
+  PostMessageW(target, WM_KEYDOWN, key, 1 | (scan << 16));
+  PostMessageW(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);
+  return kDone;
+}
+
+int Answer(HWND window, const Command &command) {
+  const std::wstring &name = command.arguments[0];
+  int id = name == L"ok"       ? IDOK
+           : name == L"cancel" ? IDCANCEL
+           : name == L"retry"  ? IDRETRY
+           : name == L"yes"    ? IDYES
+           : name == L"no"     ? IDNO
+                               : 0;
+  if (!id) return Usage(L"answer: ok, cancel, retry, yes or no");
+  PrintLine(DescribeWindow(window));
+  HWND button = GetDlgItem(window, id);
+  if (!button) {
+    fwprintf(stderr, L"vantrel-guidriver: the message box has no %ls button\n", name.c_str());
+    return kNotFound;
+  }
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(button));
+  return kDone;
+}
+
+int Close(HWND window) {
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  return kDone;
+}
+
+int Run(const Command &command) {
+  const std::wstring &name = command.name;
+  if (name == L"list") return List(command);
+  if (name == L"wait") return Wait(command);
+  if (name == L"gone") return Gone(command);
+
+  int needed = name == L"type" ? 2 : (name == L"close" ? 0 : 1);
+  bool known = name == L"text" || name == L"click" || name == L"bmclick" || name == L"type" ||
+               name == L"key" || name == L"answer" || name == L"close";
+  if (!known) return Usage(L"unknown command");
+  if (command.argumentCount != needed) return Usage(L"wrong number of arguments");
+
+  HWND window = FindTarget(command);
+  if (!window) return kNotFound;
+  if (name == L"text") return Text(window, command);
+  if (name == L"click") return Click(window, command);
+  if (name == L"bmclick") return BmClick(window, command);
+  if (name == L"type") return Type(window, command);
+  if (name == L"key") return Key(window, command);
+  if (name == L"answer") return Answer(window, command);
+  return Close(window);
+}
+}  // namespace
+
+int wmain(int argc, wchar_t **argv) {
+  Command command;
+  if (!ParseCommand(argc, argv, command)) return Usage(nullptr);
+  return Run(command);
+}

@@ -1,0 +1,463 @@
+"""What the Wine tests stand on: an X display, a Wine prefix of the run's own,
+the GUI driver that acts as the user, packages made by vantrel-pack, and runs
+of the setup programs with their exit codes and screenshots.
+
+Every wait here is bounded; nothing waits for a program that may hang.
+"""
+
+import json
+import os
+import pwd
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+DESKTOP_SIZE = (800, 600)
+# Created last when a prefix is ready, so that a prefix whose set-up was
+# interrupted is made again instead of being used half-made.
+READY_STAMP = ".vantrel-ready"
+
+
+class HarnessError(Exception):
+    """The test platform itself failed (not the program under test)."""
+
+
+def _decode(data):
+    return data.decode("utf-8", "replace") if data else ""
+
+
+class Display:
+    """An Xvfb server on a free display number, the size of the Wine desktop."""
+
+    def __init__(self):
+        self.process = None
+        self.name = None
+
+    def start(self, timeout=20):
+        read_end, write_end = os.pipe()
+        width, height = DESKTOP_SIZE
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + timeout
+        while not number.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                self.stop()
+                raise HarnessError("Xvfb did not report a display in time")
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                self.stop()
+                raise HarnessError("Xvfb ended before reporting a display")
+            number += chunk
+        os.close(read_end)
+        self.name = ":" + number.decode().strip()
+        return self.name
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=5)
+        self.process = None
+
+    def screenshot(self, path, rect=None, margin=0):
+        """The whole screen, or the rectangle [left, top, right, bottom] of a
+        window (screen and Wine desktop coordinates are the same)."""
+        path = Path(path)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        command = ["import", "-display", self.name, "-window", "root"]
+        if rect:
+            left, top = max(rect[0] - margin, 0), max(rect[1] - margin, 0)
+            right = min(rect[2] + margin, DESKTOP_SIZE[0])
+            bottom = min(rect[3] + margin, DESKTOP_SIZE[1])
+            command += ["-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage"]
+        subprocess.run(command + [str(path)], check=True, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        return path
+
+
+class WinePrefix:
+    """A 32-bit Wine prefix used only by these tests, with a virtual desktop so
+    that windows are drawn with frames and captions."""
+
+    def __init__(self, path, display):
+        self.path = Path(path)
+        self.display = display
+        self.server = None
+
+    @property
+    def env(self):
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": str(self.path),
+            "WINEARCH": "win32",
+            "WINEDEBUG": "-all",
+            "DISPLAY": self.display.name,
+            # No Mono or Gecko download prompts, no menu entries on the host.
+            "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=d",
+        })
+        return env
+
+    def _tool(self, args, timeout):
+        # Output goes to files, not pipes: Wine's desktop and services are
+        # started by whichever program comes first and keep its handles
+        # open, so a pipe would never reach its end.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen(args, env=self.env, stdout=out, stderr=err,
+                                       stdin=subprocess.DEVNULL)
+            try:
+                code = process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+                raise HarnessError(f"{' '.join(map(str, args))} did not end in {timeout} s")
+            out.seek(0)
+            err.seek(0)
+            return code, _decode(out.read()), _decode(err.read())
+
+    def prepare(self):
+        # A server left by an interrupted run would still talk to its old display.
+        self._tool(["wineserver", "-k"], timeout=60)
+        if not (self.path / READY_STAMP).exists():
+            self._make()
+        # One server for the whole run, so that each program starts quickly.
+        self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine(["cmd", "/c", "exit"], timeout=120)
+
+    def _make(self):
+        if self.path.exists():
+            shutil.rmtree(self.path)
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        rc, _, err = self._tool(["wineboot", "-i"], timeout=300)
+        if rc != 0:
+            raise HarnessError(f"wineboot -i failed ({rc}): {err.strip()[-500:]}")
+        self._tool(["wineserver", "-w"], timeout=300)
+        width, height = DESKTOP_SIZE
+        self.reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "Default")
+        self.reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "Default", f"{width}x{height}")
+        # Caption buttons are drawn with Marlett; Debian keeps Wine's fonts
+        # outside the prefix, where not every Wine build looks for them.
+        fonts = Path("/usr/share/wine/fonts")
+        if fonts.is_dir():
+            for font in fonts.glob("*.ttf"):
+                shutil.copy(font, self.drive_c / "windows" / "Fonts" / font.name)
+        self._tool(["wineserver", "-k"], timeout=60)
+        self._tool(["wineserver", "-w"], timeout=60)
+        (self.path / READY_STAMP).write_text("ready\n")
+
+    def shutdown(self):
+        self._tool(["wineserver", "-k"], timeout=60)
+        if self.server:
+            try:
+                self.server.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+            self.server = None
+
+    def kill_programs(self):
+        """Ends every Windows program of the prefix (a test left one running)."""
+        self._tool(["wineserver", "-k"], timeout=60)
+        if self.server:
+            try:
+                self.server.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+        self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    # Paths
+
+    @property
+    def drive_c(self):
+        return self.path / "drive_c"
+
+    @property
+    def user_dir(self):
+        users = self.drive_c / "users"
+        name = pwd.getpwuid(os.getuid()).pw_name
+        if (users / name).is_dir():
+            return users / name
+        others = [d for d in users.iterdir() if d.is_dir() and d.name != "Public"]
+        if len(others) != 1:
+            raise HarnessError(f"cannot tell the Wine user's folder in {users}")
+        return others[0]
+
+    @property
+    def temp_dir(self):
+        """What GetTempPathA gives the programs (C:\\users\\NAME\\Temp)."""
+        return self.user_dir / "Temp"
+
+    @property
+    def system_dir(self):
+        return self.drive_c / "windows" / "system32"
+
+    def windows_path(self, host_path):
+        host_path = Path(host_path).resolve()
+        try:
+            return "C:\\" + "\\".join(host_path.relative_to(self.drive_c.resolve()).parts)
+        except ValueError:
+            return "Z:" + str(host_path).replace("/", "\\")
+
+    # Programs
+
+    def wine(self, args, timeout=60):
+        """Runs a Windows program to its end; returns (exit code, stdout, stderr)."""
+        return self._tool(["wine"] + [str(a) for a in args], timeout)
+
+    def start(self, args, log_path):
+        """Starts a Windows program without waiting for it."""
+        log = open(log_path, "wb")
+        try:
+            return subprocess.Popen(["wine"] + [str(a) for a in args], env=self.env,
+                                    stdout=log, stderr=subprocess.STDOUT,
+                                    start_new_session=True)
+        finally:
+            log.close()
+
+    # Registry, through Wine's own reg.exe (the server keeps the files stale)
+
+    def reg_add(self, key, name, value):
+        rc, _, err = self.wine(["reg", "add", key, "/v", name, "/d", value, "/f"])
+        if rc != 0:
+            raise HarnessError(f"reg add {key} {name} failed: {err.strip()}")
+
+    def reg_delete(self, key, name=None):
+        args = ["reg", "delete", key, "/f"] + (["/v", name] if name else [])
+        self.wine(args)
+
+    def reg_value(self, key, name):
+        """The data of a value as reg.exe prints it, or None when it is missing."""
+        rc, out, _ = self.wine(["reg", "query", key, "/v", name])
+        if rc != 0:
+            return None
+        for line in out.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                return parts[2] if len(parts) == 3 else ""
+        return None
+
+
+class Window:
+    """One top-level window as the driver described it."""
+
+    def __init__(self, data):
+        self.data = data
+        self.handle = data["hwnd"]
+        self.caption = data["caption"]
+        self.rect = data["rect"]
+        self.exe = data["exe"]
+        self.controls = {c["id"]: c for c in data["controls"]}
+
+    def text(self, control_id):
+        return self.controls[control_id]["text"]
+
+    def enabled(self, control_id):
+        return self.controls[control_id]["enabled"]
+
+    def __repr__(self):
+        return f"Window({self.caption!r}, {self.exe}, {sorted(self.controls)})"
+
+
+# Message boxes keep their text in the static control with this id.
+MESSAGE_TEXT_ID = 0xFFFF
+
+
+class Driver:
+    """vantrel-guidriver.exe, run in the prefix: the user's hands and eyes."""
+
+    NOT_FOUND, USAGE, REFUSED = 1, 2, 3
+
+    def __init__(self, prefix, exe_path):
+        self.prefix = prefix
+        self.exe = Path(exe_path)
+
+    def _run(self, command, args, selector, timeout):
+        argv = [self.exe, command] + [str(a) for a in args]
+        for key, value in selector.items():
+            if key == "dialog":
+                if value:
+                    argv.append("--dialog")
+            elif value is not None:
+                argv += ["--" + key.replace("_", "-"), value]
+        argv += ["--timeout", str(int(timeout * 1000))]
+        rc, out, err = self.prefix.wine(argv, timeout=timeout + 60)
+        if rc == self.USAGE:
+            raise HarnessError(f"driver usage error: {err.strip()}")
+        lines = [json.loads(line) for line in out.splitlines() if line.startswith("{")]
+        return rc, lines, err
+
+    def windows(self, **selector):
+        _, lines, _ = self._run("list", [], selector, 0)
+        return [Window(line) for line in lines]
+
+    def wait(self, timeout=20, **selector):
+        """The first matching window, waiting up to timeout seconds; None if none came."""
+        rc, lines, _ = self._run("wait", [], selector, timeout)
+        return Window(lines[0]) if rc == 0 and lines else None
+
+    def gone(self, timeout=20, **selector):
+        rc, _, _ = self._run("gone", [], selector, timeout)
+        return rc == 0
+
+    def text(self, control_id, timeout=20, **selector):
+        rc, lines, err = self._run("text", [control_id], selector, timeout)
+        if rc != 0:
+            raise HarnessError(f"cannot read control {control_id}: {err.strip()}")
+        return lines[0]["text"]
+
+    def click(self, control_id, timeout=20, **selector):
+        """Presses a button as a user would; returns the driver's exit code
+        (0 pressed, REFUSED when the button or its window is disabled)."""
+        rc, _, _ = self._run("click", [control_id], selector, timeout)
+        return rc
+
+    def bm_click(self, control_id, timeout=20, **selector):
+        rc, _, _ = self._run("bmclick", [control_id], selector, timeout)
+        return rc
+
+    def type(self, control_id, text, timeout=20, **selector):
+        rc, _, _ = self._run("type", [control_id, text], selector, timeout)
+        return rc
+
+    def key(self, name, timeout=20, **selector):
+        rc, _, _ = self._run("key", [name], selector, timeout)
+        return rc
+
+    def answer(self, button, timeout=20, **selector):
+        """Reads a message box and presses one of its buttons; returns the box
+        as it was, or None when no box came."""
+        selector.setdefault("dialog", True)
+        rc, lines, _ = self._run("answer", [button], selector, timeout)
+        return Window(lines[0]) if rc == 0 and lines else None
+
+    def close(self, timeout=20, **selector):
+        rc, _, _ = self._run("close", [], selector, timeout)
+        return rc
+
+
+class SetupRun:
+    """One run of a setup program under Wine."""
+
+    def __init__(self, prefix, program, log_dir):
+        self.program = Path(program)
+        self.log_path = Path(log_dir) / (self.program.stem + ".log")
+        self.process = prefix.start([prefix.windows_path(self.program)], self.log_path)
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def running(self):
+        return self.process.poll() is None
+
+    def wait(self, timeout=60):
+        """The program's exit code; raises AssertionError when it does not end."""
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise AssertionError(f"{self.program.name} did not end within {timeout} s")
+
+    def kill(self):
+        if self.running():
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.process.wait(timeout=10)
+
+    def cpu_seconds(self):
+        """User plus system processor time of the program so far (Linux)."""
+        fields = Path(f"/proc/{self.pid}/stat").read_text().rsplit(")", 1)[1].split()
+        ticks = os.sysconf("SC_CLK_TCK")
+        return (int(fields[11]) + int(fields[12])) / ticks
+
+
+class Packer:
+    """vantrel-pack create, with the options spelled as keyword arguments."""
+
+    FLAGS = {"stay_open": "--stay-open", "admin": "--admin", "advpack": "--advpack",
+             "skip_check": "--skip-check"}
+    VALUES = {"title": "--title", "inf": "--inf", "welcome": "--welcome",
+              "welcome_file": "--welcome-file", "licence_file": "--licence-file",
+              "password": "--password", "level": "--level", "split": "--split",
+              "codepage": "--codepage"}
+
+    def __init__(self, bin_dir):
+        self.tool = Path(bin_dir) / "vantrel-pack"
+        self.stub = Path(bin_dir) / "vantrel-stub.exe"
+
+    def create(self, output, source, **options):
+        argv = [str(self.tool), "create", "-o", str(output), "--stub", str(self.stub)]
+        for key, value in options.items():
+            if key in self.FLAGS:
+                if value:
+                    argv.append(self.FLAGS[key])
+            elif key in self.VALUES:
+                if value is not None:
+                    argv += [self.VALUES[key], str(value)]
+            else:
+                raise HarnessError(f"unknown package option {key}")
+        result = subprocess.run(argv + [str(source)], timeout=300,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if result.returncode != 0:
+            raise HarnessError(f"vantrel-pack create failed: {_decode(result.stderr).strip()}")
+        return Path(output)
+
+
+class Session:
+    """Everything one run of the tier shares: display, prefix, driver, packer
+    and the folders for work files and screenshots."""
+
+    current = None
+
+    def __init__(self, bin_dir, prefix_dir, work_dir, screenshot_dir):
+        self.bin_dir = Path(bin_dir)
+        self.work_dir = Path(work_dir)
+        self.screenshot_dir = Path(screenshot_dir)
+        self.display = Display()
+        self.prefix = WinePrefix(prefix_dir, self.display)
+        self.driver = Driver(self.prefix, self.bin_dir / "vantrel-guidriver.exe")
+        self.packer = Packer(self.bin_dir)
+        self.display_size = DESKTOP_SIZE
+
+    def start(self):
+        missing = [p for p in (self.packer.tool, self.packer.stub, self.driver.exe) if not p.exists()]
+        if missing:
+            raise HarnessError("not built: " + ", ".join(str(p) for p in missing))
+        for tool in ("wine", "wineserver", "Xvfb", "import"):
+            if not shutil.which(tool):
+                raise HarnessError(f"{tool} is not installed (scripts/bootstrap installs it)")
+        if self.work_dir.exists():
+            shutil.rmtree(self.work_dir)
+        self.work_dir.mkdir(parents=True)
+        self.screenshot_dir.mkdir(parents=True, exist_ok=True)
+        self.display.start()
+        self.prefix.prepare()
+        Session.current = self
+
+    def stop(self):
+        Session.current = None
+        try:
+            self.prefix.shutdown()
+        finally:
+            self.display.stop()
+
+    def screenshot(self, name, window=None):
+        """Saves the screen, or one window with a small margin, as NAME.png."""
+        rect = window.rect if window else None
+        time.sleep(0.3)  # let the window finish painting
+        return self.display.screenshot(self.screenshot_dir / f"{name}.png", rect, margin=4)
