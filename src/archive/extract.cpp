@@ -18,6 +18,7 @@ const LONG kDataDescriptorSize = 16;
 const DWORD kLocalHeaderSize = sizeof(LocalHeader);
 const WORD kFlagEncrypted = 1;
 const DWORD kLargestPosition = 0x7FFFFFFF;
+const DWORD kZipRecordMark = 0x4B50;  // "PK", the start of every zip record
 
 // How a member's handling ends the walk, or lets it go on.
 enum MemberEnd {
@@ -26,6 +27,35 @@ enum MemberEnd {
   kWalkFailed,     // the walk ends and fails with "Error extracting file(s)."
   kWalkStopped,    // the walk ends and fails; the reason has been shown already
 };
+
+// What the walk finds where it expects a local header.
+enum RecordKind {
+  kRecordLocalHeader,  // in `state.localHeader`
+  kRecordOther,        // another zip record ("PK" and two bytes) or the end of the file
+  kRecordGarbage,      // anything else: the archive is damaged, or a size lied
+};
+
+RecordKind ReadRecord() {
+  // Descriptors are skipped in a loop: a long run of them must not deepen
+  // the stack.
+  for (;;) {
+    FillBytes(&state.localHeader, 0, sizeof state.localHeader);
+    DWORD got = 0;
+    ReadFile(state.packageFile, &state.localHeader, sizeof state.localHeader, &got, nullptr);
+    DWORD signature = state.localHeader.signature;
+    if (signature == state.localHeaderSignature || signature == kOddLocalSignature) {
+      state.bytesLeft = LONG(state.localHeader.compressedSize);
+      return kRecordLocalHeader;
+    }
+    state.bytesLeft = 0;
+    if (signature == kDataDescriptorSignature && state.seekResult != -1) {
+      SeekPackage(state.seekResult + kDataDescriptorSize, FILE_BEGIN);
+      continue;
+    }
+    if (got == 0 || (signature & 0xFFFF) == kZipRecordMark) return kRecordOther;
+    return kRecordGarbage;
+  }
+}
 
 void ShowError(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONHAND); }
 
@@ -155,7 +185,10 @@ MemberEnd WriteMemberData(const CountedString &path) {
     CopyStored();
     complete = state.bytesLeft == 0;
   } else if (h.method == 8) {
-    InflateMember();
+    // No deflate stream is empty: a deflated member without data bytes has
+    // lost them (a streamed archive records its sizes only after the data).
+    complete = state.bytesLeft > 0;
+    if (complete) InflateMember();
   } else {
     ShowError("Unknown compression type");
     StampAndClose(path.text);
@@ -207,7 +240,8 @@ bool NextHeaderPosition(DWORD headerPosition, LONG &next) {
 
 MemberEnd WalkMembers(HWND dialog, char *nameBuffer) {
   bool anyMember = false, anySkipped = false;
-  while (ReadLocalHeader()) {
+  RecordKind record;
+  while ((record = ReadRecord()) == kRecordLocalHeader) {
     anyMember = true;
     DWORD headerPosition = DWORD(state.seekResult);
     MemberEnd end = ExtractMember(dialog, nameBuffer, headerPosition);
@@ -221,9 +255,13 @@ MemberEnd WalkMembers(HWND dialog, char *nameBuffer) {
     SeekPackage(next, FILE_BEGIN);
     if (state.seekResult == -1) return kWalkFailed;
   }
-  // An archive without members extracted nothing, and a member no password
-  // opened is missing: neither is a success.
-  return anyMember && !anySkipped ? kMemberDone : kWalkFailed;
+  // The walk must end on the central directory (or another zip record, or
+  // the end of the file). Anything else means a member's size was wrong --
+  // a streamed archive whose local headers carry no sizes ends up here --
+  // and members after it would be lost without a word. An archive without
+  // members extracted nothing, and a member no password opened is missing:
+  // none of these is a success.
+  return anyMember && !anySkipped && record == kRecordOther ? kMemberDone : kWalkFailed;
 }
 }  // namespace
 
@@ -233,23 +271,7 @@ bool StringFromBytes(const char *bytes, DWORD count, CountedString &s) {
   return AssignBytes(s, bytes, n);
 }
 
-bool ReadLocalHeader() {
-  // Descriptors are skipped in a loop: a long run of them must not deepen
-  // the stack.
-  for (;;) {
-    FillBytes(&state.localHeader, 0, sizeof state.localHeader);
-    DWORD got = 0;
-    ReadFile(state.packageFile, &state.localHeader, sizeof state.localHeader, &got, nullptr);
-    DWORD signature = state.localHeader.signature;
-    if (signature == state.localHeaderSignature || signature == kOddLocalSignature) {
-      state.bytesLeft = LONG(state.localHeader.compressedSize);
-      return true;
-    }
-    state.bytesLeft = 0;
-    if (signature != kDataDescriptorSignature || state.seekResult == -1) return false;
-    SeekPackage(state.seekResult + kDataDescriptorSize, FILE_BEGIN);
-  }
-}
+bool ReadLocalHeader() { return ReadRecord() == kRecordLocalHeader; }
 
 void ExtractArchive(HWND dialog) {
   state.extractedCount = 0;

@@ -251,6 +251,67 @@ TEST_F(Hostile, SizeBeyondAnyFilePositionEndsTheWalkAsFailure) {
   EXPECT_FALSE(state.extractOk);
 }
 
+// A member as a streaming writer leaves it: bit 3, and CRC and sizes only in
+// the descriptor after the data; the local header holds zeros.
+Bytes Streamed(const ZipMember &m) {
+  ZipMember d = m;
+  d.descriptor = true;
+  Bytes zip = BuildZip({d, {"after.txt", ToBytes("after")}});
+  for (int i = 14; i < 26; ++i) zip[i] = 0;
+  return zip;
+}
+
+TEST_F(Hostile, StreamedDeflatedMemberWithoutSizesFails) {
+  Load(Streamed({"s.txt", ToBytes(std::string(3000, 's')), 8}));
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_EQ((std::vector<std::string>{"Error: Error extracting file(s)."}), Boxes());
+  EXPECT_FALSE(Exists(Out("after.txt")));
+}
+
+TEST_F(Hostile, StreamedStoredMemberWithoutSizesFails) {
+  // Read as an empty member whose CRC (0) matches; what follows is its data,
+  // not a record, and the walk must not call that the end of the archive.
+  Load(Streamed({"s.txt", ToBytes("stored data that the header does not announce")}));
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_EQ((std::vector<std::string>{"Error: Error extracting file(s)."}), Boxes());
+  EXPECT_EQ("Error extracting file(s).", StatusLines().back());
+}
+
+TEST_F(Hostile, DeflatedMemberWithoutDataFails) {
+  ZipMember m{"d.txt", {}, 8};
+  m.rawData = Bytes();
+  m.crc = 0;
+  Load(BuildZip({m}));
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_EQ((std::vector<std::string>{"Error: Error extracting file(s)."}), Boxes());
+}
+
+TEST_F(Hostile, GarbageWhereTheNextRecordShouldBeFails) {
+  ZipMember shortSized{"a.txt", ToBytes("abcdef")};
+  Bytes zip = BuildZip({shortSized, {"b.txt", ToBytes("b")}});
+  zip[18] = 3;  // compressed size 3 of 6: the walk lands on "def"
+  Load(zip);
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_FALSE(Exists(Out("b.txt")));
+}
+
+TEST_F(Hostile, WalkEndingAtTheEndRecordOrTheFileEndIsClean) {
+  // Members, then straight the end record: no central directory at all.
+  Bytes zip = BuildZip({{"a.txt", ToBytes("a")}});
+  Bytes end = {0x50, 0x4B, 0x05, 0x06};
+  end.resize(22, 0);
+  zip.resize(30 + 5 + 1);
+  zip.insert(zip.end(), end.begin(), end.end());
+  Load(zip);
+  ASSERT_EQ(-1, Extract());
+  EXPECT_TRUE(state.extractOk);
+  EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(Hostile, NothingIsEverWrittenThroughAnAbsoluteTempFolderEscape) {
   // Names of every refused kind in one archive after a good member.
   Load(BuildZip({{"ok.txt", ToBytes("ok")}, {"../../../../escape.txt", ToBytes("x")}}));

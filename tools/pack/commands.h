@@ -18,9 +18,11 @@ namespace vantrel_pack {
 // UsageError (status 2).
 int RunCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 int RunInspect(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 
 const char *CreateHelp();
 const char *InspectHelp();
+const char *ExtractHelp();
 
 // The whole tool, with the standard streams given (tests capture them).
 int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);

@@ -17,6 +17,7 @@ struct Command {
 const Command kCommands[] = {
     {"create", RunCreate, CreateHelp, "make a package from a folder or a .zip file"},
     {"inspect", RunInspect, InspectHelp, "show a package as the stub will read it"},
+    {"extract", RunExtract, ExtractHelp, "extract a package with the stub's own walk"},
 };
 
 void PrintToolHelp(std::ostream &out) {
