@@ -20,7 +20,7 @@ class MemorySource : public vantrel_pack::ByteSource {
   explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
   uint64_t Size() const override { return bytes_.size(); }
   size_t Read(uint64_t offset, void *buffer, size_t count) const override {
-    if (offset >= bytes_.size()) return 0;
+    if (offset >= bytes_.size() || count == 0) return 0;
     size_t n = std::min<size_t>(count, bytes_.size() - size_t(offset));
     std::memcpy(buffer, bytes_.data() + offset, n);
     return n;

@@ -1,0 +1,63 @@
+#!/bin/sh
+# The vantrel-pack executable as a user runs it: the default stub beside the
+# program, exit statuses, one-line errors, and a package whose archive part
+# Info-ZIP unzip extracts.
+# usage: cli_test.sh PATH/TO/vantrel-pack
+set -u
+PACK_BUILT=$1
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+FAILURES=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  FAILURES=$((FAILURES + 1))
+}
+
+# A private copy of the tool with a dummy stub beside it.
+mkdir "$WORK/bin" "$WORK/src" "$WORK/src/docs"
+cp "$PACK_BUILT" "$WORK/bin/vantrel-pack"
+PACK="$WORK/bin/vantrel-pack"
+{ printf 'MZ'; head -c 35326 /dev/zero; } > "$WORK/bin/vantrel-stub.exe"
+printf '[Version]\r\nSignature="$CHICAGO$"\r\n' > "$WORK/src/app.inf"
+seq 1 3000 > "$WORK/src/docs/numbers.txt"
+
+"$PACK" create -o "$WORK/setup.exe" --title "CLI test" "$WORK/src" > "$WORK/out" 2> "$WORK/err" ||
+  fail "create with the default stub: $(cat "$WORK/err")"
+[ "$(head -c 35328 "$WORK/setup.exe" | cmp - "$WORK/bin/vantrel-stub.exe" && echo same)" = same ] ||
+  fail "the package does not start with the stub beside the tool"
+
+"$PACK" inspect "$WORK/setup.exe" > "$WORK/out" 2> "$WORK/err" || fail "inspect: $(cat "$WORK/err")"
+grep -q '"CLI test"' "$WORK/out" || fail "inspect does not show the title"
+grep -q '"docs/numbers.txt"' "$WORK/out" || fail "inspect does not show the member"
+grep -q 'integrity check *passed' "$WORK/out" || fail "inspect does not show the check passing"
+
+if command -v unzip > /dev/null; then
+  BASE=$("$PACK" inspect --json "$WORK/setup.exe" | sed -n 's/.*"archiveBase": \([0-9]*\).*/\1/p')
+  tail -c +$((BASE + 1)) "$WORK/setup.exe" > "$WORK/archive.zip"
+  mkdir "$WORK/x"
+  unzip -qq "$WORK/archive.zip" -d "$WORK/x" || fail "unzip cannot extract the archive part"
+  cmp -s "$WORK/x/docs/numbers.txt" "$WORK/src/docs/numbers.txt" || fail "extracted file differs"
+fi
+
+"$PACK" create -o "$WORK/bad.exe" --inf none.inf "$WORK/src" > /dev/null 2> "$WORK/err"
+[ $? -eq 1 ] || fail "a missing INF does not exit with 1"
+[ "$(wc -l < "$WORK/err")" -eq 1 ] || fail "the error is not one line: $(cat "$WORK/err")"
+[ -e "$WORK/bad.exe" ] && fail "a failed create left its output"
+
+"$PACK" create --level 99 -o "$WORK/bad.exe" "$WORK/src" > /dev/null 2>&1
+[ $? -eq 2 ] || fail "a bad --level does not exit with 2"
+"$PACK" > /dev/null 2>&1
+[ $? -eq 2 ] || fail "no command does not exit with 2"
+"$PACK" --help | grep -q -- '--split' || fail "--help does not document --split"
+
+rm "$WORK/bin/vantrel-stub.exe"
+"$PACK" create -o "$WORK/nostub.exe" "$WORK/src" > /dev/null 2> "$WORK/err"
+[ $? -eq 1 ] || fail "a missing default stub does not exit with 1"
+grep -q 'vantrel-stub.exe' "$WORK/err" || fail "the error does not name the stub: $(cat "$WORK/err")"
+
+leftovers=$(find "$WORK" -maxdepth 1 -name '.*tmp-*' | wc -l)
+[ "$leftovers" -eq 0 ] || fail "temporary files left behind"
+
+[ $FAILURES -eq 0 ] && echo "vantrel-pack CLI: all checks passed"
+exit $FAILURES
