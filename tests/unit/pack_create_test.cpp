@@ -183,11 +183,19 @@ TEST_F(PackTest, ZipSourcesTheStubCannotWalkAreRefusedNamingTheMember) {
   CraftedMember drive{"C:evil.txt", "data"};
   CraftedMember rooted{"\\\\server\\share\\x", "data"};
   CraftedMember empty{"", "data"};
+  CraftedMember noCrc{"nocrc.bin", "data"};
+  noCrc.flags = 8;
+  noCrc.descriptor = true;
+  noCrc.crcInLocalHeader = false;
   const RefusedZip cases[] = {
-      {"no sizes", noSizes, "big.bin"},    {"zip64", zip64, "Zip64"},
-      {"method", shrunk, "method 6"},      {"dotdot", escape, "../evil.txt"},
-      {"drive", drive, "outside"},         {"unc", rooted, "outside"},
+      {"no sizes", noSizes, "big.bin"},
+      {"zip64", zip64, "Zip64"},
+      {"method", shrunk, "method 6"},
+      {"dotdot", escape, "../evil.txt"},
+      {"drive", drive, "outside"},
+      {"unc", rooted, "outside"},
       {"empty name", empty, "empty name"},
+      {"no crc", noCrc, "nocrc.bin\": the local header has no CRC"},
   };
   for (const RefusedZip &c : cases) {
     WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "[Version]\n"}, c.member}));

@@ -78,6 +78,7 @@ struct CraftedMember {
   uint16_t method = 0;
   std::string extra;
   bool sizesInLocalHeader = true;
+  bool crcInLocalHeader = true;
   bool descriptor = false;
   uint32_t signature = 0x04034B50;
 };
@@ -92,7 +93,7 @@ inline std::string CraftZip(const std::vector<CraftedMember> &members) {
     uint32_t size = uint32_t(m.data.size());
     bool sizes = m.sizesInLocalHeader;
     zip.U32(m.signature).U16(20).U16(m.flags).U16(m.method).U16(0).U16(0x21);
-    zip.U32(sizes ? crc : 0).U32(sizes ? size : 0).U32(sizes ? size : 0);
+    zip.U32(sizes && m.crcInLocalHeader ? crc : 0).U32(sizes ? size : 0).U32(sizes ? size : 0);
     zip.U16(uint32_t(m.name.size())).U16(uint32_t(m.extra.size())).Raw(m.name).Raw(m.extra);
     zip.Raw(m.data);
     if (m.descriptor) zip.U32(0x08074B50).U32(crc).U32(size).U32(size);

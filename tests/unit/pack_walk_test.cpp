@@ -158,7 +158,20 @@ TEST(PackWalk, WhatTheStubCannotHandleIsNamed) {
   EXPECT_TRUE(Mentions(texts, "\"e.bin\": encrypted member shorter"));
   EXPECT_TRUE(Mentions(texts, "longer than 258"));
   EXPECT_TRUE(Mentions(texts, "\"late.bin\": the local header has no compressed size"));
+  EXPECT_TRUE(Mentions(texts, "\"late.bin\": the local header has no CRC"));
+  EXPECT_FALSE(Mentions(texts, "\"empty.bin\": the local header has no CRC"));
   EXPECT_TRUE(Mentions(texts, "unknown record"));  // the walk derails after it
+}
+
+TEST(PackWalk, SizesWithoutCrcAreFlagged) {
+  CraftedMember crcLater{"crc.bin", "data whose CRC is not zero"};
+  crcLater.flags = 8;
+  crcLater.descriptor = true;
+  std::string zip = CraftZip({crcLater});
+  zip.replace(14, 4, std::string(4, '\0'));  // the local header's CRC field
+  std::vector<std::string> texts = Texts(WalkArchive(MemorySource(zip), 0));
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_NE(texts[0].find("\"crc.bin\": the local header has no CRC"), std::string::npos);
 }
 
 TEST(PackWalk, MoreThan255FilesCannotAllBeCleanedUp) {

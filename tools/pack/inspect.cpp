@@ -66,10 +66,6 @@ Report Gather(const InspectOptions &options) {
   if (!view.texts.storedPassword.empty()) {
     report.warnings.push_back("the header stores a password that anyone can read back");
   }
-  if (view.header.multiPart && int64_t(view.bytes->Size()) > int64_t(view.header.totalSize) &&
-      !view.missingPart) {
-    // The rebuild copies whole pieces, so a longer last piece is harmless.
-  }
   report.verdict = CheckIntegrity(*view.bytes, view.archiveBase);
   if (view.header.multiPart) {
     report.checkState = "not checked by the stub (multi-part package)";

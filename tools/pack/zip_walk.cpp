@@ -70,6 +70,9 @@ WalkedMember ReadMember(const ByteSource &source, uint64_t offset,
     std::vector<uint8_t> next = source.ReadBytes(dataEnd, 4);
     m.sizeMissing = next.size() == 4 && !IsRecordSignature(Get(next, 0, 4));
   }
+  // The stub tests the extracted data against the local header's CRC; only
+  // empty data has a CRC of 0.
+  m.crcMissing = m.hasDescriptor() && m.crc == 0 && (m.uncompressedSize != 0 || m.sizeMissing);
   return m;
 }
 
@@ -160,6 +163,7 @@ std::vector<WalkProblem> WalkWarnings(const ArchiveWalk &walk) {
           ": the local header has no compressed size (sizes in a data "
           "descriptor only)");
     }
+    if (m.crcMissing) add(who + ": the local header has no CRC (only in a data descriptor)");
     if (m.zip64) add(who + ": Zip64");
     if (m.method != 0 && m.method != 8) {
       add(who + ": compression method " + std::to_string(m.method) +

@@ -27,6 +27,7 @@ struct WalkedMember {
   uint32_t uncompressedSize = 0;
   bool zip64 = false;        // a Zip64 extra field or a size of 0xFFFFFFFF
   bool sizeMissing = false;  // bit 3 with no compressed size where data follows
+  bool crcMissing = false;   // bit 3 with a CRC of 0 for data that is not empty
   bool dataPastEnd = false;  // the member's data runs past the end of the source
 
   bool encrypted() const { return (flags & 1) != 0; }
