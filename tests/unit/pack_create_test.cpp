@@ -2,6 +2,8 @@
 // back both from the raw bytes and through the package reader.
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "pack_fixture.h"
 #include "package_reader.h"
 #include "startup/descramble.h"
@@ -228,6 +230,55 @@ TEST_F(PackTest, ZipWithBytesAfterItsEndNeedsSkipCheck) {
   ASSERT_EQ(Run({"inspect", (dir / "out.exe").string(), "--json"}), 0);
   EXPECT_NE(out.str().find("not checked by the stub (skipIntegrityCheck)"), std::string::npos);
   EXPECT_NE(out.str().find("\"passes\": false"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pack_test
+
+namespace pack_test {
+namespace {
+
+bool HaveTool(const char *probe) { return std::system(probe) == 0; }
+
+// Archives from the usual zip tools, folder entries and extra fields
+// included, go in unchanged and walk without a warning.
+TEST_F(PackTest, ArchivesFromZipToolsRoundTrip) {
+  struct Tool {
+    const char *probe;
+    std::string command;
+  };
+  const std::string in = (dir / "tool.zip").string();
+  const Tool tools[] = {
+      {"zip -v >/dev/null 2>&1", "cd '" + source.string() + "' && zip -qr '" + in + "' ."},
+      {"7z >/dev/null 2>&1",
+       "cd '" + source.string() + "' && 7z a -tzip '" + in + "' . >/dev/null"},
+      {"7z >/dev/null 2>&1",
+       "cd '" + source.string() + "' && 7z a -tzip -mem=ZipCrypto -pabc '" + in + "' . >/dev/null"},
+  };
+  int ran = 0;
+  for (const Tool &tool : tools) {
+    if (!HaveTool(tool.probe)) continue;
+    ++ran;
+    fs::remove(in);
+    ASSERT_EQ(std::system(tool.command.c_str()), 0) << tool.command;
+    ASSERT_EQ(Create(dir / "out.exe", {}, in), 0) << tool.command << ": " << err.str();
+    vantrel_pack::PackageView view = ReadPackage((dir / "out.exe").string());
+    EXPECT_EQ(ReadFile(dir / "out.exe").substr(size_t(view.archiveBase)), ReadFile(in));
+    vantrel_pack::ArchiveWalk walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+    EXPECT_TRUE(vantrel_pack::WalkWarnings(walk).empty()) << tool.command;
+    size_t files = 0;
+    for (const auto &m : walk.members) files += m.isFolder() ? 0 : 1;
+    EXPECT_EQ(files, 3u) << tool.command;
+  }
+  if (ran == 0) GTEST_SKIP() << "neither zip nor 7z is installed";
+}
+
+TEST_F(PackTest, LevelIsReportedAsUselessForAZipSource) {
+  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "x"}}));
+  ASSERT_EQ(Create(dir / "out.exe", {"--level", "6"}, dir / "in.zip"), 0) << err.str();
+  EXPECT_NE(err.str().find("--level"), std::string::npos);
+  ASSERT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
 }
 
 }  // namespace

@@ -231,8 +231,9 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
     if (access(options.source.c_str(), R_OK) != 0) {
       throw PackError("cannot open " + options.source + ": " + std::strerror(errno));
     }
-    if (options.level != 6)
-      err << "vantrel-pack create: warning: --level ignored for a .zip SOURCE\n";
+    if (options.levelGiven) {
+      err << "vantrel-pack create: warning: --level does not apply to a .zip SOURCE\n";
+    }
     names = CheckZipForStub(options.source, err);
     zipPath = options.source;
   }

@@ -14,6 +14,7 @@ struct CreateOptions {
   std::string output;
   std::string source;
   int level = 6;
+  bool levelGiven = false;
   std::optional<std::string> title;
   std::optional<std::string> infName;
   std::optional<std::string> welcomeText;

@@ -32,9 +32,9 @@ every member: sizes in every local header, no Zip64, at most 2 GiB).
   --stay-open           keep the dialog open after the installation
   --admin               refuse to run without administrator rights
   --advpack             install through advpack LaunchINFSection
-  --skip-check          write the flag that skips the stub's check of the
-                        archive's end (the check is still made here unless
-                        the package is split)
+  --skip-check          write the flag that makes the stub skip its check of
+                        the archive's end; without it a single-part package
+                        that would fail that check is refused here
   --stub FILE           the stub (exactly 35,328 bytes); default:
                         vantrel-stub.exe beside this program
   --split SIZE          split into pieces of SIZE bytes (k or m suffix,
@@ -68,6 +68,7 @@ CreateOptions ParseCreateOptions(const std::vector<std::string> &args) {
       haveOutput = true;
     } else if (name == "--level") {
       options.level = int(ParseNumber(in.Value(), 0, 9, "--level"));
+      options.levelGiven = true;
     } else if (name == "--title") {
       options.title = in.Value();
     } else if (name == "--inf") {
