@@ -102,6 +102,7 @@ TEST_F(PackTest, InspectShowsBackWhatCreateWrote) {
     EXPECT_NE(json.find("\"name\": \"" + std::string(name) + "\""), std::string::npos) << name;
   }
   EXPECT_NE(json.find("\"warnings\": []"), std::string::npos);
+  EXPECT_NE(json.find("\"at\": \"the central directory\""), std::string::npos) << json;
 
   ASSERT_EQ(Run({"inspect", (dir / "out.exe").string()}), 0);
   EXPECT_NE(out.str().find("\"Line one\\r\\nLine two\""), std::string::npos) << out.str();

@@ -182,6 +182,8 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
                   m.hasDescriptor() ? "yes" : "no", Hex32(m.crc).c_str());
     out << line << Quoted(FromCodePage(m.name, options.codePage), false) << "\n";
   }
+  out << "walk ends           at offset " << r.walk.endOffset << ", " << r.walk.endDescription()
+      << "\n";
   out << "warnings            " << r.warnings.size() << "\n";
   for (const std::string &warning : r.warnings) out << "  warning: " << warning << "\n";
 }
@@ -222,7 +224,9 @@ void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out
         << Hex32(m.crc) << "\"}";
     separator = ",\n";
   }
-  out << (r.walk.members.empty() ? "" : "\n  ") << "],\n  \"warnings\": [";
+  out << (r.walk.members.empty() ? "" : "\n  ")
+      << "],\n  \"walkEnd\": {\"offset\": " << r.walk.endOffset
+      << ", \"at\": " << Quoted(r.walk.endDescription(), true) << "},\n  \"warnings\": [";
   separator = "";
   for (const std::string &warning : r.warnings) {
     out << separator << Quoted(warning, true);

@@ -107,6 +107,13 @@ bool ArchiveWalk::endedNormally() const {
          endSignature == kEndRecordSignature;
 }
 
+std::string ArchiveWalk::endDescription() const {
+  if (endedAtEndOfFile) return "the end of the file";
+  if (endSignature == kCentralHeaderSignature) return "the central directory";
+  if (endSignature == kEndRecordSignature) return "the end record";
+  return "an unknown record (signature " + Hex32(endSignature) + ")";
+}
+
 ArchiveWalk WalkArchive(const ByteSource &source, uint64_t start) {
   ArchiveWalk walk;
   uint64_t offset = start;

@@ -45,6 +45,8 @@ struct ArchiveWalk {
   // The walk stopped at the central directory, the end record or the end of
   // the file, where a well-formed archive ends it.
   bool endedNormally() const;
+  // What the walk stopped at, in words.
+  std::string endDescription() const;
 };
 
 // Walks from `start` (the archive's first byte) to the end of `source`.
