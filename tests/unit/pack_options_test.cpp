@@ -256,3 +256,25 @@ TEST_F(PackTest, OptionValuesMayFollowAnEqualsSign) {
 
 }  // namespace
 }  // namespace pack_test
+
+namespace pack_test {
+namespace {
+
+TEST_F(PackTest, FileNamesWindowsCannotCreateAreRefused) {
+  for (const char *name : {"a:b.txt", "what?.txt", "back\\slash.txt", "pipe|.txt"}) {
+    WriteFile(source / name, "x");
+    EXPECT_EQ(Create(dir / "out.exe", {}), 1) << name;
+    EXPECT_NE(err.str().find(name), std::string::npos) << err.str();
+    fs::remove(source / name);
+  }
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+  WriteFile(source / "caf\u00e9 [1].txt", "x");
+  ASSERT_EQ(Create(dir / "out.exe", {}), 0) << err.str();
+  auto view = vantrel_pack::ReadPackage((dir / "out.exe").string());
+  auto walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  ASSERT_EQ(walk.members.size(), 4u);
+  EXPECT_EQ(walk.members[0].name, "caf\xE9 [1].txt");  // in code page 1252
+}
+
+}  // namespace
+}  // namespace pack_test

@@ -9,6 +9,20 @@ namespace vantrel_pack {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Windows cannot create a file with one of these characters in its name,
+// and '\\' would split the name into folders there.
+void CheckWindowsName(const std::string &name) {
+  for (unsigned char c : name) {
+    if (c < 0x20 || std::string("<>:\"|?*\\").find(char(c)) != std::string::npos) {
+      throw PackError("the file name " + name + " cannot be used on Windows");
+    }
+  }
+}
+
+}  // namespace
+
 // Folders are not stored as members: the stub creates each member's folders
 // on its own, and an empty folder has nothing to install.
 std::vector<SourceFile> CollectFolder(const std::string &folder, int codePage) {
@@ -25,6 +39,7 @@ std::vector<SourceFile> CollectFolder(const std::string &folder, int codePage) {
       throw PackError(path.string() + " is neither a file nor a folder");
     }
     std::string relative = path.lexically_relative(folder).generic_string();
+    CheckWindowsName(relative);
     files.push_back({path.string(), ToCodePage(relative, codePage, "the file name " + relative)});
   }
   if (error) throw PackError("cannot read folder " + folder + ": " + error.message());
