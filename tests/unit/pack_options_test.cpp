@@ -64,6 +64,7 @@ TEST_F(PackTest, PasswordEncryptsEveryMemberWithTheCrcCheckByte) {
 
 TEST_F(PackTest, EncryptedArchiveDecryptsWithUnzip) {
   if (!HaveUnzip()) GTEST_SKIP() << "Info-ZIP unzip is not installed";
+  WriteFile(source / "empty.txt", "");
   for (const char *level : {"0", "6"}) {
     fs::path package = dir / (std::string("out") + level + ".exe");
     ASSERT_EQ(Create(package, {"--password", "pässword", "--level", level}), 0) << err.str();
@@ -73,7 +74,8 @@ TEST_F(PackTest, EncryptedArchiveDecryptsWithUnzip) {
     std::string command = "unzip -qq -P 'p\xE4ssword' '" + (dir / "archive.zip").string() +
                           "' -d '" + target.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    for (const char *name : {"setup.inf", "readme.txt", "sub/data.bin"}) {
+    for (const char *name : {"setup.inf", "readme.txt", "sub/data.bin", "empty.txt"}) {
+      EXPECT_TRUE(fs::exists(target / name)) << name;
       EXPECT_EQ(ReadFile(target / name), ReadFile(source / name)) << name;
     }
     std::string wrong = "unzip -qq -P wrong '" + (dir / "archive.zip").string() + "' -d '" +
