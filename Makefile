@@ -20,7 +20,8 @@ win32:
 	cmake --build build/win32 -j$(JOBS)
 
 asan:
-	$(CMAKE_HOST) -B build/asan -DVANTREL_SANITIZE=ON -DVANTREL_BIN_DIR=$(CURDIR)/build/asan/bin >/dev/null
+	$(CMAKE_HOST) -B build/asan -DVANTREL_SANITIZE=ON -DVANTREL_BIN_DIR=$(CURDIR)/build/asan/bin \
+	  -DVANTREL_STUB_EXE=$(BIN)/vantrel-stub.exe >/dev/null
 	cmake --build build/asan -j$(JOBS)
 
 fuzzers:
