@@ -1,10 +1,9 @@
 // The commands of vantrel-pack. Each lives in its own file and takes the
 // words after its name; PackMain picks one by the first word.
 //
-// To add a command (e.g. `extract`, which reads packages with
-// ReadPackage from package_reader.h): write Run<Name> and <Name>Help in
-// <name>.cpp, declare them here and add a row to the table in
-// pack_main.cpp.
+// To add a command: write Run<Name> and <Name>Help in <name>.cpp, declare
+// them here and add a row to the table in pack_main.cpp. Commands that read
+// packages use ReadPackage from package_reader.h.
 #ifndef VANTREL_PACK_COMMANDS_H
 #define VANTREL_PACK_COMMANDS_H
 

@@ -13,7 +13,7 @@ struct Command {
   const char *summary;
 };
 
-// The place to add a command: `extract` will be one more row.
+// The commands; a new one is one more row.
 const Command kCommands[] = {
     {"create", RunCreate, CreateHelp, "make a package from a folder or a .zip file"},
     {"inspect", RunInspect, InspectHelp, "show a package as the stub will read it"},
