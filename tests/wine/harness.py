@@ -132,6 +132,7 @@ class WinePrefix:
         self._tool(["wineserver", "-k"], timeout=60)
         if not (self.path / READY_STAMP).exists():
             self._make()
+        self.hide_setupx()
         # One server for the whole run, so that each program starts quickly.
         self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -157,6 +158,26 @@ class WinePrefix:
         self._tool(["wineserver", "-k"], timeout=60)
         self._tool(["wineserver", "-w"], timeout=60)
         (self.path / READY_STAMP).write_text("ready\n")
+
+    # Wine's prefix says it is Windows NT but carries a 16-bit setupx.dll in
+    # system32, which Windows NT does not have; its presence is how a setup
+    # program tells Windows 95/98. It is kept aside here so that the prefix
+    # is a faithful NT, and put back only by the tests of the 95/98 road.
+    @property
+    def setupx(self):
+        return self.system_dir / "setupx.dll"
+
+    @property
+    def setupx_aside(self):
+        return self.system_dir / "setupx.dll.aside"
+
+    def hide_setupx(self):
+        if self.setupx.exists():
+            self.setupx.replace(self.setupx_aside)
+
+    def restore_setupx(self):
+        if self.setupx_aside.exists():
+            shutil.copy(self.setupx_aside, self.setupx)
 
     def shutdown(self):
         self._tool(["wineserver", "-k"], timeout=60)
@@ -346,6 +367,33 @@ class Driver:
     def close(self, timeout=20, **selector):
         rc, _, _ = self._run("close", [], selector, timeout)
         return rc
+
+    def wait_for_text(self, control_id, expected, timeout=30, **selector):
+        """Polls a control until it shows `expected`; returns the last text read."""
+        deadline = time.monotonic() + timeout
+        while True:
+            rc, lines, _ = self._run("text", [control_id], selector, 5)
+            text = lines[0]["text"] if rc == 0 and lines else None
+            if text == expected or time.monotonic() > deadline:
+                return text
+            time.sleep(0.1)
+
+    def watch(self, exe, log_path, timeout=120):
+        """Starts watching for windows of the program `exe` until it ends;
+        finish with watch_result()."""
+        argv = [self.exe, "watch", "--exe", exe, "--timeout", str(int(timeout * 1000))]
+        return self.prefix.start(argv, log_path), Path(log_path), timeout
+
+    @staticmethod
+    def watch_result(watch):
+        process, log_path, timeout = watch
+        try:
+            process.wait(timeout=timeout + 30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise HarnessError("the window watch did not end")
+        return [Window(json.loads(line)) for line in log_path.read_text().splitlines()
+                if line.startswith("{")]
 
 
 class SetupRun:

@@ -79,6 +79,12 @@ class WineTestCase(unittest.TestCase):
     def screenshot(self, name, window=None):
         return self.session.screenshot(name, window)
 
+    def use_setupx(self):
+        """Puts Wine's setupx.dll back into system32 for this test: the stub
+        then takes the Windows 95/98 road (rundll.exe setupx.dll)."""
+        self.prefix.restore_setupx()
+        self.addCleanup(self.prefix.hide_setupx)
+
     # What an installation left
 
     def installed(self, name, folder=DEMO_FOLDER):

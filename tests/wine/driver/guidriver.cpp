@@ -12,7 +12,10 @@
 #include <stdlib.h>
 #include <wchar.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
+#include <set>
 #include <string>
 
 #include "json_out.h"
@@ -27,6 +30,8 @@ const wchar_t kUsageText[] =
     L"  list                 describe every matching top-level window\n"
     L"  wait                 wait for a matching window and describe it\n"
     L"  gone                 wait until no window matches\n"
+    L"  watch                describe every matching window once, when it is first seen,\n"
+    L"                       from the start to the end of the program named by --exe\n"
     L"  text ID              print the text of control ID\n"
     L"  click ID             press button ID (refused when it or its window is disabled)\n"
     L"  bmclick ID           send BM_CLICK to control ID, whatever its state\n"
@@ -34,6 +39,7 @@ const wchar_t kUsageText[] =
     L"  key NAME             press enter, escape or tab in the window's focused control\n"
     L"  answer BUTTON        message box: describe it, then press ok, cancel, yes, no or retry\n"
     L"  close                press the window's close box\n"
+    L"  sleep MS             only wait (stands for an installer step that takes a while)\n"
     L"selector (every part must match):\n"
     L"  --caption TEXT  --class NAME  --dialog (class #32770)  --exe FILE  --hwnd 0xHEX\n"
     L"  --hidden (also invisible windows)\n"
@@ -122,6 +128,43 @@ int Gone(const Command &command) {
   fwprintf(stderr, L"vantrel-guidriver: a matching window is still there after %lu ms\n",
            command.timeoutMs);
   return kNotFound;
+}
+
+bool ProgramRunning(const std::wstring &exe) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+       more = Process32NextW(snapshot, &entry))
+    found = lstrcmpiW(entry.szExeFile, exe.c_str()) == 0;
+  CloseHandle(snapshot);
+  return found;
+}
+
+// Sees windows that a test polling from outside could miss: a dialog that
+// is shown only briefly, or one that must never be shown at all. With --exe
+// it first waits for that program to start, then watches until it ends.
+int Watch(const Command &command) {
+  const DWORD kWatchPollMs = 5;
+  const std::wstring &exe = command.selector.exe;
+  std::set<HWND> seen;
+  bool started = exe.empty();
+  DWORD start = GetTickCount();
+  for (;;) {
+    bool running = exe.empty() || ProgramRunning(exe);
+    started = started || running;
+    for (HWND window : FindWindows(command.selector)) {
+      if (seen.insert(window).second) PrintLine(DescribeWindow(window));
+    }
+    if (GetTickCount() - start >= command.timeoutMs) {
+      if (!started) fwprintf(stderr, L"vantrel-guidriver: %ls never ran\n", exe.c_str());
+      return started ? kDone : kNotFound;
+    }
+    if (started && !running) return kDone;
+    Sleep(kWatchPollMs);
+  }
 }
 
 int Text(HWND window, const Command &command) {
@@ -219,6 +262,11 @@ int Run(const Command &command) {
   if (name == L"list") return List(command);
   if (name == L"wait") return Wait(command);
   if (name == L"gone") return Gone(command);
+  if (name == L"watch") return Watch(command);
+  if (name == L"sleep" && command.argumentCount == 1) {
+    Sleep(wcstoul(command.arguments[0].c_str(), nullptr, 10));
+    return kDone;
+  }
 
   int needed = name == L"type" ? 2 : (name == L"close" ? 0 : 1);
   bool known = name == L"text" || name == L"click" || name == L"bmclick" || name == L"type" ||
