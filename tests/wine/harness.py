@@ -506,6 +506,9 @@ class Session:
 
     def screenshot(self, name, window=None):
         """Saves the screen, or one window with a small margin, as NAME.png."""
-        rect = window.rect if window else None
         time.sleep(0.3)  # let the window finish painting
+        if window:
+            # Where it stands now: a dialog may still have been moving.
+            window = self.driver.wait(timeout=5, hwnd=window.handle) or window
+        rect = window.rect if window else None
         return self.display.screenshot(self.screenshot_dir / f"{name}.png", rect, margin=4)
