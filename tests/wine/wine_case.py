@@ -74,6 +74,8 @@ class WineTestCase(unittest.TestCase):
         box = self.driver.answer(button, timeout=timeout, exe=run.program.name, **selector)
         if box is None:
             self.fail(f"no message box {selector} of {run.program.name} within {timeout} s")
+        # Gone before anything else is looked at: a box that asks again is a new window.
+        self.assertTrue(self.driver.gone(hwnd=box.handle), "the message box stayed open")
         return box.caption, box.text(MESSAGE_TEXT_ID)
 
     def screenshot(self, name, window=None):
