@@ -36,7 +36,7 @@ struct Cipher {
   }
   uint8_t Stream() const {
     uint16_t t = uint16_t((k2 & 0xFFFF) | 2);
-    return uint8_t((t * (t ^ 1)) >> 8);
+    return uint8_t((uint32_t(t) * uint32_t(t ^ 1)) >> 8);
   }
   uint8_t Encrypt(uint8_t plain) {
     uint8_t c = plain ^ Stream();
