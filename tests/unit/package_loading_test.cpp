@@ -132,6 +132,8 @@ struct TempCase {
   const char *expected;
 };
 
+void PrintTo(const TempCase &c, std::ostream *out) { *out << '"' << c.tempPath << '"'; }
+
 class TemporaryFolder : public PackageLoading, public ::testing::WithParamInterface<TempCase> {};
 
 TEST_P(TemporaryFolder, IsComposedFromTheTempPathOrTheSystemDirectory) {
