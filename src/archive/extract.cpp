@@ -14,7 +14,7 @@ namespace {
 const DWORD kNameBufferSize = 258;
 const DWORD kDataDescriptorSignature = 0x08074B50;
 const DWORD kOddLocalSignature = 0x50000000;
-const LONG kDataDescriptorSize = 16;
+const DWORD kDataDescriptorSize = 16;
 const DWORD kLocalHeaderSize = sizeof(LocalHeader);
 const WORD kFlagEncrypted = 1;
 const DWORD kLargestPosition = 0x7FFFFFFF;
@@ -49,7 +49,7 @@ RecordKind ReadRecord() {
     }
     state.bytesLeft = 0;
     if (signature == kDataDescriptorSignature && state.seekResult != -1) {
-      SeekPackage(state.seekResult + kDataDescriptorSize, FILE_BEGIN);
+      SeekPackage(LONG(DWORD(state.seekResult) + kDataDescriptorSize), FILE_BEGIN);
       continue;
     }
     if (got == 0 || (signature & 0xFFFF) == kZipRecordMark) return kRecordOther;
@@ -81,9 +81,10 @@ bool IsDeviceName(const char *name, DWORD length) {
 }
 
 // A member may only name a place inside the temporary folder: no root or
-// UNC prefix, no drive (nor any other ':'), no component of dots alone
-// (".." climbs out; Windows drops trailing dots, so "..." may act as ".."),
-// and no device.
+// UNC prefix, no drive (nor any other ':'), no component of dots and spaces
+// alone (".." climbs out; Windows drops trailing dots and spaces, so "..."
+// or ".. " may act as ".."; and a folder "x\." exists as soon as x does,
+// so creating it would fail as fatal), and no device.
 bool NameStaysInside(const CountedString &name) {
   if (name.length == 0 || IsSeparator(name.text[0])) return false;
   DWORD start = 0;

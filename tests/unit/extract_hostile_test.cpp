@@ -75,8 +75,8 @@ INSTANTIATE_TEST_SUITE_P(Names, EscapingName,
                                            "\\\\server\\share\\evil.txt", "C:evil.txt",
                                            "C:\\evil.txt", "c:/evil.txt", "Z:/tmp/evil.txt",
                                            "a:b/c.txt", "sub/x:y", "sub/.../evil.txt",
-                                           "sub/. ./evil.txt", "CON", "sub/nul.txt", "Aux.log",
-                                           "lpt1", "COM9.txt", "prn "));
+                                           "sub/. ./evil.txt", "./a.txt", "sub/./a.txt", "CON",
+                                           "sub/nul.txt", "Aux.log", "lpt1", "COM9.txt", "prn "));
 
 TEST_F(Hostile, NamesThatMerelyLookLikeThoseAreAccepted) {
   Load(BuildZip({{"..a", ToBytes("1")},
