@@ -96,6 +96,31 @@ TEST_F(ExtractTool, WithoutPasswordOrTerminalThePromptIsCancelled) {
   EXPECT_FALSE(fs::exists(Posix("out/s.txt")));
 }
 
+TEST_F(ExtractTool, PackageInPartsIsRebuiltBesideDirAndCleanedAway) {
+  PackageSpec spec;
+  spec.multiPart = true;
+  spec.title = "Parts";
+  spec.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
+  Bytes whole = BuildPackage(spec);
+  size_t cut = whole.size() - 30;
+  HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.begin() + long(cut)));
+  HostMachine::WriteFile("in/setup.001", Bytes(whole.begin() + long(cut), whole.end()));
+  std::string dir = Posix("out");
+  EXPECT_EQ(0, Run({Posix("in/setup.exe"), "-d", dir}));
+  EXPECT_EQ(ToBytes("from two parts"), ReadBytes(dir + "/a.txt"));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+
+  // Without its second part: the disk prompt is cancelled, nothing is left.
+  fs::remove(Posix("in/setup.001"));
+  std::string dir2 = Posix("out2");
+  EXPECT_EQ(1, Run({Posix("in/setup.exe"), "-d", dir2}));
+  EXPECT_EQ(
+      "Parts: Please insert disk with part number 2..\n"
+      "Error: Error rebuilding this Setup package.\n",
+      err_.str());
+  EXPECT_TRUE(fs::is_empty(dir2));
+}
+
 TEST_F(ExtractTool, UsageErrors) {
   EXPECT_EQ(2, Run({}));
   EXPECT_EQ(2, Run({"x.exe"}));

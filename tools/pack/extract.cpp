@@ -130,12 +130,19 @@ void PrepareProgramState() {
   BuildCrcTable();
 }
 
-// The stub's exit sequence, less the removal of the temporary folder's
-// contents: the package is closed and a rebuilt package file deleted.
-void CloseThePackage(const std::string &rebuildFolder) {
-  if (!state.ioError) CloseHandle(state.packageFile);
+// Where the stub's own temporary folder lies: DIR, under a drive of its
+// own (see RunExtract).
+const char kRebuildFolder[] = "T:\\$Vantrel.Tmp";
+
+// The stub's exit sequence, less the removal of what was extracted: the
+// package is closed, a rebuilt package file deleted (also after a rebuild
+// that failed) and its folder removed when empty.
+void CloseThePackage() {
+  if (state.packageFile && state.packageFile != INVALID_HANDLE_VALUE) {
+    CloseHandle(state.packageFile);
+  }
   if (state.rebuiltPath.length) DeleteFileA(state.rebuiltPath.text);
-  RemoveDirectoryA(rebuildFolder.c_str());
+  RemoveDirectoryA(kRebuildFolder);
 }
 
 // The load and the walk as one process of the stub; true when the walk
@@ -148,15 +155,13 @@ bool RunStub(const std::string &folderWindows, StatusPrinter &status) {
     if (!LoadPackage()) return 1;
     // A multi-part package has been rebuilt in the stub's own temporary
     // folder; the members go straight into DIR.
-    std::string rebuildFolder = state.tempDir;
     CopyBytes(state.tempDir, folderWindows.c_str(), DWORD(folderWindows.size() + 1));
     RunModalDialog("DLG_Main", ExtractDlgProc);
-    status.Flush();
     extracted = state.extractOk;
-    CloseThePackage(rebuildFolder);
     return 0;
   });
   status.Flush();
+  CloseThePackage();
   return extracted;
 }
 
