@@ -248,6 +248,23 @@ class WinePrefix:
         finally:
             log.close()
 
+    def command_lines(self):
+        """The Windows command lines of the programs now running in this
+        prefix (Wine shows them as the processes' Linux command lines)."""
+        marker = f"WINEPREFIX={self.path}".encode()
+        lines = []
+        for proc in Path("/proc").iterdir():
+            if not proc.name.isdigit():
+                continue
+            try:
+                if marker not in (proc / "environ").read_bytes().split(b"\0"):
+                    continue
+                line = (proc / "cmdline").read_bytes()
+            except OSError:
+                continue
+            lines.append(_decode(line.replace(b"\0", b" ")).strip())
+        return lines
+
     # Registry, through Wine's own reg.exe (the server keeps the files stale)
 
     def reg_add(self, key, name, value):
@@ -368,6 +385,10 @@ class Driver:
         rc, _, _ = self._run("close", [], selector, timeout)
         return rc
 
+    def post(self, name, value, timeout=20, **selector):
+        rc, _, _ = self._run("post", [name, value], selector, timeout)
+        return rc
+
     def wait_for_text(self, control_id, expected, timeout=30, **selector):
         """Polls a control until it shows `expected`; returns the last text read."""
         deadline = time.monotonic() + timeout
@@ -399,8 +420,9 @@ class Driver:
 class SetupRun:
     """One run of a setup program under Wine."""
 
-    def __init__(self, prefix, program, log_dir):
+    def __init__(self, prefix, program, log_dir, driver=None):
         self.program = Path(program)
+        self.driver = driver
         self.log_path = Path(log_dir) / (self.program.stem + ".log")
         self.process = prefix.start([prefix.windows_path(self.program)], self.log_path)
 
@@ -416,8 +438,11 @@ class SetupRun:
         try:
             return self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
+            # What it still showed says why it did not end.
+            shown = self.driver.windows(exe=self.program.name) if self.driver else []
             self.kill()
-            raise AssertionError(f"{self.program.name} did not end within {timeout} s")
+            raise AssertionError(f"{self.program.name} did not end within {timeout} s; "
+                                 f"its windows: {[w.data for w in shown]}")
 
     def kill(self):
         if self.running():
@@ -480,10 +505,12 @@ class Session:
         self.prefix = WinePrefix(prefix_dir, self.display)
         self.driver = Driver(self.prefix, self.bin_dir / "vantrel-guidriver.exe")
         self.packer = Packer(self.bin_dir)
+        self.planted = self.bin_dir / "vantrel-planted.exe"
         self.display_size = DESKTOP_SIZE
 
     def start(self):
-        missing = [p for p in (self.packer.tool, self.packer.stub, self.driver.exe) if not p.exists()]
+        needed = (self.packer.tool, self.packer.stub, self.driver.exe, self.planted)
+        missing = [p for p in needed if not p.exists()]
         if missing:
             raise HarnessError("not built: " + ", ".join(str(p) for p in missing))
         for tool in ("wine", "wineserver", "Xvfb", "import"):

@@ -4,12 +4,10 @@ advpack, and the stub deletes what it extracted."""
 
 import random
 import shutil
-import sys
-import time
 import zipfile
 
 from harness import Driver
-from wine_case import (CLOSE_ID, DEMO_APP, DEMO_KEY, EXAMPLES, FIXTURES, INSTALL_ID, MAIN_TEXT_ID,
+from wine_case import (CLOSE_ID, DEMO_APP, DEMO_KEY, EXAMPLES, INSTALL_ID, MAIN_TEXT_ID,
                        WineTestCase, windows_text)
 
 TITLE = "Vantrel Demo Setup"
@@ -304,33 +302,3 @@ class LargePackageTest(InstallCase):
         # The clean-up deletes the first 255 files it extracted; what follows
         # them stays, and so does the temporary folder.
         self.assertEqual(self.temp_files(), sorted(members[255:]))
-
-
-class WaitTest(InstallCase):
-    def test_stub_uses_no_processor_while_the_installer_runs(self):
-        source = self.work / "slow-app"
-        source.mkdir()
-        for name in ("hello.bat", "readme.txt"):
-            shutil.copy(DEMO_APP / name, source)
-        shutil.copy(FIXTURES / "slow-installer.inf", source)
-        shutil.copy(self.driver.exe, source)
-        run = self.start(self.welcome_package(source=source, advpack=True))
-        dialog = self.press_install(run)
-        self.assertEqual(self.driver.wait_for_text(MAIN_TEXT_ID, UPDATING, hwnd=dialog.handle),
-                         UPDATING)
-        dialog = self.window(run, caption=TITLE)
-        # A user cannot press anything while the installer runs.
-        self.assertFalse(dialog.enabled(INSTALL_ID) or dialog.enabled(CLOSE_ID))
-        self.screenshot("installing", dialog)
-
-        start_cpu, start = run.cpu_seconds(), time.monotonic()
-        time.sleep(3)
-        used, spent = run.cpu_seconds() - start_cpu, time.monotonic() - start
-        self.assertTrue(run.running(), "the installer step ended too soon to measure")
-        print(f"\n  stub processor time while the installer ran: {used:.2f} s in {spent:.1f} s",
-              file=sys.stderr)
-        self.assertLess(used, 0.05 * spent)
-
-        self.assertEqual(run.wait(timeout=60), 0)
-        self.assert_demo_installed()
-        self.assert_temp_gone()

@@ -51,7 +51,7 @@ class WineTestCase(unittest.TestCase):
         return self.session.packer.create(self.work / name, source, **options)
 
     def start(self, package):
-        run = SetupRun(self.prefix, package, self.work)
+        run = SetupRun(self.prefix, package, self.work, self.driver)
         self.addCleanup(self._end_run, run)
         return run
 

@@ -39,6 +39,8 @@ const wchar_t kUsageText[] =
     L"  key NAME             press enter, escape or tab in the window's focused control\n"
     L"  answer BUTTON        message box: describe it, then press ok, cancel, yes, no or retry\n"
     L"  close                press the window's close box\n"
+    L"  post NAME WPARAM     post quit (to the window's thread) or queryendsession (to the\n"
+    L"                       window) with WPARAM, as the system would\n"
     L"  sleep MS             only wait (stands for an installer step that takes a while)\n"
     L"selector (every part must match):\n"
     L"  --caption TEXT  --class NAME  --dialog (class #32770)  --exe FILE  --hwnd 0xHEX\n"
@@ -252,6 +254,18 @@ int Answer(HWND window, const Command &command) {
   return kDone;
 }
 
+int Post(HWND window, const Command &command) {
+  const std::wstring &name = command.arguments[0];
+  WPARAM value = wcstoul(command.arguments[1].c_str(), nullptr, 10);
+  if (name == L"quit") {
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    return PostThreadMessageW(thread, WM_QUIT, value, 0) ? kDone : kNotFound;
+  }
+  if (name == L"queryendsession")
+    return PostMessageW(window, WM_QUERYENDSESSION, value, 0) ? kDone : kNotFound;
+  return Usage(L"post: quit or queryendsession");
+}
+
 int Close(HWND window) {
   PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   return kDone;
@@ -268,9 +282,9 @@ int Run(const Command &command) {
     return kDone;
   }
 
-  int needed = name == L"type" ? 2 : (name == L"close" ? 0 : 1);
+  int needed = (name == L"type" || name == L"post") ? 2 : (name == L"close" ? 0 : 1);
   bool known = name == L"text" || name == L"click" || name == L"bmclick" || name == L"type" ||
-               name == L"key" || name == L"answer" || name == L"close";
+               name == L"key" || name == L"answer" || name == L"close" || name == L"post";
   if (!known) return Usage(L"unknown command");
   if (command.argumentCount != needed) return Usage(L"wrong number of arguments");
 
@@ -282,6 +296,7 @@ int Run(const Command &command) {
   if (name == L"type") return Type(window, command);
   if (name == L"key") return Key(window, command);
   if (name == L"answer") return Answer(window, command);
+  if (name == L"post") return Post(window, command);
   return Close(window);
 }
 }  // namespace

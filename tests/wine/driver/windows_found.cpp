@@ -121,9 +121,10 @@ std::string DescribeWindow(HWND window) {
   EnumChildWindows(window, CollectChild, LPARAM(&children));
   for (size_t i = 0; i < children.size(); ++i) {
     HWND child = children[i];
-    char state[96];
-    snprintf(state, sizeof state, ",\"enabled\":%s,\"visible\":%s}", Flag(IsWindowEnabled(child)),
-             Flag(IsWindowVisible(child)));
+    char state[128];
+    snprintf(state, sizeof state, ",\"enabled\":%s,\"visible\":%s,\"style\":%lu}",
+             Flag(IsWindowEnabled(child)), Flag(IsWindowVisible(child)),
+             (unsigned long)GetWindowLongW(child, GWL_STYLE));
     out += (i ? "," : "") + std::string("{\"id\":") + std::to_string(GetDlgCtrlID(child)) +
            ",\"class\":" + JsonString(ClassName(child)) +
            ",\"text\":" + JsonString(WindowText(child)) + state;
