@@ -1,3 +1,4 @@
+#include "../startup/text.h"
 #include "inflate.h"
 
 int InflateStored() {
@@ -16,26 +17,34 @@ int InflateStored() {
   if (InputOverrun(k)) return kStatusInputEnded;
   if (complement != (~length & 0xFFFF)) return kStatusBadStoredLength;
 
-  // Whole bytes may still sit in the bit buffer; after them the bytes come
-  // straight from the input. Neither may be an end marker.
-  for (; length; --length) {
-    LONG c;
-    if (k) {
-      c = b & 0xFF;
-      DumpBits(8, b, k);
-      if (InputOverrun(k)) return kStatusInputEnded;
-    } else {
-      c = NextCompressedByte();
+  // The bit buffer is empty now: after the byte boundary it held at most 16
+  // bits, and LEN and NLEN took 32. The bytes come straight from the input
+  // chunk, in runs; at the chunk's end one byte goes through the byte source,
+  // which refills the chunk, and it may not be the end marker.
+  while (length) {
+    unsigned run =
+        (LONG)state.inputCount - (LONG)state.inputPos > 0 ? state.inputCount - state.inputPos : 0;
+    if (run == 0) {
+      LONG c = NextCompressedByte();
       if (c < 0) return kStatusInputEnded;
+      window[w++] = (BYTE)c;
+      --length;
+    } else {
+      if (run > length) run = length;
+      if (run > kWindowSize - w) run = kWindowSize - w;
+      CopyBytes(window + w, state.inputBuffer + state.inputPos, run);
+      state.inputPos = (WORD)(state.inputPos + run);
+      state.bytesLeft -= (LONG)run;
+      w += run;
+      length -= run;
     }
-    window[w++] = (BYTE)c;
     if (w == kWindowSize) {
       if (FlushWindow(w)) return kStatusWriteFailed;
       w = 0;
     }
   }
-  state.bitBuffer = b;
-  state.bitCount = (WORD)k;
+  state.bitBuffer = 0;
+  state.bitCount = 0;
   state.windowPos = (WORD)w;
   return kStatusOk;
 }

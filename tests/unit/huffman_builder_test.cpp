@@ -145,6 +145,17 @@ TEST_F(Builder, LookupBitsRaisedToTheShortestAndLoweredToTheLongest) {
   unsigned m = 1;
   EXPECT_EQ(kBuildComplete, Build({2, 2, 2, 2}, 4, &m));
   EXPECT_EQ(2u, m);
+  // Kept at the shortest length even when longer codes would fill a larger
+  // root: they go into a sub-table.
+  FreeHuffmanTables(list_);
+  list_ = nullptr;
+  m = 1;
+  EXPECT_EQ(kBuildComplete, Build({1, 2, 2}, 3, &m));
+  EXPECT_EQ(1u, m);
+  EXPECT_EQ(2, ListLength());
+  EXPECT_EQ(17, root_[1].op);
+  FreeHuffmanTables(list_);
+  list_ = nullptr;
   m = 9;
   EXPECT_EQ(kBuildComplete, Build({1, 2, 3, 3}, 4, &m));
   EXPECT_EQ(3u, m);

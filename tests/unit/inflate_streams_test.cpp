@@ -377,6 +377,16 @@ TEST_F(Streams, InputEndingInsideABlockNeverDecodesTheEndMarker) {
   for (int i = 0; i < 10; ++i) FixedLiteral(f, 'm');
   Bytes fixed = f.Finish();
   EXPECT_TRUE(Decode(fixed).output.empty());
+  // The same ending in one bits: the member's bits and the end marker's then
+  // read as literal 255 after literal 255, without end, unless the decoder
+  // notices that it has gone past the member's data.
+  BitWriter ones;
+  FixedHeader(ones, true);
+  for (int i = 0; i < 10; ++i) FixedLiteral(ones, 'm');
+  ones.Bits(0x1F, 5);
+  Decoded d2 = Decode(ones.Finish());
+  EXPECT_TRUE(d2.output.empty());
+  EXPECT_EQ(11, d2.readUpTo);
 
   // Every truncation of a real stream yields a prefix of the real output.
   Bytes text = TextBytes(70000, 10);
