@@ -46,21 +46,29 @@ class Display:
              "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
+        try:
+            number = self._read_display_number(read_end, timeout)
+        except HarnessError:
+            self.stop()
+            raise
+        finally:
+            os.close(read_end)
+        self.name = ":" + number
+        return self.name
+
+    @staticmethod
+    def _read_display_number(read_end, timeout):
         number = b""
         deadline = time.monotonic() + timeout
         while not number.endswith(b"\n"):
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([read_end], [], [], left)[0]:
-                self.stop()
                 raise HarnessError("Xvfb did not report a display in time")
             chunk = os.read(read_end, 16)
             if not chunk:
-                self.stop()
                 raise HarnessError("Xvfb ended before reporting a display")
             number += chunk
-        os.close(read_end)
-        self.name = ":" + number.decode().strip()
-        return self.name
+        return number.decode().strip()
 
     def stop(self):
         if self.process and self.process.poll() is None:
