@@ -1,0 +1,122 @@
+"""Extraction on the real file system: member names that would leave the
+temporary folder, sub-folders, file times, and a temporary path with a space."""
+
+import os
+import shutil
+import time
+import zipfile
+from pathlib import Path
+
+from test_install import InstallCase
+from wine_case import CLOSE_ID, DEMO_APP, INSTALL_ID
+
+# Each is as long as the name it replaces in the package, so that only the
+# name changes.
+PLACEHOLDER = "aaaaaaaaaaaa.txt"
+ESCAPING_NAMES = ["../escape-1a.txt", "C:/escape-2a.txt", "/escape-3abc.txt", "sub/../../e4.txt"]
+
+
+class MemberNameTest(InstallCase):
+    def rename_first_member(self, package, new_name):
+        """Gives the first member (the placeholder) another name of the same
+        length in its local header, which is what the stub reads."""
+        with zipfile.ZipFile(package) as archive:
+            info = archive.infolist()[0]
+        self.assertEqual(info.filename, PLACEHOLDER)
+        data = bytearray(package.read_bytes())
+        start = info.header_offset + 30
+        self.assertEqual(bytes(data[start:start + len(PLACEHOLDER)]), PLACEHOLDER.encode())
+        data[start:start + len(PLACEHOLDER)] = new_name.encode()
+        package.write_bytes(bytes(data))
+
+    def escape_targets(self, name):
+        """Every place the member could land if its name were followed."""
+        base = os.path.basename(name)
+        return [self.prefix.temp_dir / base, self.prefix.drive_c / base, self.prefix.user_dir / base,
+                self.work / base, self.work.parent / base, self.prefix.path / base,
+                Path("/") / base]
+
+    def test_names_leading_out_of_the_temporary_folder_are_refused(self):
+        source = self.work / "app"
+        shutil.copytree(DEMO_APP, source)
+        (source / PLACEHOLDER).write_text("this file must stay in the temporary folder\r\n")
+        for number, name in enumerate(ESCAPING_NAMES):
+            with self.subTest(name=name):
+                self.clean_installation()
+                package = self.welcome_package(f"setup-{number}.exe", source=source)
+                self.rename_first_member(package, name)
+                run = self.start(package)
+                self.press_install(run)
+                caption, text = self.answer_message(run, caption="Error")
+                self.assertEqual((caption, text), ("Error", "Invalid filename."))
+                for _ in range(2):  # the extraction may report its failure too
+                    if not run.running():
+                        break
+                    box = self.driver.answer("ok", timeout=5, exe=run.program.name,
+                                             caption="Error")
+                    if box is None:
+                        break
+                self.assertEqual(run.wait(timeout=30), 0)
+                for target in self.escape_targets(name):
+                    self.assertFalse(target.exists(), f"{name} was written to {target}")
+                self.assert_nothing_installed()
+
+
+class FolderAndTimeTest(InstallCase):
+    def test_sub_folder_stays_and_files_carry_their_archive_times(self):
+        source = self.work / "app"
+        shutil.copytree(DEMO_APP, source)
+        (source / "docs").mkdir()
+        (source / "docs" / "guide.txt").write_text("A guide.\r\n")
+        # Times a zip can hold exactly (even seconds), far from now.
+        stamp = time.mktime((2019, 6, 15, 13, 45, 30, 0, 0, -1))
+        for path in source.rglob("*"):
+            os.utime(path, (stamp, stamp))
+        package = self.welcome_package(source=source, stay_open=True)
+        with zipfile.ZipFile(package) as archive:
+            times = {i.filename: time.mktime(i.date_time + (0, 0, -1))
+                     for i in archive.infolist() if not i.is_dir()}
+        self.assertIn("docs/guide.txt", times)
+
+        run = self.start(package)
+        dialog = self.press_install(run)
+        self.assertEqual(self.driver.wait_for_text(INSTALL_ID, "&Info", hwnd=dialog.handle),
+                         "&Info")
+        self.assert_demo_installed()
+        for name, expected in times.items():
+            self.assertEqual(os.path.getmtime(self.vantrel_temp / name), expected, name)
+
+        self.driver.click(CLOSE_ID, hwnd=dialog.handle)
+        self.assertEqual(run.wait(timeout=30), 0)
+        # Files are deleted; folders are not, so the temporary folder stays.
+        self.assertEqual([p.relative_to(self.vantrel_temp).as_posix()
+                          for p in sorted(self.vantrel_temp.rglob("*"))], ["docs"])
+
+
+class TemporaryPathTest(InstallCase):
+    def test_temporary_path_with_a_space_falls_back_to_the_system_folder(self):
+        spaced = self.prefix.temp_dir / "With Space"
+        spaced.mkdir(exist_ok=True)
+        self.addCleanup(shutil.rmtree, spaced, True)
+        for name in ("TEMP", "TMP"):
+            old = self.prefix.reg_value(r"HKCU\Environment", name)
+            self.prefix.reg_add(r"HKCU\Environment", name, self.prefix.windows_path(spaced))
+            if old is None:
+                self.addCleanup(self.prefix.reg_delete, r"HKCU\Environment", name)
+            else:
+                self.addCleanup(self.prefix.reg_add, r"HKCU\Environment", name, old)
+        system_temp = self.prefix.system_dir / "$Vantrel.Tmp"
+        shutil.rmtree(system_temp, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, system_temp, True)
+
+        run = self.start(self.welcome_package(stay_open=True))
+        dialog = self.press_install(run)
+        self.assertEqual(self.driver.wait_for_text(INSTALL_ID, "&Info", hwnd=dialog.handle),
+                         "&Info")
+        self.assert_demo_installed()
+        self.assertEqual(sorted(p.name for p in system_temp.iterdir()),
+                         sorted(p.name for p in DEMO_APP.iterdir()))
+        self.assertEqual(list(spaced.iterdir()), [])
+        self.driver.click(CLOSE_ID, hwnd=dialog.handle)
+        self.assertEqual(run.wait(timeout=30), 0)
+        self.assertFalse(system_temp.exists(), "the temporary folder remains")
