@@ -36,8 +36,10 @@ static inline void Need(unsigned n, DWORD &b, unsigned &k, CodeInput &in) {
   }
 }
 
-static inline const HuffmanEntry *Decode(const HuffmanEntry *t, unsigned m, DWORD &b, unsigned &k,
-                                         CodeInput &in) {
+__attribute__((always_inline)) static inline const HuffmanEntry *Decode(const HuffmanEntry *t,
+                                                                        unsigned m, DWORD &b,
+                                                                        unsigned &k,
+                                                                        CodeInput &in) {
   if (!t) return nullptr;
   Need(m, b, k, in);
   t += b & maskBits[m];
