@@ -199,7 +199,8 @@ class PasswordTest(InstallCase):
         self.press_install(run)
         for attempt in ("one", "two", ""):
             self.answer_prompt(run, attempt)
-        self.assertEqual(self.answer_message(run, caption="Error"), ("Error", EXTRACT_ERROR))
+        self.assertEqual(self.answer_message(run, caption="Error", screenshot="extraction-error"),
+                         ("Error", EXTRACT_ERROR))
         self.assertEqual(run.wait(timeout=30), 0)
         self.assert_nothing_installed()
         self.assert_temp_gone()
@@ -221,10 +222,10 @@ class DamagedMemberTest(InstallCase):
         with zipfile.ZipFile(package) as archive:
             info = archive.getinfo(name)
         data = bytearray(package.read_bytes())
-        name_length = int.from_bytes(data[info.header_offset + 26:info.header_offset + 28], "little")
-        extra_length = int.from_bytes(data[info.header_offset + 28:info.header_offset + 30],
-                                      "little")
-        start = info.header_offset + 30 + name_length + extra_length
+        header = info.header_offset
+        name_length = int.from_bytes(data[header + 26:header + 28], "little")
+        extra_length = int.from_bytes(data[header + 28:header + 30], "little")
+        start = header + 30 + name_length + extra_length
         data[start + info.compress_size // 2] ^= 0x5A
         package.write_bytes(bytes(data))
 

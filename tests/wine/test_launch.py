@@ -99,8 +99,8 @@ class LaunchTest(InstallCase):
         self.hide_system_program("rundll32.exe")
         run = self.start(self.welcome_package(advpack=True))
         self.press_install(run)
-        self.assertEqual(self.answer_message(run, caption="Error"),
-                         ("Error", "Couldn't initialize installation."))
+        message = self.answer_message(run, caption="Error", screenshot="cannot-start-installer")
+        self.assertEqual(message, ("Error", "Couldn't initialize installation."))
         # The second run fails as well, silently; then the dialog closes itself.
         self.assertEqual(run.wait(timeout=30), 0)
         self.assert_nothing_installed()

@@ -60,7 +60,8 @@ class SplitPackageTest(WineTestCase):
         run = self.start(package)
         self.assertEqual(self.answer_message(run, "cancel", caption=TITLE),
                          (TITLE, "Please insert disk with part number 3.."))
-        self.assertEqual(self.answer_message(run, "ok", caption="Error"), ("Error", REBUILD_ERROR))
+        message = self.answer_message(run, "ok", caption="Error", screenshot="rebuild-error")
+        self.assertEqual(message, ("Error", REBUILD_ERROR))
         self.assertEqual(run.wait(timeout=30), 0)
         self.assert_nothing_installed()
         self.assert_rebuilt_file_gone()

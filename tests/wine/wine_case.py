@@ -69,8 +69,12 @@ class WineTestCase(unittest.TestCase):
                       f"(running: {run.running()})")
         return window
 
-    def answer_message(self, run, button="ok", timeout=30, **selector):
-        """Reads and answers a message box of the run's program: (caption, text)."""
+    def answer_message(self, run, button="ok", timeout=30, screenshot=None, **selector):
+        """Reads and answers a message box of the run's program: (caption, text).
+        With `screenshot`, the box is saved under that name first."""
+        if screenshot:
+            box = self.window(run, timeout=timeout, dialog=True, **selector)
+            self.screenshot(screenshot, box)
         box = self.driver.answer(button, timeout=timeout, exe=run.program.name, **selector)
         if box is None:
             self.fail(f"no message box {selector} of {run.program.name} within {timeout} s")
@@ -104,5 +108,7 @@ class WineTestCase(unittest.TestCase):
         self.assertIsNone(self.prefix.reg_value(DEMO_KEY, "Version"), "registry was written")
 
     def assert_temp_gone(self):
-        left = sorted(p.name for p in self.vantrel_temp.iterdir()) if self.vantrel_temp.exists() else None
+        left = None
+        if self.vantrel_temp.exists():
+            left = sorted(p.name for p in self.vantrel_temp.iterdir())
         self.assertIsNone(left, f"the temporary folder remains, holding {left}")
