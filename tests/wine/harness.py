@@ -517,7 +517,7 @@ class Session:
         self.display_size = DESKTOP_SIZE
 
     def start(self):
-        needed = (self.packer.tool, self.packer.stub, self.driver.exe, self.planted)
+        needed = (self.packer.tool, self.packer.stub, self.driver.exe)
         missing = [p for p in needed if not p.exists()]
         if missing:
             raise HarnessError("not built: " + ", ".join(str(p) for p in missing))

@@ -170,12 +170,12 @@ class PasswordTest(InstallCase):
         prompt = self.window(run, caption=PASSWORD_CAPTION)
         self.assertEqual((prompt.text(PASSWORD_OK_ID), prompt.text(PASSWORD_CANCEL_ID)),
                          ("&Ok", "&Cancel"))
-        if screenshot:
-            self.screenshot(screenshot, prompt)
         if text is None:
             self.driver.click(PASSWORD_CANCEL_ID, hwnd=prompt.handle)
         else:
             self.assertEqual(self.driver.type(PASSWORD_EDIT_ID, text, hwnd=prompt.handle), 0)
+            if screenshot:
+                self.screenshot(screenshot, prompt)  # the typed text masked
             self.driver.click(PASSWORD_OK_ID, hwnd=prompt.handle)
         # Each prompt is a dialog of its own; the next one is a new window.
         self.assertTrue(self.driver.gone(hwnd=prompt.handle), "the password dialog stayed open")

@@ -111,6 +111,7 @@ class LaunchTest(InstallCase):
         mark.unlink(missing_ok=True)
         self.addCleanup(mark.unlink, True)
         planted = self.session.planted
+        self.assertTrue(planted.exists(), f"not built: {planted}")
         source = self.work / "app"
         shutil.copytree(DEMO_APP, source)
         shutil.copy(planted, source / "rundll32.exe")  # lands in the current folder
