@@ -46,6 +46,9 @@ class WaitTest(SlowInstallerCase):
         print(f"\n  stub processor time while the installer ran: {used:.2f} s in {spent:.1f} s",
               file=sys.stderr)
         self.assertLess(used, 0.05 * spent)
+        # Idle, yet it answers: the driver's reads time out after 2 s on a
+        # program that stopped handling its messages.
+        self.assertEqual(self.driver.text(MAIN_TEXT_ID, hwnd=dialog.handle), UPDATING)
 
         self.assertEqual(run.wait(timeout=60), 0)
         self.assert_demo_installed()
