@@ -4,6 +4,7 @@ advpack, and the stub deletes what it extracted."""
 
 import random
 import shutil
+import time
 import zipfile
 
 from harness import Driver
@@ -39,6 +40,16 @@ class InstallCase(WineTestCase):
     def watch_windows(self, run):
         return self.driver.watch(run.program.name, self.work / "watch.log", timeout=90)
 
+    def wait_for_command(self, ending, program="rundll32.exe ", timeout=30):
+        """The command line of the running installer that ends with `ending`."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for line in self.prefix.command_lines():
+                if line.startswith(program) and line.endswith(ending):
+                    return line
+            time.sleep(0.02)
+        self.fail(f"no installer ending in {ending} ran within {timeout} s")
+
     def temp_files(self):
         return sorted(p.name for p in self.vantrel_temp.iterdir())
 
@@ -47,6 +58,9 @@ class SetupapiInstallTest(InstallCase):
     def test_install_with_welcome_text(self):
         run = self.start(self.welcome_package())
         self.press_install(run)
+        inf = self.prefix.windows_path(self.vantrel_temp / "vantrel-demo.inf")
+        self.assertEqual(self.wait_for_command(inf),
+                         f"rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 {inf}")
         self.assertEqual(run.wait(timeout=60), 0)
         self.assert_demo_installed()
         self.assert_temp_gone()
@@ -62,11 +76,23 @@ class SetupapiInstallTest(InstallCase):
         command_tail = "setupx.dll,InstallHinfSection DefaultInstall 132 " + inf_path
         if len("C:\\windows\\system32\\rundll32.exe " + command_tail) > 126:
             self.skipTest(f"the temporary path {inf_path} is too long for Wine's rundll.exe")
-        run = self.start(self.welcome_package(source=source))
-        self.press_install(run)
-        self.assertEqual(run.wait(timeout=60), 0)
-        self.assert_demo_installed()
-        self.assert_temp_gone()
+        for version in ("win10", "win98"):
+            with self.subTest(version=version):
+                self.clean_installation()
+                name = f"setup-{version}.exe"
+                app_key = rf"HKCU\Software\Wine\AppDefaults\{name}"
+                self.prefix.reg_add(app_key, "Version", version)
+                self.addCleanup(self.prefix.reg_delete, app_key)
+                run = self.start(self.welcome_package(name, source=source))
+                self.press_install(run)
+                # Wine runs the 16-bit rundll.exe in winevdm, whose command line
+                # shows the program the stub named and the line it gave.
+                vdm = "C:\\windows\\system32\\winevdm.exe --app-name C:\\windows\\rundll.exe "
+                self.assertEqual(self.wait_for_command(inf_path, program=vdm),
+                                 vdm + "rundll.exe " + command_tail)
+                self.assertEqual(run.wait(timeout=60), 0)
+                self.assert_demo_installed()
+                self.assert_temp_gone()
 
     def test_without_welcome_text_installs_unattended_without_any_window(self):
         run = self.start(self.package(title=TITLE))

@@ -62,16 +62,6 @@ class WaitTest(SlowInstallerCase):
         # Nothing after the wait ran: the extracted files are all still there.
         self.assertIn("slow-installer.inf", self.temp_files())
 
-    def wait_for_command(self, ending, timeout=30):
-        """The command line of the running installer that ends with `ending`."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for line in self.prefix.command_lines():
-                if line.startswith("rundll32.exe ") and line.endswith(ending):
-                    return line
-            time.sleep(0.05)
-        self.fail(f"no installer ending in {ending} ran within {timeout} s")
-
     def test_installer_command_lines_are_those_of_advpack(self):
         run, _ = self.start_installing()
         inf = self.prefix.windows_path(self.vantrel_temp / "slow-installer.inf")
