@@ -66,7 +66,9 @@ DIALOGS = {
     'DLG_PASS': (WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_3DLOOK
                  | DS_CENTER,
                  'Enter pw...', (12, 26, 191, 41), [
-                     (101, EDIT, CHILD | ES_PASSWORD | WS_BORDER | WS_TABSTOP, (5, 6, 181, 12), ''),
+                     # Scrolls, so that passwords wider than the field can be typed.
+                     (101, EDIT, CHILD | ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
+                      (5, 6, 181, 12), ''),
                      (1, BUTTON, CHILD | BS_PUSHBUTTON | WS_TABSTOP, (62, 24, 32, 13), '&Ok'),
                      (2, BUTTON, CHILD | BS_PUSHBUTTON | WS_TABSTOP, (102, 24, 35, 13), '&Cancel'),
                  ]),
