@@ -1,5 +1,6 @@
 #include "extract.h"
 
+#include "member_names.h"
 #include "../inflate/inflate.h"
 #include "../startup/package.h"
 #include "../startup/runtime.h"
@@ -61,49 +62,6 @@ void ShowError(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONHA
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder and
-// with any extension; a member of that name would be written to the device.
-bool IsDeviceName(const char *name, DWORD length) {
-  DWORD n = 0;
-  while (n < length && name[n] != '.') ++n;
-  while (n > 0 && name[n - 1] == ' ') --n;
-  char u[4];
-  if (n != 3 && n != 4) return false;
-  for (DWORD i = 0; i < 3; ++i) u[i] = Upper(name[i]);
-  u[3] = 0;
-  if (n == 3) {
-    return TextsEqual(u, "CON") || TextsEqual(u, "PRN") || TextsEqual(u, "AUX") ||
-           TextsEqual(u, "NUL");
-  }
-  return (TextsEqual(u, "COM") || TextsEqual(u, "LPT")) && name[3] >= '1' && name[3] <= '9';
-}
-
-// A member may only name a place inside the temporary folder: no root or
-// UNC prefix, no drive (nor any other ':'), no component of dots and spaces
-// alone (".." climbs out; Windows drops trailing dots and spaces, so "..."
-// or ".. " may act as ".."; and a folder "x\." exists as soon as x does,
-// so creating it would fail as fatal), and no device.
-bool NameStaysInside(const CountedString &name) {
-  if (name.length == 0 || IsSeparator(name.text[0])) return false;
-  DWORD start = 0;
-  bool dotsOnly = true;
-  for (DWORD i = 0; i <= name.length; ++i) {
-    char c = i < name.length ? name.text[i] : '/';
-    if (c == ':') return false;
-    if (IsSeparator(c)) {
-      DWORD length = i - start;
-      if (length > 0 && (dotsOnly || IsDeviceName(name.text + start, length))) return false;
-      start = i + 1;
-      dotsOnly = true;
-    } else if (c != '.' && c != ' ') {
-      dotsOnly = false;
-    }
-  }
-  return true;
-}
-
 bool ReadMemberName(char *nameBuffer, CountedString &name) {
   DWORD n = state.localHeader.nameLength;
   if (n > kNameBufferSize) return false;
@@ -111,7 +69,7 @@ bool ReadMemberName(char *nameBuffer, CountedString &name) {
   ReadFile(state.packageFile, nameBuffer, n, &got, nullptr);
   // A name cut short by the end of the package is not the member's name.
   if (got != n) return false;
-  return StringFromBytes(nameBuffer, n, name) && NameStaysInside(name);
+  return StringFromBytes(nameBuffer, n, name) && NameStaysInside(name.text, name.length);
 }
 
 // The temporary folder, a backslash and the name, with '\' throughout. A

@@ -124,11 +124,14 @@ TEST(PackWalk, OddSignatureNulNamesAndExtraFields) {
 
 TEST(PackWalk, NamesLeavingTheFolderAreFlagged) {
   for (const char *name : {"../x", "a/../../x", "a\\..\\x", "..", "/etc/x", "\\x",
-                           "\\\\server\\share\\x", "C:x", "c:\\x"}) {
+                           "\\\\server\\share\\x", "C:x", "c:\\x",
+                           // Refused by the stub too: dot-only components, devices, streams.
+                           "sub/.../evil.txt", "x/...", "x/./y", "CON", "dir/aux.txt",
+                           "a.txt:stream"}) {
     ArchiveWalk walk = WalkArchive(MemorySource(CraftZip({{name, "d"}})), 0);
     EXPECT_TRUE(Mentions(Texts(walk), "outside")) << name;
   }
-  for (const char *name : {"a..b", "..a/x", "x/...", "dir/", "a/b\\c"}) {
+  for (const char *name : {"a..b", "..a/x", "dir/", "a/b\\c", "console.txt", "com10"}) {
     ArchiveWalk walk = WalkArchive(MemorySource(CraftZip({{name, "d"}})), 0);
     EXPECT_TRUE(Texts(walk).empty()) << name;
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "archive/member_names.h"
 #include "byte_source.h"
 #include "package_format.h"
 
@@ -76,18 +77,9 @@ WalkedMember ReadMember(const ByteSource &source, uint64_t offset,
   return m;
 }
 
+// The stub's own rule, so that nothing is packed that it would refuse.
 bool LeavesFolder(const std::string &name) {
-  if (name.empty()) return false;
-  if (name[0] == '/' || name[0] == '\\') return true;   // root or UNC
-  if (name.size() >= 2 && name[1] == ':') return true;  // drive prefix
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return true;
-    start = end + 1;
-  }
-  return false;
+  return !name.empty() && !NameStaysInside(name.data(), DWORD(name.size()));
 }
 
 std::string Hex32(uint32_t value) {
@@ -180,7 +172,7 @@ std::vector<WalkProblem> WalkWarnings(const ArchiveWalk &walk) {
     if (m.nameLength > kNameBufferSize) {
       add(who + ": name longer than " + std::to_string(kNameBufferSize) + " bytes");
     }
-    if (LeavesFolder(m.name)) add(who + ": name leads outside the extraction folder");
+    if (LeavesFolder(m.name)) add(who + ": name leads outside the extraction folder or names a device");
     if (m.encrypted() && m.compressedSize < 12) {
       add(who + ": encrypted member shorter than its 12-byte encryption header");
     }
