@@ -31,7 +31,7 @@ class Rebuild : public HostMachine {
     for (size_t i = 0; i < sizes.size(); ++i) {
       Bytes piece(sizes[i]);
       for (size_t j = 0; j < piece.size(); ++j) piece[j] = uint8_t(all.size() + j * 131 + i);
-      char suffix[4];
+      char suffix[24];
       snprintf(suffix, sizeof suffix, "%03zu", i);
       WriteFile(base + (i == 0 ? std::string("EXE") : std::string(suffix)), piece);
       all.insert(all.end(), piece.begin(), piece.end());
