@@ -36,10 +36,14 @@ void RunExitSequence() {
 }
 }  // namespace
 
-int RunProgram() {
+void InitProgramState() {
   InitBuffers();
   state.crcTable = static_cast<DWORD *>(AllocateBlock(kCrcTableBytes));
   BuildCrcTable();
+}
+
+int RunProgram() {
+  InitProgramState();
   if (LoadPackage()) RunModalDialog("DLG_Main", MainDlgProc);
   RunExitSequence();
   ReleaseBuffers();

@@ -12,12 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "archive/crc32.h"
+#include "startup/entry.h"
 #include "archive/extract.h"
 #include "platform/driver.h"
 #include "startup/package.h"
 #include "startup/program_state.h"
-#include "startup/runtime.h"
 #include "ui/window_helpers.h"
 
 namespace fs = std::filesystem;
@@ -88,12 +87,7 @@ INT_PTR CALLBACK MainStandIn(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 
 void RunStub() {
   host::RunAsProcess([] {
-    state.tempDir = static_cast<char *>(AllocateBlock(kPathBufferSize));
-    state.infName = static_cast<char *>(AllocateBlock(kPathBufferSize));
-    state.title = static_cast<char *>(AllocateBlock(kPathBufferSize));
-    state.tempDir[0] = state.infName[0] = state.title[0] = 0;
-    state.crcTable = static_cast<DWORD *>(AllocateBlock(kCrcTableBytes));
-    BuildCrcTable();
+    InitProgramState();
     if (LoadPackage()) RunModalDialog("DLG_Main", MainStandIn);
     return 0;
   });

@@ -11,14 +11,13 @@
 #include <iostream>
 #include <optional>
 
-#include "archive/crc32.h"
+#include "startup/entry.h"
 #include "arguments.h"
 #include "commands.h"
 #include "pack_error.h"
 #include "platform/driver.h"
 #include "startup/package.h"
 #include "startup/program_state.h"
-#include "startup/runtime.h"
 #include "startup/text.h"
 #include "ui/window_helpers.h"
 
@@ -122,12 +121,7 @@ INT_PTR CALLBACK ExtractDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 void PrepareProgramState() {
   state = ProgramState{};
-  state.tempDir = static_cast<char *>(AllocateBlock(kPathBufferSize));
-  state.infName = static_cast<char *>(AllocateBlock(kPathBufferSize));
-  state.title = static_cast<char *>(AllocateBlock(kPathBufferSize));
-  state.tempDir[0] = state.infName[0] = state.title[0] = 0;
-  state.crcTable = static_cast<DWORD *>(AllocateBlock(kCrcTableBytes));
-  BuildCrcTable();
+  InitProgramState();
 }
 
 // Where the stub's own temporary folder lies: DIR, under a drive of its

@@ -5,8 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "archive/crc32.h"
-#include "startup/runtime.h"
+#include "startup/entry.h"
 
 namespace fs = std::filesystem;
 
@@ -65,14 +64,7 @@ std::vector<std::string> HostMachine::Tree() const {
   return paths;
 }
 
-void HostMachine::PrepareProgram() {
-  state.tempDir = static_cast<char *>(AllocateBlock(kPathBufferSize));
-  state.infName = static_cast<char *>(AllocateBlock(kPathBufferSize));
-  state.title = static_cast<char *>(AllocateBlock(kPathBufferSize));
-  state.tempDir[0] = state.infName[0] = state.title[0] = 0;
-  state.crcTable = static_cast<DWORD *>(AllocateBlock(kCrcTableBytes));
-  BuildCrcTable();
-}
+void HostMachine::PrepareProgram() { InitProgramState(); }
 
 std::vector<unsigned char> ReadBytes(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
