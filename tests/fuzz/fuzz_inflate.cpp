@@ -55,12 +55,19 @@ bool ZlibInflate(const uint8_t *data, size_t size, std::vector<uint8_t> *out) {
   return rc == Z_STREAM_END;
 }
 
+void RemoveFolder() {
+  unlink((folder + "/member.bin").c_str());
+  unlink((folder + "/output.bin").c_str());
+  rmdir(folder.c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   char pattern[] = "/tmp/vantrel-fuzz-inflate-XXXXXX";
   if (!mkdtemp(pattern)) abort();
   folder = pattern;
+  atexit(RemoveFolder);
   host::Reset();
   state.crcTable = static_cast<DWORD *>(AllocateBlock(kCrcTableBytes));
   BuildCrcTable();
