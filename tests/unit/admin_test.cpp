@@ -103,11 +103,11 @@ TEST_F(AdminCheck, UnreadableVersionIsCheckedAsOnNt) {
 TEST_F(AdminCheck, PackageRequiringAdministratorIsRefusedForAUser) {
   PrepareProgram();
   Token({{kUsers, SE_GROUP_ENABLED}});
-  PackageSpec spec;
-  spec.admin = true;
-  spec.welcome = "hello";
-  spec.archive = BuildZip({{"a.inf", ToBytes("x")}});
-  WriteFile("setup.exe", BuildPackage(spec));
+  PackageContents package;
+  package.admin = true;
+  package.welcome = "hello";
+  package.archive = BuildZip({{"a.inf", ToBytes("x")}});
+  WriteFile("setup.exe", BuildPackage(package));
   host::SetModuleFileName("C:\\setup.exe");
   bool loaded = true;
   EXPECT_EQ(-1, host::RunAsProcess([&] {

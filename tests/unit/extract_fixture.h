@@ -31,10 +31,10 @@ class Extraction : public HostMachine {
 
   // Loads the package; the archive must pass the loader.
   void Load(const Bytes &archive, bool skipCheck = false) {
-    PackageSpec spec;
-    spec.archive = archive;
-    spec.skipCheck = skipCheck;
-    LoadRaw(BuildPackage(spec));
+    PackageContents package;
+    package.archive = archive;
+    package.skipCheck = skipCheck;
+    LoadRaw(BuildPackage(package));
   }
   void LoadRaw(const Bytes &package) {
     WriteFile("setup.exe", package);

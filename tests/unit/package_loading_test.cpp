@@ -45,16 +45,16 @@ class PackageLoading : public HostMachine {
 };
 
 TEST_F(PackageLoading, ReadsHeaderFieldsAndTexts) {
-  PackageSpec spec;
-  spec.title = "Tool 2.0";
-  spec.infName = "tool.inf";
-  spec.welcome = "Welcome to Tool.";
-  spec.licence = "Terms: be nice.";
-  spec.storedPassword = "pw";
-  spec.stayOpen = spec.advpack = true;
-  spec.archive = SmallArchive();
+  PackageContents package;
+  package.title = "Tool 2.0";
+  package.infName = "tool.inf";
+  package.welcome = "Welcome to Tool.";
+  package.licence = "Terms: be nice.";
+  package.storedPassword = "pw";
+  package.stayOpen = package.advpack = true;
+  package.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(spec), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_TRUE(state.hasTitle);
   EXPECT_STREQ("Tool 2.0", state.title);
@@ -74,11 +74,11 @@ TEST_F(PackageLoading, ReadsHeaderFieldsAndTexts) {
 }
 
 TEST_F(PackageLoading, FileWithoutMagicLoadsAsEmptyPackage) {
-  PackageSpec spec;
-  spec.magic = false;
-  spec.archive = SmallArchive();
+  PackageContents package;
+  package.magic = false;
+  package.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(spec), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_EQ(0, state.archiveBase);
   EXPECT_FALSE(state.hasTitle);
@@ -91,10 +91,10 @@ TEST_F(PackageLoading, FileWithoutMagicLoadsAsEmptyPackage) {
 }
 
 TEST_F(PackageLoading, NoTitleAndNoWelcomeTextGiveDefaults) {
-  PackageSpec spec;
-  spec.archive = SmallArchive();
+  PackageContents package;
+  package.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(spec), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_FALSE(state.hasTitle);
   EXPECT_STREQ("", state.title);
@@ -104,12 +104,12 @@ TEST_F(PackageLoading, NoTitleAndNoWelcomeTextGiveDefaults) {
 }
 
 TEST_F(PackageLoading, NegativeTextLengthsSelectDefaultsAndAddNothingToTheBase) {
-  PackageSpec spec;
-  spec.welcomeLength = -5;
-  spec.licenceLength = -1;
-  spec.archive = SmallArchive();
+  PackageContents package;
+  package.welcomeLength = -5;
+  package.licenceLength = -1;
+  package.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(spec), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_EQ(-5, state.welcomeTextLength);
   EXPECT_STREQ("\r\r\rPlease click \"Install\" to start setup.", state.welcomeText);
@@ -118,11 +118,11 @@ TEST_F(PackageLoading, NegativeTextLengthsSelectDefaultsAndAddNothingToTheBase) 
 }
 
 TEST_F(PackageLoading, OneCharacterTextsPassUnchanged) {
-  PackageSpec spec;
-  spec.welcome = "W";
-  spec.licence = "L";
-  spec.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(spec)));
+  PackageContents package;
+  package.welcome = "W";
+  package.licence = "L";
+  package.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(package)));
   EXPECT_STREQ("W", state.welcomeText);
   EXPECT_STREQ("L", state.licenceText);
 }
@@ -138,9 +138,9 @@ class TemporaryFolder : public PackageLoading, public ::testing::WithParamInterf
 
 TEST_P(TemporaryFolder, IsComposedFromTheTempPathOrTheSystemDirectory) {
   host::SetTempPath(GetParam().tempPath);
-  PackageSpec spec;
-  spec.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(spec)));
+  PackageContents package;
+  package.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(package)));
   EXPECT_STREQ(GetParam().expected, state.tempDir);
 }
 
@@ -161,9 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PackageLoading, TempPathWithSpaceLeavesNothingOfTheLongerPathBehind) {
   host::SetTempPath("C:\\A Much Longer Temporary Path Than The System One\\");
-  PackageSpec spec;
-  spec.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(spec)));
+  PackageContents package;
+  package.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(package)));
   EXPECT_EQ(std::string("C:\\windows\\system32\\$Vantrel.Tmp"), std::string(state.tempDir));
 }
 
@@ -185,81 +185,81 @@ TEST_F(PackageLoading, ProgramFileThatCannotBeOpenedIsReported) {
 // ---- the integrity check ----------------------------------------------------
 
 TEST_F(PackageLoading, ArchiveWithCommentPasses) {
-  PackageSpec spec;
-  spec.archive = SmallArchive("a comment at the very end");
+  PackageContents package;
+  package.archive = SmallArchive("a comment at the very end");
   bool loaded = false;
-  EXPECT_EQ(-1, Load(BuildPackage(spec), &loaded));
+  EXPECT_EQ(-1, Load(BuildPackage(package), &loaded));
   EXPECT_TRUE(loaded);
 }
 
 TEST_F(PackageLoading, BytesAppendedAfterTheCommentFail) {
-  PackageSpec spec;
-  spec.archive = SmallArchive("comment");
-  Bytes package = BuildPackage(spec);
+  PackageContents package;
+  package.archive = SmallArchive("comment");
+  Bytes package = BuildPackage(package);
   package.push_back('!');
   EXPECT_EQ(0, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, ArchiveCutShortFails) {
-  PackageSpec spec;
-  spec.archive = SmallArchive();
-  Bytes package = BuildPackage(spec);
+  PackageContents package;
+  package.archive = SmallArchive();
+  Bytes package = BuildPackage(package);
   package.resize(package.size() - 10);
   EXPECT_EQ(0, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, ArchiveOf22BytesOrLessFails) {
-  PackageSpec spec;
-  spec.archive = Bytes{0x50, 0x4B, 0x05, 0x06};
-  spec.archive.resize(22, 0);
-  spec.archive.pop_back();  // 21 bytes: a real end record cannot fit
-  EXPECT_EQ(0, Load(BuildPackage(spec)));
+  PackageContents package;
+  package.archive = Bytes{0x50, 0x4B, 0x05, 0x06};
+  package.archive.resize(22, 0);
+  package.archive.pop_back();  // 21 bytes: a real end record cannot fit
+  EXPECT_EQ(0, Load(BuildPackage(package)));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, EmptyArchiveOfExactly22BytesFails) {
-  PackageSpec spec;
-  spec.archive = BuildZip({});
-  ASSERT_EQ(22u, spec.archive.size());
-  EXPECT_EQ(0, Load(BuildPackage(spec)));
+  PackageContents package;
+  package.archive = BuildZip({});
+  ASSERT_EQ(22u, package.archive.size());
+  EXPECT_EQ(0, Load(BuildPackage(package)));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, RsfEndingPasses) {
-  PackageSpec spec;
-  spec.archive = Bytes(40, 0x11);
-  spec.archive.insert(spec.archive.end(), {'R', 'S', 'F', '?'});
+  PackageContents package;
+  package.archive = Bytes(40, 0x11);
+  package.archive.insert(package.archive.end(), {'R', 'S', 'F', '?'});
   bool loaded = false;
-  EXPECT_EQ(-1, Load(BuildPackage(spec), &loaded));
+  EXPECT_EQ(-1, Load(BuildPackage(package), &loaded));
   EXPECT_TRUE(loaded);
 }
 
 TEST_F(PackageLoading, SkipFlagAndMultiPartSkipTheCheck) {
-  PackageSpec spec;
-  spec.skipCheck = true;
-  spec.archive = Bytes(10, 0x11);
+  PackageContents package;
+  package.skipCheck = true;
+  package.archive = Bytes(10, 0x11);
   bool loaded = false;
-  EXPECT_EQ(-1, Load(BuildPackage(spec), &loaded));
+  EXPECT_EQ(-1, Load(BuildPackage(package), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
 TEST_F(PackageLoading, LengthsPastTheEndFailAsCorruptNotAsFatalMemoryError) {
-  PackageSpec spec;
-  spec.archive = SmallArchive();
-  spec.welcomeLength = 0x7FFFFFF0;
-  EXPECT_EQ(0, Load(BuildPackage(spec)));
+  PackageContents package;
+  package.archive = SmallArchive();
+  package.welcomeLength = 0x7FFFFFF0;
+  EXPECT_EQ(0, Load(BuildPackage(package)));
   EXPECT_TRUE(RejectedAsCorrupt());
   for (const auto &box : host::MessageBoxes()) EXPECT_NE(MB_OK, box.style) << box.text;
 }
 
 TEST_F(PackageLoading, HeaderCutShortLoadsZerosAndFailsTheCheck) {
-  PackageSpec spec;
-  spec.title = "Cut";
-  spec.archive = SmallArchive();
-  Bytes package = BuildPackage(spec);
+  PackageContents package;
+  package.title = "Cut";
+  package.archive = SmallArchive();
+  Bytes package = BuildPackage(package);
   package.resize(35328 + 10);  // inside the fixed header
   EXPECT_EQ(0, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
@@ -268,9 +268,9 @@ TEST_F(PackageLoading, HeaderCutShortLoadsZerosAndFailsTheCheck) {
 }
 
 TEST_F(PackageLoading, SeekPackageReportsFailure) {
-  PackageSpec spec;
-  spec.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(spec)));
+  PackageContents package;
+  package.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(package)));
   SeekPackage(100, FILE_BEGIN);
   EXPECT_EQ(100, state.seekResult);
   SeekPackage(-1000000, FILE_END);

@@ -36,8 +36,8 @@ class ProgramRun : public HostMachine {
     return BuildZip(members);
   }
 
-  int Run(const PackageSpec &spec) {
-    WriteFile("dist/setup.exe", BuildPackage(spec));
+  int Run(const PackageContents &package) {
+    WriteFile("dist/setup.exe", BuildPackage(package));
     bool returned = false;
     int code = host::RunAsProcess([&] {
       int c = RunProgram();
@@ -66,10 +66,10 @@ class ProgramRun : public HostMachine {
 };
 
 TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
-  PackageSpec spec;
-  spec.title = "Example Tool";
-  spec.welcome = "Welcome!";
-  spec.archive = Archive();
+  PackageContents package;
+  package.title = "Example Tool";
+  package.welcome = "Welcome!";
+  package.archive = Archive();
   host::Dialog seen{};
   bool handled = false;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
@@ -84,7 +84,7 @@ TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
     EXPECT_EQ((768 - (r.bottom - r.top)) / 2, r.top);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_TRUE(handled);
   EXPECT_TRUE(Shown("end DLG_MAIN 2"));
   EXPECT_TRUE(host::MessageBoxes().empty());
@@ -95,26 +95,26 @@ TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
 }
 
 TEST_F(ProgramRun, PackageWithoutTitleKeepsTheTemplateCaption) {
-  PackageSpec spec;
-  spec.welcome = "Hi";
-  spec.archive = Archive();
+  PackageContents package;
+  package.welcome = "Hi";
+  package.archive = Archive();
   std::string caption;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
     caption = d.Caption();
     d.Command(IDCANCEL);
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_EQ("Self-extracting Archive", caption);
 }
 
 TEST_F(ProgramRun, InstallExtractsRunsTheInfAndCleansUp) {
-  PackageSpec spec;
-  spec.title = "Tool";
-  spec.welcome = "Welcome";
-  spec.infName = "setup.inf";
-  spec.archive = Archive(3);
+  PackageContents package;
+  package.title = "Tool";
+  package.welcome = "Welcome";
+  package.infName = "setup.inf";
+  package.archive = Archive(3);
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_TRUE(seenByInstaller_);
   ASSERT_EQ(1u, host::Processes().size());
   EXPECT_EQ(std::string("rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 ") + kTemp +
@@ -138,9 +138,9 @@ TEST_F(ProgramRun, InstallExtractsRunsTheInfAndCleansUp) {
 }
 
 TEST_F(ProgramRun, ButtonsAreDisabledWhileInstallingAndTheCloseStillArrives) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.archive = Archive();
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.archive = Archive();
   bool disabledDuringInstaller = false;
   const host::Dialog *main = nullptr;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
@@ -154,18 +154,18 @@ TEST_F(ProgramRun, ButtonsAreDisabledWhileInstallingAndTheCloseStillArrives) {
     main->Click(IDC_CLOSE);
     return host::ProcessScript{};
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_TRUE(disabledDuringInstaller);
   EXPECT_EQ(1u, host::Processes().size());
   EXPECT_EQ(1, Count("end DLG_MAIN"));
 }
 
 TEST_F(ProgramRun, UnattendedPackageNeverShowsItsMainDialog) {
-  PackageSpec spec;
-  spec.archive = Archive();
+  PackageContents package;
+  package.archive = Archive();
   bool mainHandled = false;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &) { mainHandled = true; });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_FALSE(mainHandled);
   EXPECT_EQ(1u, host::Processes().size());
   EXPECT_TRUE(seenByInstaller_);
@@ -173,9 +173,9 @@ TEST_F(ProgramRun, UnattendedPackageNeverShowsItsMainDialog) {
 }
 
 TEST_F(ProgramRun, UnattendedWithDeclinedLicenceShowsTheReadyDialog) {
-  PackageSpec spec;
-  spec.licence = "Terms";
-  spec.archive = Archive();
+  PackageContents package;
+  package.licence = "Terms";
+  package.archive = Archive();
   std::string text;
   host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Click(IDC_DECLINE); });
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
@@ -184,16 +184,16 @@ TEST_F(ProgramRun, UnattendedWithDeclinedLicenceShowsTheReadyDialog) {
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
   EXPECT_TRUE(host::Processes().empty());
 }
 
 TEST_F(ProgramRun, DeclinedLicenceIsShownAgainAndAcceptedLicenceInstalls) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.licence = "Line one\r\nLine two";
-  spec.archive = Archive();
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.licence = "Line one\r\nLine two";
+  package.archive = Archive();
   int licenceShown = 0;
   const host::Dialog *main = nullptr;
   host::OnDialog("DLG_LIC", [&](const host::Dialog &d) {
@@ -216,22 +216,22 @@ TEST_F(ProgramRun, DeclinedLicenceIsShownAgainAndAcceptedLicenceInstalls) {
     EXPECT_TRUE(host::Processes().empty());
     d.Click(IDC_INSTALL);
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_EQ(2, licenceShown);
   EXPECT_EQ(1u, host::Processes().size());
 }
 
 TEST_F(ProgramRun, EscapeAndTheCloseBoxDeclineTheLicence) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.licence = "Terms";
-  spec.archive = Archive();
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.licence = "Terms";
+  package.archive = Archive();
   host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Command(IDCANCEL); });
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) {
     d.Click(IDC_INSTALL);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_TRUE(Shown("end DLG_LIC 2"));
   EXPECT_TRUE(host::Processes().empty());
 }
@@ -239,10 +239,10 @@ TEST_F(ProgramRun, EscapeAndTheCloseBoxDeclineTheLicence) {
 class FinishedState : public ProgramRun, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FinishedState, StayOpenWaitsAndEitherButtonDeletesAndEnds) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.stayOpen = true;
-  spec.archive = Archive();
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.stayOpen = true;
+  package.archive = Archive();
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
     d.Click(IDC_INSTALL);
     EXPECT_FALSE(d.Ended());
@@ -254,7 +254,7 @@ TEST_P(FinishedState, StayOpenWaitsAndEitherButtonDeletesAndEnds) {
     EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
     d.Click(GetParam());
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   std::vector<std::string> order = {"text DLG_MAIN 2: &Ok", "text DLG_MAIN 3002: \r\nFinished!",
                                     "text DLG_MAIN 1: &Info"};
   auto at = std::search(host::Events().begin(), host::Events().end(), order.begin(), order.end());
@@ -266,27 +266,27 @@ TEST_P(FinishedState, StayOpenWaitsAndEitherButtonDeletesAndEnds) {
 INSTANTIATE_TEST_SUITE_P(InfoOrOk, FinishedState, ::testing::Values(IDC_INSTALL, IDC_CLOSE));
 
 TEST_F(ProgramRun, StayOpenWithoutWelcomeTextWaitsWithTheDefaultText) {
-  PackageSpec spec;
-  spec.stayOpen = true;
-  spec.archive = Archive();
+  PackageContents package;
+  package.stayOpen = true;
+  package.archive = Archive();
   std::string text;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
     text = d.Text(IDC_MAIN_TEXT);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
   EXPECT_TRUE(host::Processes().empty());
 }
 
 TEST_F(ProgramRun, FailedExtractionEndsTheDialogWithoutRunningTheInf) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
+  PackageContents package;
+  package.welcome = "Welcome";
   ZipMember damaged{"data.bin", ToBytes("payload")};
   damaged.crc = 0x12345678;
-  spec.archive = BuildZip({{"setup.inf", ToBytes("x")}, damaged});
+  package.archive = BuildZip({{"setup.inf", ToBytes("x")}, damaged});
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_TRUE(host::Processes().empty());
   EXPECT_TRUE(Shown("msgbox Error: Error extracting file(s)."));
   EXPECT_TRUE(Shown("end DLG_MAIN 1"));
@@ -296,11 +296,11 @@ TEST_F(ProgramRun, FailedExtractionEndsTheDialogWithoutRunningTheInf) {
 }
 
 TEST_F(ProgramRun, OnlyThe255FirstFilesAreCleanedUp) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.archive = Archive(300);
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.archive = Archive(300);
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_EQ(255, Count("text DLG_MAIN 3002: \r\nDeleting "));
   EXPECT_FALSE(Exists("temp/$Vantrel.Tmp/file254.txt"));
   EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/file255.txt"));
@@ -308,19 +308,19 @@ TEST_F(ProgramRun, OnlyThe255FirstFilesAreCleanedUp) {
 }
 
 TEST_F(ProgramRun, SubFoldersStayAfterTheCleanUp) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.archive = BuildZip({{"setup.inf", ToBytes("x")}, {"bin/tool.exe", ToBytes("MZ")}});
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.archive = BuildZip({{"setup.inf", ToBytes("x")}, {"bin/tool.exe", ToBytes("MZ")}});
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(spec));
+  EXPECT_EQ(0, Run(package));
   EXPECT_FALSE(Exists("temp/$Vantrel.Tmp/bin/tool.exe"));
   EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/bin"));
 }
 
 TEST_F(ProgramRun, QuitWhileTheInstallerRunsEndsWithItsCodeAndKeepsTheFiles) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.archive = Archive();
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.archive = Archive();
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
   host::OnCreateProcess([](const host::ProcessRecord &) {
     host::ProcessScript s;
@@ -328,7 +328,7 @@ TEST_F(ProgramRun, QuitWhileTheInstallerRunsEndsWithItsCodeAndKeepsTheFiles) {
     s.whileRunning = [] { PostMessageA(nullptr, WM_QUIT, 3, 0); };
     return s;
   });
-  WriteFile("dist/setup.exe", BuildPackage(spec));
+  WriteFile("dist/setup.exe", BuildPackage(package));
   EXPECT_EQ(3, host::RunAsProcess(RunProgram));
   EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
   EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
@@ -343,11 +343,11 @@ TEST_F(ProgramRun, ProgramFileThatCannotBeOpenedShowsOneMessage) {
 }
 
 TEST_F(ProgramRun, CorruptPackageEndsWithZeroAndNoDialog) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.archive = Archive();
-  spec.archive.resize(spec.archive.size() - 5);
-  EXPECT_EQ(0, Run(spec));
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.archive = Archive();
+  package.archive.resize(package.archive.size() - 5);
+  EXPECT_EQ(0, Run(package));
   EXPECT_EQ(0, Count("dialog "));
   ASSERT_EQ(1u, host::MessageBoxes().size());
   EXPECT_EQ("The setup file is corrupted. Please obtain a new copy of the program.",
@@ -357,10 +357,10 @@ TEST_F(ProgramRun, CorruptPackageEndsWithZeroAndNoDialog) {
 }
 
 TEST_F(ProgramRun, MemoryExhaustionIsFatalWithError203) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.archive = Archive();
-  WriteFile("dist/setup.exe", BuildPackage(spec));
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.archive = Archive();
+  WriteFile("dist/setup.exe", BuildPackage(package));
   host::FailAllocationsAbove(1000);  // the CRC table needs 1,028 bytes
   EXPECT_EQ(203, host::RunAsProcess(RunProgram));
   ASSERT_EQ(1u, host::MessageBoxes().size());
@@ -370,11 +370,11 @@ TEST_F(ProgramRun, MemoryExhaustionIsFatalWithError203) {
 }
 
 TEST_F(ProgramRun, RebuiltPackageIsDeletedWhenTheUserClosesWithoutInstalling) {
-  PackageSpec spec;
-  spec.welcome = "Welcome";
-  spec.multiPart = true;
-  spec.archive = Archive();
-  Bytes whole = BuildPackage(spec);
+  PackageContents package;
+  package.welcome = "Welcome";
+  package.multiPart = true;
+  package.archive = Archive();
+  Bytes whole = BuildPackage(package);
   Bytes first(whole.begin(), whole.begin() + 35400), rest(whole.begin() + 35400, whole.end());
   WriteFile("dist/setup.exe", first);
   WriteFile("dist/setup.001", rest);
@@ -390,10 +390,10 @@ TEST_F(ProgramRun, RebuiltPackageIsDeletedWhenTheUserClosesWithoutInstalling) {
 }
 
 TEST_F(ProgramRun, SplitPackageInstallsFromTheRebuiltFile) {
-  PackageSpec spec;
-  spec.multiPart = true;  // unattended as well
-  spec.archive = Archive(5);
-  Bytes whole = BuildPackage(spec);
+  PackageContents package;
+  package.multiPart = true;  // unattended as well
+  package.archive = Archive(5);
+  Bytes whole = BuildPackage(package);
   WriteFile("dist/setup.exe", Bytes(whole.begin(), whole.begin() + 35380));
   WriteFile("dist/setup.001", Bytes(whole.begin() + 35380, whole.begin() + 35500));
   WriteFile("dist/setup.002", Bytes(whole.begin() + 35500, whole.end()));

@@ -148,34 +148,34 @@ Bytes Scramble(const std::string &text) {
   return out;
 }
 
-Bytes BuildPackage(const PackageSpec &spec) {
+Bytes BuildPackage(const PackageContents &package) {
   Bytes out(35328, 0);
-  if (!spec.magic) {
-    Append(out, spec.archive);
+  if (!package.magic) {
+    Append(out, package.archive);
     return out;
   }
   Append(out, ToBytes("ZEP"));
-  out.push_back(spec.stayOpen);
-  out.push_back(uint8_t(spec.title.size()));
-  out.push_back(uint8_t(spec.infName.size()));
-  out.push_back(spec.admin);
-  out.push_back(uint8_t(spec.storedPassword.size()));
-  Put32(out, uint32_t(spec.welcomeLength.value_or(int32_t(spec.welcome.size()))));
-  Put32(out, uint32_t(spec.licenceLength.value_or(int32_t(spec.licence.size()))));
+  out.push_back(package.stayOpen);
+  out.push_back(uint8_t(package.title.size()));
+  out.push_back(uint8_t(package.infName.size()));
+  out.push_back(package.admin);
+  out.push_back(uint8_t(package.storedPassword.size()));
+  Put32(out, uint32_t(package.welcomeLength.value_or(int32_t(package.welcome.size()))));
+  Put32(out, uint32_t(package.licenceLength.value_or(int32_t(package.licence.size()))));
   out.push_back(0);
-  out.push_back(spec.multiPart);
-  out.push_back(spec.skipCheck);
-  out.push_back(spec.advpack);
+  out.push_back(package.multiPart);
+  out.push_back(package.skipCheck);
+  out.push_back(package.advpack);
   out.push_back(0);
   size_t totalAt = out.size();
   Put32(out, 0);
-  Append(out, ToBytes(spec.title));
-  Append(out, ToBytes(spec.infName));
-  Append(out, Scramble(spec.storedPassword));
-  Append(out, Scramble(spec.welcome));
-  Append(out, Scramble(spec.licence));
-  Append(out, spec.archive);
-  uint32_t total = uint32_t(spec.totalSize.value_or(int32_t(out.size())));
+  Append(out, ToBytes(package.title));
+  Append(out, ToBytes(package.infName));
+  Append(out, Scramble(package.storedPassword));
+  Append(out, Scramble(package.welcome));
+  Append(out, Scramble(package.licence));
+  Append(out, package.archive);
+  uint32_t total = uint32_t(package.totalSize.value_or(int32_t(out.size())));
   for (int i = 0; i < 4; ++i) out[totalAt + i] = uint8_t(total >> (8 * i));
   return out;
 }

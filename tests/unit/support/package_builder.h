@@ -35,7 +35,7 @@ Bytes Deflate(const Bytes &data, int level = 6);
 // The zip CRC-32, computed independently of the program's table.
 uint32_t Crc32(const Bytes &data);
 
-struct PackageSpec {
+struct PackageContents {
   bool magic = true;
   bool stayOpen = false;
   bool admin = false;
@@ -55,7 +55,7 @@ struct PackageSpec {
 
 // A 35,328-byte stand-in image, the header, the texts (scrambled as the
 // program expects) and the archive.
-Bytes BuildPackage(const PackageSpec &spec);
+Bytes BuildPackage(const PackageContents &package);
 
 // Scrambles (or descrambles) a text as the package header stores it.
 Bytes Scramble(const std::string &text);
