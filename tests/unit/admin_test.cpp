@@ -103,11 +103,11 @@ TEST_F(AdminCheck, UnreadableVersionIsCheckedAsOnNt) {
 TEST_F(AdminCheck, PackageRequiringAdministratorIsRefusedForAUser) {
   PrepareProgram();
   Token({{kUsers, SE_GROUP_ENABLED}});
-  PackageContents package;
-  package.admin = true;
-  package.welcome = "hello";
-  package.archive = BuildZip({{"a.inf", ToBytes("x")}});
-  WriteFile("setup.exe", BuildPackage(package));
+  PackageContents contents;
+  contents.admin = true;
+  contents.welcome = "hello";
+  contents.archive = BuildZip({{"a.inf", ToBytes("x")}});
+  WriteFile("setup.exe", BuildPackage(contents));
   host::SetModuleFileName("C:\\setup.exe");
   bool loaded = true;
   EXPECT_EQ(-1, host::RunAsProcess([&] {

@@ -31,10 +31,10 @@ class Extraction : public HostMachine {
 
   // Loads the package; the archive must pass the loader.
   void Load(const Bytes &archive, bool skipCheck = false) {
-    PackageContents package;
-    package.archive = archive;
-    package.skipCheck = skipCheck;
-    LoadRaw(BuildPackage(package));
+    PackageContents contents;
+    contents.archive = archive;
+    contents.skipCheck = skipCheck;
+    LoadRaw(BuildPackage(contents));
   }
   void LoadRaw(const Bytes &package) {
     WriteFile("setup.exe", package);

@@ -23,9 +23,9 @@ class ExtractTool : public HostMachine {
     return vantrel_pack::PackMain(args, out_, err_);
   }
   std::string Package(const Bytes &archive, bool corrupt = false) {
-    PackageContents package;
-    package.archive = archive;
-    Bytes package = BuildPackage(package);
+    PackageContents contents;
+    contents.archive = archive;
+    Bytes package = BuildPackage(contents);
     if (corrupt) package.resize(package.size() - 10);
     HostMachine::WriteFile("in/setup.exe", package);
     return Posix("in/setup.exe");
@@ -97,11 +97,11 @@ TEST_F(ExtractTool, WithoutPasswordOrTerminalThePromptIsCancelled) {
 }
 
 TEST_F(ExtractTool, PackageInPartsIsRebuiltBesideDirAndCleanedAway) {
-  PackageContents package;
-  package.multiPart = true;
-  package.title = "Parts";
-  package.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
-  Bytes whole = BuildPackage(package);
+  PackageContents contents;
+  contents.multiPart = true;
+  contents.title = "Parts";
+  contents.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
+  Bytes whole = BuildPackage(contents);
   size_t cut = whole.size() - 30;
   HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.begin() + long(cut)));
   HostMachine::WriteFile("in/setup.001", Bytes(whole.begin() + long(cut), whole.end()));

@@ -45,16 +45,16 @@ class PackageLoading : public HostMachine {
 };
 
 TEST_F(PackageLoading, ReadsHeaderFieldsAndTexts) {
-  PackageContents package;
-  package.title = "Tool 2.0";
-  package.infName = "tool.inf";
-  package.welcome = "Welcome to Tool.";
-  package.licence = "Terms: be nice.";
-  package.storedPassword = "pw";
-  package.stayOpen = package.advpack = true;
-  package.archive = SmallArchive();
+  PackageContents contents;
+  contents.title = "Tool 2.0";
+  contents.infName = "tool.inf";
+  contents.welcome = "Welcome to Tool.";
+  contents.licence = "Terms: be nice.";
+  contents.storedPassword = "pw";
+  contents.stayOpen = contents.advpack = true;
+  contents.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_TRUE(state.hasTitle);
   EXPECT_STREQ("Tool 2.0", state.title);
@@ -74,11 +74,11 @@ TEST_F(PackageLoading, ReadsHeaderFieldsAndTexts) {
 }
 
 TEST_F(PackageLoading, FileWithoutMagicLoadsAsEmptyPackage) {
-  PackageContents package;
-  package.magic = false;
-  package.archive = SmallArchive();
+  PackageContents contents;
+  contents.magic = false;
+  contents.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_EQ(0, state.archiveBase);
   EXPECT_FALSE(state.hasTitle);
@@ -91,10 +91,10 @@ TEST_F(PackageLoading, FileWithoutMagicLoadsAsEmptyPackage) {
 }
 
 TEST_F(PackageLoading, NoTitleAndNoWelcomeTextGiveDefaults) {
-  PackageContents package;
-  package.archive = SmallArchive();
+  PackageContents contents;
+  contents.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_FALSE(state.hasTitle);
   EXPECT_STREQ("", state.title);
@@ -104,12 +104,12 @@ TEST_F(PackageLoading, NoTitleAndNoWelcomeTextGiveDefaults) {
 }
 
 TEST_F(PackageLoading, NegativeTextLengthsSelectDefaultsAndAddNothingToTheBase) {
-  PackageContents package;
-  package.welcomeLength = -5;
-  package.licenceLength = -1;
-  package.archive = SmallArchive();
+  PackageContents contents;
+  contents.welcomeLength = -5;
+  contents.licenceLength = -1;
+  contents.archive = SmallArchive();
   bool loaded = false;
-  ASSERT_EQ(-1, Load(BuildPackage(package), &loaded));
+  ASSERT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_EQ(-5, state.welcomeTextLength);
   EXPECT_STREQ("\r\r\rPlease click \"Install\" to start setup.", state.welcomeText);
@@ -118,11 +118,11 @@ TEST_F(PackageLoading, NegativeTextLengthsSelectDefaultsAndAddNothingToTheBase) 
 }
 
 TEST_F(PackageLoading, OneCharacterTextsPassUnchanged) {
-  PackageContents package;
-  package.welcome = "W";
-  package.licence = "L";
-  package.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(package)));
+  PackageContents contents;
+  contents.welcome = "W";
+  contents.licence = "L";
+  contents.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(contents)));
   EXPECT_STREQ("W", state.welcomeText);
   EXPECT_STREQ("L", state.licenceText);
 }
@@ -138,9 +138,9 @@ class TemporaryFolder : public PackageLoading, public ::testing::WithParamInterf
 
 TEST_P(TemporaryFolder, IsComposedFromTheTempPathOrTheSystemDirectory) {
   host::SetTempPath(GetParam().tempPath);
-  PackageContents package;
-  package.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(package)));
+  PackageContents contents;
+  contents.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(contents)));
   EXPECT_STREQ(GetParam().expected, state.tempDir);
 }
 
@@ -161,9 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PackageLoading, TempPathWithSpaceLeavesNothingOfTheLongerPathBehind) {
   host::SetTempPath("C:\\A Much Longer Temporary Path Than The System One\\");
-  PackageContents package;
-  package.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(package)));
+  PackageContents contents;
+  contents.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(contents)));
   EXPECT_EQ(std::string("C:\\windows\\system32\\$Vantrel.Tmp"), std::string(state.tempDir));
 }
 
@@ -185,81 +185,81 @@ TEST_F(PackageLoading, ProgramFileThatCannotBeOpenedIsReported) {
 // ---- the integrity check ----------------------------------------------------
 
 TEST_F(PackageLoading, ArchiveWithCommentPasses) {
-  PackageContents package;
-  package.archive = SmallArchive("a comment at the very end");
+  PackageContents contents;
+  contents.archive = SmallArchive("a comment at the very end");
   bool loaded = false;
-  EXPECT_EQ(-1, Load(BuildPackage(package), &loaded));
+  EXPECT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
 }
 
 TEST_F(PackageLoading, BytesAppendedAfterTheCommentFail) {
-  PackageContents package;
-  package.archive = SmallArchive("comment");
-  Bytes package = BuildPackage(package);
+  PackageContents contents;
+  contents.archive = SmallArchive("comment");
+  Bytes package = BuildPackage(contents);
   package.push_back('!');
   EXPECT_EQ(0, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, ArchiveCutShortFails) {
-  PackageContents package;
-  package.archive = SmallArchive();
-  Bytes package = BuildPackage(package);
+  PackageContents contents;
+  contents.archive = SmallArchive();
+  Bytes package = BuildPackage(contents);
   package.resize(package.size() - 10);
   EXPECT_EQ(0, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, ArchiveOf22BytesOrLessFails) {
-  PackageContents package;
-  package.archive = Bytes{0x50, 0x4B, 0x05, 0x06};
-  package.archive.resize(22, 0);
-  package.archive.pop_back();  // 21 bytes: a real end record cannot fit
-  EXPECT_EQ(0, Load(BuildPackage(package)));
+  PackageContents contents;
+  contents.archive = Bytes{0x50, 0x4B, 0x05, 0x06};
+  contents.archive.resize(22, 0);
+  contents.archive.pop_back();  // 21 bytes: a real end record cannot fit
+  EXPECT_EQ(0, Load(BuildPackage(contents)));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, EmptyArchiveOfExactly22BytesFails) {
-  PackageContents package;
-  package.archive = BuildZip({});
-  ASSERT_EQ(22u, package.archive.size());
-  EXPECT_EQ(0, Load(BuildPackage(package)));
+  PackageContents contents;
+  contents.archive = BuildZip({});
+  ASSERT_EQ(22u, contents.archive.size());
+  EXPECT_EQ(0, Load(BuildPackage(contents)));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, RsfEndingPasses) {
-  PackageContents package;
-  package.archive = Bytes(40, 0x11);
-  package.archive.insert(package.archive.end(), {'R', 'S', 'F', '?'});
+  PackageContents contents;
+  contents.archive = Bytes(40, 0x11);
+  contents.archive.insert(contents.archive.end(), {'R', 'S', 'F', '?'});
   bool loaded = false;
-  EXPECT_EQ(-1, Load(BuildPackage(package), &loaded));
+  EXPECT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
 }
 
 TEST_F(PackageLoading, SkipFlagAndMultiPartSkipTheCheck) {
-  PackageContents package;
-  package.skipCheck = true;
-  package.archive = Bytes(10, 0x11);
+  PackageContents contents;
+  contents.skipCheck = true;
+  contents.archive = Bytes(10, 0x11);
   bool loaded = false;
-  EXPECT_EQ(-1, Load(BuildPackage(package), &loaded));
+  EXPECT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
 TEST_F(PackageLoading, LengthsPastTheEndFailAsCorruptNotAsFatalMemoryError) {
-  PackageContents package;
-  package.archive = SmallArchive();
-  package.welcomeLength = 0x7FFFFFF0;
-  EXPECT_EQ(0, Load(BuildPackage(package)));
+  PackageContents contents;
+  contents.archive = SmallArchive();
+  contents.welcomeLength = 0x7FFFFFF0;
+  EXPECT_EQ(0, Load(BuildPackage(contents)));
   EXPECT_TRUE(RejectedAsCorrupt());
   for (const auto &box : host::MessageBoxes()) EXPECT_NE(MB_OK, box.style) << box.text;
 }
 
 TEST_F(PackageLoading, HeaderCutShortLoadsZerosAndFailsTheCheck) {
-  PackageContents package;
-  package.title = "Cut";
-  package.archive = SmallArchive();
-  Bytes package = BuildPackage(package);
+  PackageContents contents;
+  contents.title = "Cut";
+  contents.archive = SmallArchive();
+  Bytes package = BuildPackage(contents);
   package.resize(35328 + 10);  // inside the fixed header
   EXPECT_EQ(0, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
@@ -268,9 +268,9 @@ TEST_F(PackageLoading, HeaderCutShortLoadsZerosAndFailsTheCheck) {
 }
 
 TEST_F(PackageLoading, SeekPackageReportsFailure) {
-  PackageContents package;
-  package.archive = SmallArchive();
-  ASSERT_EQ(-1, Load(BuildPackage(package)));
+  PackageContents contents;
+  contents.archive = SmallArchive();
+  ASSERT_EQ(-1, Load(BuildPackage(contents)));
   SeekPackage(100, FILE_BEGIN);
   EXPECT_EQ(100, state.seekResult);
   SeekPackage(-1000000, FILE_END);

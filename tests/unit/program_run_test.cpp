@@ -36,8 +36,8 @@ class ProgramRun : public HostMachine {
     return BuildZip(members);
   }
 
-  int Run(const PackageContents &package) {
-    WriteFile("dist/setup.exe", BuildPackage(package));
+  int Run(const PackageContents &contents) {
+    WriteFile("dist/setup.exe", BuildPackage(contents));
     bool returned = false;
     int code = host::RunAsProcess([&] {
       int c = RunProgram();
@@ -66,10 +66,10 @@ class ProgramRun : public HostMachine {
 };
 
 TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
-  PackageContents package;
-  package.title = "Example Tool";
-  package.welcome = "Welcome!";
-  package.archive = Archive();
+  PackageContents contents;
+  contents.title = "Example Tool";
+  contents.welcome = "Welcome!";
+  contents.archive = Archive();
   host::Dialog seen{};
   bool handled = false;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
@@ -84,7 +84,7 @@ TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
     EXPECT_EQ((768 - (r.bottom - r.top)) / 2, r.top);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_TRUE(handled);
   EXPECT_TRUE(Shown("end DLG_MAIN 2"));
   EXPECT_TRUE(host::MessageBoxes().empty());
@@ -95,26 +95,26 @@ TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
 }
 
 TEST_F(ProgramRun, PackageWithoutTitleKeepsTheTemplateCaption) {
-  PackageContents package;
-  package.welcome = "Hi";
-  package.archive = Archive();
+  PackageContents contents;
+  contents.welcome = "Hi";
+  contents.archive = Archive();
   std::string caption;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
     caption = d.Caption();
     d.Command(IDCANCEL);
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_EQ("Self-extracting Archive", caption);
 }
 
 TEST_F(ProgramRun, InstallExtractsRunsTheInfAndCleansUp) {
-  PackageContents package;
-  package.title = "Tool";
-  package.welcome = "Welcome";
-  package.infName = "setup.inf";
-  package.archive = Archive(3);
+  PackageContents contents;
+  contents.title = "Tool";
+  contents.welcome = "Welcome";
+  contents.infName = "setup.inf";
+  contents.archive = Archive(3);
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_TRUE(seenByInstaller_);
   ASSERT_EQ(1u, host::Processes().size());
   EXPECT_EQ(std::string("rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 ") + kTemp +
@@ -138,9 +138,9 @@ TEST_F(ProgramRun, InstallExtractsRunsTheInfAndCleansUp) {
 }
 
 TEST_F(ProgramRun, ButtonsAreDisabledWhileInstallingAndTheCloseStillArrives) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.archive = Archive();
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.archive = Archive();
   bool disabledDuringInstaller = false;
   const host::Dialog *main = nullptr;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
@@ -154,18 +154,18 @@ TEST_F(ProgramRun, ButtonsAreDisabledWhileInstallingAndTheCloseStillArrives) {
     main->Click(IDC_CLOSE);
     return host::ProcessScript{};
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_TRUE(disabledDuringInstaller);
   EXPECT_EQ(1u, host::Processes().size());
   EXPECT_EQ(1, Count("end DLG_MAIN"));
 }
 
 TEST_F(ProgramRun, UnattendedPackageNeverShowsItsMainDialog) {
-  PackageContents package;
-  package.archive = Archive();
+  PackageContents contents;
+  contents.archive = Archive();
   bool mainHandled = false;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &) { mainHandled = true; });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_FALSE(mainHandled);
   EXPECT_EQ(1u, host::Processes().size());
   EXPECT_TRUE(seenByInstaller_);
@@ -173,9 +173,9 @@ TEST_F(ProgramRun, UnattendedPackageNeverShowsItsMainDialog) {
 }
 
 TEST_F(ProgramRun, UnattendedWithDeclinedLicenceShowsTheReadyDialog) {
-  PackageContents package;
-  package.licence = "Terms";
-  package.archive = Archive();
+  PackageContents contents;
+  contents.licence = "Terms";
+  contents.archive = Archive();
   std::string text;
   host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Click(IDC_DECLINE); });
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
@@ -184,16 +184,16 @@ TEST_F(ProgramRun, UnattendedWithDeclinedLicenceShowsTheReadyDialog) {
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
   EXPECT_TRUE(host::Processes().empty());
 }
 
 TEST_F(ProgramRun, DeclinedLicenceIsShownAgainAndAcceptedLicenceInstalls) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.licence = "Line one\r\nLine two";
-  package.archive = Archive();
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.licence = "Line one\r\nLine two";
+  contents.archive = Archive();
   int licenceShown = 0;
   const host::Dialog *main = nullptr;
   host::OnDialog("DLG_LIC", [&](const host::Dialog &d) {
@@ -216,22 +216,22 @@ TEST_F(ProgramRun, DeclinedLicenceIsShownAgainAndAcceptedLicenceInstalls) {
     EXPECT_TRUE(host::Processes().empty());
     d.Click(IDC_INSTALL);
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_EQ(2, licenceShown);
   EXPECT_EQ(1u, host::Processes().size());
 }
 
 TEST_F(ProgramRun, EscapeAndTheCloseBoxDeclineTheLicence) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.licence = "Terms";
-  package.archive = Archive();
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.licence = "Terms";
+  contents.archive = Archive();
   host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Command(IDCANCEL); });
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) {
     d.Click(IDC_INSTALL);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_TRUE(Shown("end DLG_LIC 2"));
   EXPECT_TRUE(host::Processes().empty());
 }
@@ -239,10 +239,10 @@ TEST_F(ProgramRun, EscapeAndTheCloseBoxDeclineTheLicence) {
 class FinishedState : public ProgramRun, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FinishedState, StayOpenWaitsAndEitherButtonDeletesAndEnds) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.stayOpen = true;
-  package.archive = Archive();
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.stayOpen = true;
+  contents.archive = Archive();
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
     d.Click(IDC_INSTALL);
     EXPECT_FALSE(d.Ended());
@@ -254,7 +254,7 @@ TEST_P(FinishedState, StayOpenWaitsAndEitherButtonDeletesAndEnds) {
     EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
     d.Click(GetParam());
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   std::vector<std::string> order = {"text DLG_MAIN 2: &Ok", "text DLG_MAIN 3002: \r\nFinished!",
                                     "text DLG_MAIN 1: &Info"};
   auto at = std::search(host::Events().begin(), host::Events().end(), order.begin(), order.end());
@@ -266,27 +266,27 @@ TEST_P(FinishedState, StayOpenWaitsAndEitherButtonDeletesAndEnds) {
 INSTANTIATE_TEST_SUITE_P(InfoOrOk, FinishedState, ::testing::Values(IDC_INSTALL, IDC_CLOSE));
 
 TEST_F(ProgramRun, StayOpenWithoutWelcomeTextWaitsWithTheDefaultText) {
-  PackageContents package;
-  package.stayOpen = true;
-  package.archive = Archive();
+  PackageContents contents;
+  contents.stayOpen = true;
+  contents.archive = Archive();
   std::string text;
   host::OnDialog("DLG_MAIN", [&](const host::Dialog &d) {
     text = d.Text(IDC_MAIN_TEXT);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
   EXPECT_TRUE(host::Processes().empty());
 }
 
 TEST_F(ProgramRun, FailedExtractionEndsTheDialogWithoutRunningTheInf) {
-  PackageContents package;
-  package.welcome = "Welcome";
+  PackageContents contents;
+  contents.welcome = "Welcome";
   ZipMember damaged{"data.bin", ToBytes("payload")};
   damaged.crc = 0x12345678;
-  package.archive = BuildZip({{"setup.inf", ToBytes("x")}, damaged});
+  contents.archive = BuildZip({{"setup.inf", ToBytes("x")}, damaged});
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_TRUE(host::Processes().empty());
   EXPECT_TRUE(Shown("msgbox Error: Error extracting file(s)."));
   EXPECT_TRUE(Shown("end DLG_MAIN 1"));
@@ -296,11 +296,11 @@ TEST_F(ProgramRun, FailedExtractionEndsTheDialogWithoutRunningTheInf) {
 }
 
 TEST_F(ProgramRun, OnlyThe255FirstFilesAreCleanedUp) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.archive = Archive(300);
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.archive = Archive(300);
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_EQ(255, Count("text DLG_MAIN 3002: \r\nDeleting "));
   EXPECT_FALSE(Exists("temp/$Vantrel.Tmp/file254.txt"));
   EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/file255.txt"));
@@ -308,19 +308,19 @@ TEST_F(ProgramRun, OnlyThe255FirstFilesAreCleanedUp) {
 }
 
 TEST_F(ProgramRun, SubFoldersStayAfterTheCleanUp) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.archive = BuildZip({{"setup.inf", ToBytes("x")}, {"bin/tool.exe", ToBytes("MZ")}});
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.archive = BuildZip({{"setup.inf", ToBytes("x")}, {"bin/tool.exe", ToBytes("MZ")}});
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(package));
+  EXPECT_EQ(0, Run(contents));
   EXPECT_FALSE(Exists("temp/$Vantrel.Tmp/bin/tool.exe"));
   EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/bin"));
 }
 
 TEST_F(ProgramRun, QuitWhileTheInstallerRunsEndsWithItsCodeAndKeepsTheFiles) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.archive = Archive();
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.archive = Archive();
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
   host::OnCreateProcess([](const host::ProcessRecord &) {
     host::ProcessScript s;
@@ -328,7 +328,7 @@ TEST_F(ProgramRun, QuitWhileTheInstallerRunsEndsWithItsCodeAndKeepsTheFiles) {
     s.whileRunning = [] { PostMessageA(nullptr, WM_QUIT, 3, 0); };
     return s;
   });
-  WriteFile("dist/setup.exe", BuildPackage(package));
+  WriteFile("dist/setup.exe", BuildPackage(contents));
   EXPECT_EQ(3, host::RunAsProcess(RunProgram));
   EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
   EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
@@ -343,11 +343,11 @@ TEST_F(ProgramRun, ProgramFileThatCannotBeOpenedShowsOneMessage) {
 }
 
 TEST_F(ProgramRun, CorruptPackageEndsWithZeroAndNoDialog) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.archive = Archive();
-  package.archive.resize(package.archive.size() - 5);
-  EXPECT_EQ(0, Run(package));
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.archive = Archive();
+  contents.archive.resize(contents.archive.size() - 5);
+  EXPECT_EQ(0, Run(contents));
   EXPECT_EQ(0, Count("dialog "));
   ASSERT_EQ(1u, host::MessageBoxes().size());
   EXPECT_EQ("The setup file is corrupted. Please obtain a new copy of the program.",
@@ -357,10 +357,10 @@ TEST_F(ProgramRun, CorruptPackageEndsWithZeroAndNoDialog) {
 }
 
 TEST_F(ProgramRun, MemoryExhaustionIsFatalWithError203) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.archive = Archive();
-  WriteFile("dist/setup.exe", BuildPackage(package));
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.archive = Archive();
+  WriteFile("dist/setup.exe", BuildPackage(contents));
   host::FailAllocationsAbove(1000);  // the CRC table needs 1,028 bytes
   EXPECT_EQ(203, host::RunAsProcess(RunProgram));
   ASSERT_EQ(1u, host::MessageBoxes().size());
@@ -370,11 +370,11 @@ TEST_F(ProgramRun, MemoryExhaustionIsFatalWithError203) {
 }
 
 TEST_F(ProgramRun, RebuiltPackageIsDeletedWhenTheUserClosesWithoutInstalling) {
-  PackageContents package;
-  package.welcome = "Welcome";
-  package.multiPart = true;
-  package.archive = Archive();
-  Bytes whole = BuildPackage(package);
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.multiPart = true;
+  contents.archive = Archive();
+  Bytes whole = BuildPackage(contents);
   Bytes first(whole.begin(), whole.begin() + 35400), rest(whole.begin() + 35400, whole.end());
   WriteFile("dist/setup.exe", first);
   WriteFile("dist/setup.001", rest);
@@ -390,10 +390,10 @@ TEST_F(ProgramRun, RebuiltPackageIsDeletedWhenTheUserClosesWithoutInstalling) {
 }
 
 TEST_F(ProgramRun, SplitPackageInstallsFromTheRebuiltFile) {
-  PackageContents package;
-  package.multiPart = true;  // unattended as well
-  package.archive = Archive(5);
-  Bytes whole = BuildPackage(package);
+  PackageContents contents;
+  contents.multiPart = true;  // unattended as well
+  contents.archive = Archive(5);
+  Bytes whole = BuildPackage(contents);
   WriteFile("dist/setup.exe", Bytes(whole.begin(), whole.begin() + 35380));
   WriteFile("dist/setup.001", Bytes(whole.begin() + 35380, whole.begin() + 35500));
   WriteFile("dist/setup.002", Bytes(whole.begin() + 35500, whole.end()));

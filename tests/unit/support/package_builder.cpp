@@ -148,34 +148,34 @@ Bytes Scramble(const std::string &text) {
   return out;
 }
 
-Bytes BuildPackage(const PackageContents &package) {
+Bytes BuildPackage(const PackageContents &contents) {
   Bytes out(35328, 0);
-  if (!package.magic) {
-    Append(out, package.archive);
+  if (!contents.magic) {
+    Append(out, contents.archive);
     return out;
   }
   Append(out, ToBytes("ZEP"));
-  out.push_back(package.stayOpen);
-  out.push_back(uint8_t(package.title.size()));
-  out.push_back(uint8_t(package.infName.size()));
-  out.push_back(package.admin);
-  out.push_back(uint8_t(package.storedPassword.size()));
-  Put32(out, uint32_t(package.welcomeLength.value_or(int32_t(package.welcome.size()))));
-  Put32(out, uint32_t(package.licenceLength.value_or(int32_t(package.licence.size()))));
+  out.push_back(contents.stayOpen);
+  out.push_back(uint8_t(contents.title.size()));
+  out.push_back(uint8_t(contents.infName.size()));
+  out.push_back(contents.admin);
+  out.push_back(uint8_t(contents.storedPassword.size()));
+  Put32(out, uint32_t(contents.welcomeLength.value_or(int32_t(contents.welcome.size()))));
+  Put32(out, uint32_t(contents.licenceLength.value_or(int32_t(contents.licence.size()))));
   out.push_back(0);
-  out.push_back(package.multiPart);
-  out.push_back(package.skipCheck);
-  out.push_back(package.advpack);
+  out.push_back(contents.multiPart);
+  out.push_back(contents.skipCheck);
+  out.push_back(contents.advpack);
   out.push_back(0);
   size_t totalAt = out.size();
   Put32(out, 0);
-  Append(out, ToBytes(package.title));
-  Append(out, ToBytes(package.infName));
-  Append(out, Scramble(package.storedPassword));
-  Append(out, Scramble(package.welcome));
-  Append(out, Scramble(package.licence));
-  Append(out, package.archive);
-  uint32_t total = uint32_t(package.totalSize.value_or(int32_t(out.size())));
+  Append(out, ToBytes(contents.title));
+  Append(out, ToBytes(contents.infName));
+  Append(out, Scramble(contents.storedPassword));
+  Append(out, Scramble(contents.welcome));
+  Append(out, Scramble(contents.licence));
+  Append(out, contents.archive);
+  uint32_t total = uint32_t(contents.totalSize.value_or(int32_t(out.size())));
   for (int i = 0; i < 4; ++i) out[totalAt + i] = uint8_t(total >> (8 * i));
   return out;
 }

@@ -55,7 +55,7 @@ struct PackageContents {
 
 // A 35,328-byte stand-in image, the header, the texts (scrambled as the
 // program expects) and the archive.
-Bytes BuildPackage(const PackageContents &package);
+Bytes BuildPackage(const PackageContents &contents);
 
 // Scrambles (or descrambles) a text as the package header stores it.
 Bytes Scramble(const std::string &text);
