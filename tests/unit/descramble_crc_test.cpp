@@ -72,4 +72,18 @@ TEST_F(CrcTable, BufferInPiecesEqualsWholeAndMatchesTheZipCrc) {
   EXPECT_EQ(0u, empty ^ 0xFFFFFFFFu);
 }
 
+TEST_F(CrcTable, EveryLengthAndStartAgreesWithTheZipCrc) {
+  PrepareProgram();
+  Bytes data;
+  for (int i = 0; i < 64; ++i) data.push_back(uint8_t(i * 151 + 7));
+  for (size_t start = 0; start < 8; ++start) {
+    for (size_t length = 0; start + length <= data.size(); ++length) {
+      DWORD reg = 0xFFFFFFFF;
+      CrcUpdateBuffer(data.data() + start, LONG(length), reg);
+      Bytes piece(data.begin() + long(start), data.begin() + long(start + length));
+      ASSERT_EQ(Crc32(piece), reg ^ 0xFFFFFFFFu) << start << "+" << length;
+    }
+  }
+}
+
 }  // namespace
