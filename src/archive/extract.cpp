@@ -60,8 +60,6 @@ RecordKind ReadRecord() {
 
 void ShowError(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONHAND); }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 bool ReadMemberName(char *nameBuffer, CountedString &name) {
   DWORD n = state.localHeader.nameLength;
   if (n > kNameBufferSize) return false;

@@ -3,8 +3,6 @@
 #include "../startup/text.h"
 
 namespace {
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder and

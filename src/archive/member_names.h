@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+// Both separators name folders in a member's name.
+inline bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
 // A member may only name a place inside the temporary folder: no root or
 // UNC prefix, no drive (nor any other ':'), no component of dots and spaces
 // alone (".." climbs out; Windows drops trailing dots and spaces, so "..."

@@ -198,12 +198,7 @@ class WinePrefix:
 
     def kill_programs(self):
         """Ends every Windows program of the prefix (a test left one running)."""
-        self._tool(["wineserver", "-k"], timeout=60)
-        if self.server:
-            try:
-                self.server.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                self.server.kill()
+        self.shutdown()
         self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
