@@ -130,11 +130,17 @@ void RecordExtractedFile(const CountedString &path) {
 }
 
 // Copies or decodes the member's data into the open output file and tests
-// it. A stored member whose data the package does not hold in full fails
-// even if what there was happens to match the CRC.
+// it. The member fails unless every byte reached the file (a full disk),
+// the decoder reached the stream's end without a fault, the package held
+// all of a stored member's data, the output has the size the header
+// declares, and the CRC matches: a CRC alone is no proof, since a member
+// that wrote nothing matches a stored CRC of 0.
 MemberEnd WriteMemberData(const CountedString &path) {
   const LocalHeader &h = state.localHeader;
   state.memberCrc = 0xFFFFFFFF;
+  state.memberOutput = 0;
+  state.sizeDeclared = HeaderDeclaresSize(h);
+  state.declaredSize = h.uncompressedSize;
   state.bytesLeft = LONG(h.compressedSize);
   if (h.flags & kFlagEncrypted) state.bytesLeft -= kEncryptionHeaderSize;
   bool complete = true;
@@ -144,13 +150,14 @@ MemberEnd WriteMemberData(const CountedString &path) {
   } else if (h.method == 8) {
     // No deflate stream is empty: a deflated member without data bytes has
     // lost them (a streamed archive records its sizes only after the data).
-    complete = state.bytesLeft > 0;
-    if (complete) InflateMember();
+    complete = state.bytesLeft > 0 && InflateMember() == kStatusOk;
   } else {
     ShowError("Unknown compression type");
     StampAndClose(path.text);
     return kWalkStopped;
   }
+  complete = complete && !state.ioError &&
+             (!state.sizeDeclared || state.memberOutput == state.declaredSize);
   if (!complete || (state.memberCrc ^ 0xFFFFFFFF) != h.crc) {
     ShowError("Error extracting file(s).");
     StampAndClose(path.text);

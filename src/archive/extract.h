@@ -14,6 +14,13 @@ void ExtractArchive(HWND dialog);
 // end of the archive. Data descriptors in front of a header are skipped.
 bool ReadLocalHeader();
 
+// Whether a local header states the member's uncompressed size: always,
+// unless a data descriptor follows and the header left the size at 0 (a
+// streamed member, whose writer did not know the size yet).
+inline bool HeaderDeclaresSize(const LocalHeader &h) {
+  return !(h.flags & 8) || h.uncompressedSize != 0;
+}
+
 // The first `count` bytes, cut before the first NUL among them. False, with
 // `s` unchanged, when the text does not fit a counted string.
 bool StringFromBytes(const char *bytes, DWORD count, CountedString &s);

@@ -28,6 +28,7 @@ void CopyStored() {
     WriteFile(state.outFile, buffer, got, &written, nullptr);
     if (written > got) written = got;
     CrcUpdateBuffer(buffer, LONG(written), state.memberCrc);
+    state.memberOutput += written;
     if (written != got) state.ioError = 1;
   }
   ReleaseBlock(buffer);

@@ -78,7 +78,7 @@ int InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, unsigned bl, un
     if (e == kOpLiteral) {
       window[w++] = (BYTE)t->value;
       if (w == kWindowSize) {
-        if (FlushWindow(w)) return Finish(kStatusWriteFailed, in);
+        if (int status = FlushWindow(w)) return Finish(status, in);
         w = 0;
       }
       continue;
@@ -118,7 +118,7 @@ int InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, unsigned bl, un
         while (--chunk);
       }
       if (w == kWindowSize) {
-        if (FlushWindow(w)) return Finish(kStatusWriteFailed, in);
+        if (int status = FlushWindow(w)) return Finish(status, in);
         w = 0;
       }
       d &= kWindowSize - 1;

@@ -7,9 +7,11 @@
 #include "huffman.h"
 
 // Decodes the member at the package file's position, `state.bytesLeft`
-// compressed bytes long. A damaged member ends early; the caller learns of it
-// through the CRC, and of a short write through `state.ioError`.
-void InflateMember();
+// compressed bytes long. Returns kStatusOk only when the stream ended as
+// deflate ends, every byte was written and the output stayed within the
+// declared size; a damaged member ends early with another status. A short
+// write also sets `state.ioError`.
+int InflateMember();
 
 // Statuses of the block procedures. Any non-zero status ends the member.
 enum {
@@ -19,6 +21,7 @@ enum {
   kStatusInputEnded = 4,       // the block needs bits beyond the member's data
   kStatusWriteFailed = 5,      // the output file took fewer bytes than asked
   kStatusBadStoredLength = 6,  // NLEN is not the complement of LEN
+  kStatusTooLong = 7,          // the output would pass the member's declared size
 };
 
 int InflateBlock(DWORD *last);
@@ -26,7 +29,8 @@ int InflateStored();
 int InflateFixed();
 int InflateDynamic();
 int InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, unsigned bl, unsigned bd);
-// Writes the first `count` bytes of the window and folds them into the CRC.
+// Writes the first `count` bytes of the window and folds what was written
+// into the CRC; nothing is written past the member's declared size.
 int FlushWindow(unsigned count);
 
 // Set once the window has been written out whole: from then on every

@@ -6,11 +6,19 @@ BYTE windowWrapped;
 HuffmanEntry *fixedTableList;
 
 int FlushWindow(unsigned count) {
+  // A stream that would write more than its header declares is damaged or
+  // hostile (a few KiB can decode to gigabytes): stop before writing it.
+  if (state.sizeDeclared && count > state.declaredSize - state.memberOutput) {
+    return kStatusTooLong;
+  }
   DWORD written = 0;
   WriteFile(state.outFile, state.slideWindow, count, &written, nullptr);
-  CrcUpdateBuffer(state.slideWindow, (LONG)count, state.memberCrc);
+  if (written > count) written = count;
+  // Only what reached the file counts: a full disk must not leave a short
+  // file whose CRC was taken over bytes it never received.
+  CrcUpdateBuffer(state.slideWindow, (LONG)written, state.memberCrc);
+  state.memberOutput += written;
   if (count == kWindowSize) windowWrapped = 1;
-  // A full disk must not leave a short file that still passes its CRC test.
   if (written != count) {
     state.ioError = 1;
     return kStatusWriteFailed;
@@ -35,7 +43,7 @@ int InflateBlock(DWORD *last) {
   return kStatusOk;
 }
 
-void InflateMember() {
+int InflateMember() {
   state.inputPos = 0;
   state.inputCount = 0;
   state.windowPos = 0;
@@ -53,8 +61,8 @@ void InflateMember() {
   do {
     status = InflateBlock(&last);
   } while (status == kStatusOk && !last);
-  // A damaged member keeps its partial window unwritten: its CRC test fails.
-  if (status == kStatusOk && state.windowPos > 0) FlushWindow(state.windowPos);
+  // A damaged member keeps its partial window unwritten.
+  if (status == kStatusOk && state.windowPos > 0) status = FlushWindow(state.windowPos);
 
   FreeHuffmanTables(fixedTableList);
   fixedTableList = nullptr;
@@ -64,4 +72,5 @@ void InflateMember() {
   ReleaseBlock(state.slideWindow);
   state.inputBuffer = nullptr;
   state.slideWindow = nullptr;
+  return status;
 }

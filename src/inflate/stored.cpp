@@ -39,7 +39,7 @@ int InflateStored() {
       length -= run;
     }
     if (w == kWindowSize) {
-      if (FlushWindow(w)) return kStatusWriteFailed;
+      if (int status = FlushWindow(w)) return status;
       w = 0;
     }
   }

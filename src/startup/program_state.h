@@ -95,6 +95,9 @@ struct ProgramState {
   DWORD key0, key1, key2;
   DWORD localHeaderSignature;
   LONG bytesLeft;
+  DWORD memberOutput;  // bytes of the current member written to its file so far
+  DWORD declaredSize;  // the member's uncompressed size, when sizeDeclared is set
+  BYTE sizeDeclared;
   HANDLE packageFile;
   HANDLE outFile;
   LocalHeader localHeader;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "extract_fixture.h"
+#include "inflate_harness.h"
 
 using namespace testing_support;
 
@@ -318,6 +319,110 @@ TEST_F(Hostile, NothingIsEverWrittenThroughAnAbsoluteTempFolderEscape) {
   ASSERT_EQ(-1, Extract());
   EXPECT_FALSE(state.extractOk);
   for (const auto &p : Tree()) EXPECT_EQ(std::string::npos, p.find("escape")) << p;
+}
+
+
+// Streams the decoder refuses. Each decodes nothing before its fault, so
+// its output (none) matches a stored CRC of 0: the decoder's verdict must
+// reach the walk, not only the CRC.
+struct BadStream {
+  const char *fault;
+  Bytes (*write)();
+};
+
+Bytes StoredLengthWithoutComplement() {
+  inflate_test::BitWriter w;
+  w.Bits(1, 1);
+  w.Bits(0, 2);
+  w.AlignToByte();
+  w.Bits(3, 16);
+  w.Bits(0xFFFD, 16);
+  for (char c : {'a', 'b', 'c'}) w.Byte(uint8_t(c));
+  return w.Finish();
+}
+
+Bytes LiteralLength286() {
+  inflate_test::BitWriter w;
+  w.Bits(1, 1);
+  w.Bits(1, 2);
+  inflate_test::FixedLiteral(w, 286);
+  inflate_test::FixedLiteral(w, 256);
+  return w.Finish();
+}
+
+Bytes DistanceBeforeTheStart() {
+  inflate_test::BitWriter w;
+  w.Bits(1, 1);
+  w.Bits(1, 2);
+  inflate_test::FixedLength(w, 3);
+  inflate_test::FixedDistance(w, 1);
+  inflate_test::FixedLiteral(w, 256);
+  return w.Finish();
+}
+
+Bytes OversubscribedCode() {
+  std::vector<int> literals(257, 0);
+  literals[0] = literals[1] = literals[256] = 1;
+  inflate_test::BitWriter w;
+  inflate_test::WriteDynamicHeader(w, true, literals, {1});
+  return w.Finish();
+}
+
+void PrintTo(const BadStream &b, std::ostream *out) { *out << b.fault; }
+
+class RefusedStream : public Hostile, public ::testing::WithParamInterface<BadStream> {};
+
+TEST_P(RefusedStream, FailsTheMemberEvenWhenItsCrcMatches) {
+  ZipMember m{"x.bin", {}, 8};
+  m.rawData = GetParam().write();
+  m.crc = 0;
+  Load(BuildZip({m, {"after.txt", ToBytes("after")}}));
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk) << GetParam().fault;
+  EXPECT_TRUE(OnlyBox("Error", "Error extracting file(s).")) << GetParam().fault;
+  EXPECT_FALSE(Exists(Out("after.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, RefusedStream,
+                         ::testing::Values(BadStream{"stored length", StoredLengthWithoutComplement},
+                                           BadStream{"code 286", LiteralLength286},
+                                           BadStream{"distance", DistanceBeforeTheStart},
+                                           BadStream{"oversubscribed", OversubscribedCode}));
+
+class DeclaredSize : public Hostile, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DeclaredSize, OutputOfAnotherSizeFails) {
+  // Right data and CRC, wrong size in the header: the archive is damaged.
+  ZipMember m{"a.txt", ToBytes("hello world"), GetParam()};
+  m.uncompressedSize = 12;
+  Load(BuildZip({m}));
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_TRUE(OnlyBox("Error", "Error extracting file(s)."));
+}
+
+INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, DeclaredSize, ::testing::Values(0, 8));
+
+TEST_F(Hostile, DecodingStopsOnceTheOutputPassesTheDeclaredSize) {
+  // Eight MiB of zeros deflate to a few KiB; the header admits 1,000 bytes.
+  ZipMember bomb{"bomb.bin", Bytes(8 << 20, 0), 8};
+  bomb.uncompressedSize = 1000;
+  Load(BuildZip({bomb}));
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_LE(ReadFile(Out("bomb.bin")).size(), 1000u);
+}
+
+TEST_F(Hostile, StreamedMemberWithoutADeclaredSizeStillExtracts) {
+  // With a data descriptor the local header may leave the size at 0: only
+  // the CRC and the stream's own end judge the member then.
+  ZipMember m{"s.txt", ToBytes("streamed text"), 8};
+  m.descriptor = true;
+  m.uncompressedSize = 0;
+  Load(BuildZip({m}));
+  ASSERT_EQ(-1, Extract());
+  EXPECT_TRUE(state.extractOk);
+  EXPECT_EQ(ToBytes("streamed text"), ReadFile(Out("s.txt")));
 }
 
 }  // namespace

@@ -277,14 +277,35 @@ TEST_F(Walk, UnconvertibleDosTimeLeavesTheFileTimeAlone) {
   EXPECT_GE(st.st_mtime, before - 2);
 }
 
-TEST_F(Walk, ShortWriteSetsTheErrorFlagAndFailsTheCrc) {
-  Load(BuildZip({{"a.bin", Pattern(10000)}}));
-  host::LimitWrites(4000);
+// A full disk fails the member whatever its method and wherever the write
+// falls short: inside a window, at the final flush, or with nothing written.
+struct ShortWrite {
+  int method;
+  size_t size;
+  long long room;
+};
+
+void PrintTo(const ShortWrite &c, std::ostream *out) {
+  *out << "method " << c.method << ", " << c.size << " bytes, room for " << c.room;
+}
+
+class ShortWriteWalk : public Walk, public ::testing::WithParamInterface<ShortWrite> {};
+
+TEST_P(ShortWriteWalk, FailsTheMemberAndStopsTheWalk) {
+  const ShortWrite &c = GetParam();
+  Load(BuildZip({{"a.bin", Pattern(c.size), c.method}, {"b.bin", Pattern(50), c.method}}));
+  host::LimitWrites(c.room);
   ASSERT_EQ(-1, Extract());
   EXPECT_FALSE(state.extractOk);
   EXPECT_EQ(1, state.ioError);
   EXPECT_EQ((std::vector<std::string>{"Error: Error extracting file(s)."}), Boxes());
+  EXPECT_FALSE(Exists(Out("b.bin")));
 }
+
+INSTANTIATE_TEST_SUITE_P(Methods, ShortWriteWalk,
+                         ::testing::Values(ShortWrite{0, 10000, 4000}, ShortWrite{8, 10000, 4000},
+                                           ShortWrite{8, 10000, 0}, ShortWrite{8, 60000, 40960},
+                                           ShortWrite{8, 100000, 32768}));
 
 TEST_F(Walk, StoredMemberOfOneChunkAndOneByte) {
   Load(BuildZip({{"c.bin", Pattern(32769, 9)}}));

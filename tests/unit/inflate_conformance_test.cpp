@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "inflate/inflate.h"
 #include "inflate_harness.h"
 
 using namespace inflate_test;
@@ -37,6 +38,7 @@ class Conformance : public InflateTest {
       EXPECT_TRUE(data == d.output) << what << " " << s.name;
       EXPECT_EQ(testing_support::Crc32(data), d.crc) << what << " " << s.name;
       EXPECT_FALSE(d.ioError);
+      EXPECT_EQ(kStatusOk, d.status) << what << " " << s.name;
       EXPECT_LE(d.readUpTo, (long long)(7 + stream.size())) << what << " " << s.name;
     }
   }
@@ -79,6 +81,7 @@ TEST_F(Conformance, EveryLevel) {
     Bytes stream = ZlibDeflate(data, level, Z_DEFAULT_STRATEGY);
     Decoded d = Decode(stream);
     EXPECT_TRUE(data == d.output) << "level " << level;
+    EXPECT_EQ(kStatusOk, d.status) << "level " << level;
     EXPECT_EQ(testing_support::Crc32(data), d.crc);
   }
 }

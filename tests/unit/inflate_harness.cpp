@@ -228,10 +228,11 @@ Decoded InflateTest::DecodePrepared() {
   EXPECT_NE(INVALID_HANDLE_VALUE, state.outFile);
   state.memberCrc = 0xFFFFFFFF;
   int blocksBefore = host::LiveBlocks();
-  InflateMember();
+  int status = InflateMember();
   // Every block of the member, the fixed tables included, is released.
   EXPECT_EQ(blocksBefore, host::LiveBlocks());
   Decoded d;
+  d.status = status;
   d.readUpTo = SetFilePointer(state.packageFile, 0, nullptr, FILE_CURRENT);
   CloseHandle(state.outFile);
   CloseHandle(state.packageFile);

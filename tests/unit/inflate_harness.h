@@ -72,6 +72,7 @@ Bytes RepetitiveBytes(size_t size, uint32_t seed);
 const long long kMemberSize = -(1LL << 40);
 
 struct Decoded {
+  int status;  // InflateMember's verdict
   Bytes output;
   uint32_t crc;  // the finished CRC-32 (register inverted)
   bool ioError;

@@ -293,6 +293,7 @@ TEST_F(Streams, InvalidCodeEndsTheMemberInsteadOfReadingOn) {
   Decoded d = Decode(w.Finish());
   EXPECT_TRUE(d.output.empty());
   EXPECT_NE(Crc32({'A'}), d.crc);
+  EXPECT_EQ(kStatusInvalidCode, d.status);
 }
 
 TEST_F(Streams, BadTablesEndTheMember) {
@@ -302,7 +303,9 @@ TEST_F(Streams, BadTablesEndTheMember) {
   BitWriter w;
   WriteDynamicHeader(w, false, lit, {1});
   Stored(w, true, {'X'});
-  EXPECT_TRUE(Decode(w.Finish()).output.empty());
+  Decoded d = Decode(w.Finish());
+  EXPECT_TRUE(d.output.empty());
+  EXPECT_EQ(kStatusOversubscribed, d.status);
   // Incomplete literal/length code.
   lit.assign(257, 0);
   lit['a'] = 1;
@@ -310,7 +313,9 @@ TEST_F(Streams, BadTablesEndTheMember) {
   BitWriter w2;
   WriteDynamicHeader(w2, false, lit, {1});
   Stored(w2, true, {'X'});
-  EXPECT_TRUE(Decode(w2.Finish()).output.empty());
+  d = Decode(w2.Finish());
+  EXPECT_TRUE(d.output.empty());
+  EXPECT_NE(kStatusOk, d.status);
 }
 
 TEST_F(Streams, RepeatPastTheLastLengthEndsTheMember) {
@@ -356,7 +361,9 @@ TEST_F(Streams, StoredLengthWithoutItsComplementEndsTheMember) {
   w.Byte('b');
   w.Byte('c');
   Stored(w, true, {'X'});
-  EXPECT_TRUE(Decode(w.Finish()).output.empty());
+  Decoded d = Decode(w.Finish());
+  EXPECT_TRUE(d.output.empty());
+  EXPECT_EQ(kStatusBadStoredLength, d.status);
 }
 
 TEST_F(Streams, InputEndingInsideABlockNeverDecodesTheEndMarker) {
@@ -368,6 +375,7 @@ TEST_F(Streams, InputEndingInsideABlockNeverDecodesTheEndMarker) {
   Bytes stream = w.Finish();
   Bytes cut(stream.begin(), stream.end() - 100);
   Decoded d = Decode(cut, kMemberSize, {}, Bytes(500, 0xFF));
+  EXPECT_EQ(kStatusInputEnded, d.status);
   EXPECT_TRUE(Bytes(data.begin(), data.begin() + 32768) == d.output);
   EXPECT_EQ((long long)cut.size(), d.readUpTo);
 
@@ -416,6 +424,7 @@ TEST_F(Streams, ShortWriteOnAnyFlushSetsTheErrorAndEnds) {
   host::LimitWrites(40000);
   Decoded d = Decode(stream);
   EXPECT_TRUE(d.ioError);
+  EXPECT_EQ(kStatusWriteFailed, d.status);
   EXPECT_EQ(40000u, d.output.size());
   EXPECT_LT(d.readUpTo, (long long)stream.size());
   // The final partial window's write falls short.
@@ -424,11 +433,13 @@ TEST_F(Streams, ShortWriteOnAnyFlushSetsTheErrorAndEnds) {
   Bytes small = TextBytes(3 * 32768 + 500, 13);
   d = Decode(ZlibDeflate(small, 6, 0));
   EXPECT_TRUE(d.ioError);
+  EXPECT_EQ(kStatusWriteFailed, d.status);
   EXPECT_EQ(3u * 32768 + 10, d.output.size());
   // The flag stays set through a later member that writes fully.
   host::LimitWrites(-1);
   d = Decode(ZlibDeflate(small, 6, 0));
   EXPECT_TRUE(d.ioError);
+  EXPECT_EQ(kStatusOk, d.status);
   EXPECT_TRUE(small == d.output);
 }
 

@@ -45,7 +45,9 @@ class ProgramRun : public HostMachine {
       return c;
     });
     // A run that ends normally releases every block it allocated.
-    if (returned) EXPECT_EQ(0, host::LiveBlocks());
+    if (returned) {
+      EXPECT_EQ(0, host::LiveBlocks());
+    }
     return code;
   }
 

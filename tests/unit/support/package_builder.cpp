@@ -93,7 +93,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
     Put16(zip, m.dosDate);
     Put32(zip, crc);
     Put32(zip, uint32_t(body.size()));
-    Put32(zip, uint32_t(m.data.size()));
+    Put32(zip, m.uncompressedSize.value_or(uint32_t(m.data.size())));
     Put16(zip, uint16_t(m.name.size()));
     Put16(zip, uint16_t(m.extra.size()));
     Append(zip, ToBytes(m.name));
@@ -103,7 +103,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
       Put32(zip, 0x08074B50);
       Put32(zip, crc);
       Put32(zip, uint32_t(body.size()));
-      Put32(zip, uint32_t(m.data.size()));
+      Put32(zip, m.uncompressedSize.value_or(uint32_t(m.data.size())));
     }
     Put32(central, 0x02014B50);
     Put16(central, 20);
@@ -114,7 +114,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
     Put16(central, m.dosDate);
     Put32(central, crc);
     Put32(central, uint32_t(body.size()));
-    Put32(central, uint32_t(m.data.size()));
+    Put32(central, m.uncompressedSize.value_or(uint32_t(m.data.size())));
     Put16(central, uint16_t(m.name.size()));
     Put16(central, 0);
     Put16(central, 0);

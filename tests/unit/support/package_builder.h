@@ -24,6 +24,7 @@ struct ZipMember {
   std::optional<uint32_t> signature;  // replaces 50 4B 03 04
   std::optional<uint32_t> crc;        // replaces the real CRC-32
   std::optional<Bytes> rawData;       // replaces the (compressed) data as written
+  std::optional<uint32_t> uncompressedSize;  // replaces the data's size in both headers
 };
 
 // Local headers and data, then a central directory and its end record.
