@@ -49,23 +49,6 @@ bool RecordModulePath(char *path) {
   return n > 0;
 }
 
-void ReadFixedHeader(BYTE &titleLength, BYTE &infNameLength) {
-  BYTE reserved = 0;
-  ReadPackage(&state.stayOpen, 1);
-  ReadPackage(&titleLength, 1);
-  ReadPackage(&infNameLength, 1);
-  ReadPackage(&state.adminRequired, 1);
-  ReadPackage(&state.storedPasswordLength, 1);
-  ReadPackage(&state.welcomeTextLength, 4);
-  ReadPackage(&state.licenceTextLength, 4);
-  ReadPackage(&reserved, 1);
-  ReadPackage(&state.multiPart, 1);
-  ReadPackage(&state.skipIntegrityCheck, 1);
-  ReadPackage(&state.useAdvpack, 1);
-  ReadPackage(&reserved, 1);
-  ReadPackage(&state.totalSize, 4);
-}
-
 // A text longer than what is left of the file cannot be a real one: the
 // package is damaged, and allocating for it would be a fatal memory error.
 void RejectTextPastEnd(LONG length) {
@@ -84,25 +67,6 @@ char *ReadScrambledText(LONG length) {
   ReadPackage(text, DWORD(length));
   Descramble(reinterpret_cast<BYTE *>(text), length);
   return text;
-}
-
-void ReadTexts(BYTE titleLength, BYTE infNameLength) {
-  if (state.hasTitle) ReadPackage(state.title, titleLength);
-  state.title[titleLength] = 0;
-  ReadPackage(state.infName, infNameLength);
-  state.infName[infNameLength] = 0;
-  state.storedPassword = ReadScrambledText(state.storedPasswordLength);
-  state.welcomeText = state.welcomeTextLength > 0 ? ReadScrambledText(state.welcomeTextLength)
-                                                  : kDefaultWelcomeText;
-  state.licenceText =
-      state.licenceTextLength > 0 ? ReadScrambledText(state.licenceTextLength) : emptyText;
-}
-
-LONG ArchiveBase(BYTE titleLength, BYTE infNameLength) {
-  LONG lengths = LONG(titleLength) + infNameLength + state.storedPasswordLength;
-  if (state.welcomeTextLength > 0) lengths += state.welcomeTextLength;
-  if (state.licenceTextLength > 0) lengths += state.licenceTextLength;
-  return kHeaderOffset + LONG(kFixedHeaderSize) + lengths;
 }
 
 bool EndRecordReachesEnd(const BYTE *window, LONG length, LONG start, DWORD size) {
@@ -131,6 +95,49 @@ void SeekPackage(LONG offset, DWORD origin) {
   state.seekResult = LONG(SetFilePointer(state.packageFile, offset, nullptr, origin));
 }
 
+bool ReadFixedHeader(HeaderLengths &lengths) {
+  lengths.title = lengths.infName = 0;
+  SeekPackage(kHeaderOffset, FILE_BEGIN);
+  char magic[3] = {0, 0, 0};
+  if (ReadPackage(magic, 3) != 3 || magic[0] != 'Z' || magic[1] != 'E' || magic[2] != 'P') {
+    return false;
+  }
+  BYTE reserved = 0;
+  ReadPackage(&state.stayOpen, 1);
+  ReadPackage(&lengths.title, 1);
+  ReadPackage(&lengths.infName, 1);
+  ReadPackage(&state.adminRequired, 1);
+  ReadPackage(&state.storedPasswordLength, 1);
+  ReadPackage(&state.welcomeTextLength, 4);
+  ReadPackage(&state.licenceTextLength, 4);
+  ReadPackage(&reserved, 1);
+  ReadPackage(&state.multiPart, 1);
+  ReadPackage(&state.skipIntegrityCheck, 1);
+  ReadPackage(&state.useAdvpack, 1);
+  ReadPackage(&reserved, 1);
+  ReadPackage(&state.totalSize, 4);
+  return true;
+}
+
+void ReadPackageTexts(const HeaderLengths &lengths) {
+  if (lengths.title > 0) ReadPackage(state.title, lengths.title);
+  state.title[lengths.title] = 0;
+  ReadPackage(state.infName, lengths.infName);
+  state.infName[lengths.infName] = 0;
+  state.storedPassword = ReadScrambledText(state.storedPasswordLength);
+  state.welcomeText = state.welcomeTextLength > 0 ? ReadScrambledText(state.welcomeTextLength)
+                                                  : kDefaultWelcomeText;
+  state.licenceText =
+      state.licenceTextLength > 0 ? ReadScrambledText(state.licenceTextLength) : emptyText;
+}
+
+LONG ArchiveBase(const HeaderLengths &lengths) {
+  LONG total = LONG(lengths.title) + lengths.infName + state.storedPasswordLength;
+  if (state.welcomeTextLength > 0) total += state.welcomeTextLength;
+  if (state.licenceTextLength > 0) total += state.licenceTextLength;
+  return kHeaderOffset + LONG(kFixedHeaderSize) + total;
+}
+
 void RejectCorruptPackage() {
   MessageBoxA(nullptr, "The setup file is corrupted. Please obtain a new copy of the program.",
               "Error", MB_ICONHAND);
@@ -138,25 +145,30 @@ void RejectCorruptPackage() {
   ExitProcess(0);
 }
 
-void CheckPackageIntegrity() {
+PackageEnd JudgePackageEnd() {
   DWORD size = GetFileSize(state.packageFile, nullptr);
   LONG window = LONG(size) - state.archiveBase;
   if (window > kMaxEndWindow) window = kMaxEndWindow;
-  if (window <= kEndRecordSize) RejectCorruptPackage();
+  if (window <= kEndRecordSize) return kArchiveTooShort;
 
-  BYTE *buffer = static_cast<BYTE *>(AllocateBlock(DWORD(window)));
   BYTE tail[4] = {0, 0, 0, 0};
   SeekPackage(-4, FILE_END);
   ReadPackage(tail, 4);
-  bool passes = tail[0] == 'R' && tail[1] == 'S' && tail[2] == 'F';
-  if (!passes) {
-    SeekPackage(-window, FILE_END);
-    LONG start = state.seekResult;
-    passes = ReadPackage(buffer, DWORD(window)) == DWORD(window) &&
-             EndRecordReachesEnd(buffer, window, start, size);
+  if (tail[0] == 'R' && tail[1] == 'S' && tail[2] == 'F') return kEndMarked;
+
+  BYTE *buffer = static_cast<BYTE *>(AllocateBlock(DWORD(window)));
+  SeekPackage(-window, FILE_END);
+  LONG start = state.seekResult;
+  PackageEnd end = kEndUnreadable;
+  if (ReadPackage(buffer, DWORD(window)) == DWORD(window)) {
+    end = EndRecordReachesEnd(buffer, window, start, size) ? kEndRecordAtEnd : kNoEndRecordAtEnd;
   }
   ReleaseBlock(buffer);
-  if (!passes) RejectCorruptPackage();
+  return end;
+}
+
+void CheckPackageIntegrity() {
+  if (!PackageEndPasses(JudgePackageEnd())) RejectCorruptPackage();
 }
 
 bool LoadPackage() {
@@ -182,19 +194,16 @@ bool LoadPackage() {
 
   state.welcomeText = emptyText;
   state.licenceText = emptyText;
-  SeekPackage(kHeaderOffset, FILE_BEGIN);
-  char magic[3] = {0, 0, 0};
-  if (ReadPackage(magic, 3) == 3 && magic[0] == 'Z' && magic[1] == 'E' && magic[2] == 'P') {
-    BYTE titleLength = 0, infNameLength = 0;
-    ReadFixedHeader(titleLength, infNameLength);
-    state.hasTitle = titleLength > 0;
+  HeaderLengths lengths;
+  if (ReadFixedHeader(lengths)) {
+    state.hasTitle = lengths.title > 0;
     if (state.adminRequired && !IsAdmin()) {
       MessageBoxA(nullptr, "You need to have administrative privileges to run this program.",
                   "Error", MB_ICONHAND);
       return false;
     }
-    ReadTexts(titleLength, infNameLength);
-    state.archiveBase = ArchiveBase(titleLength, infNameLength);
+    ReadPackageTexts(lengths);
+    state.archiveBase = ArchiveBase(lengths);
     if (!state.multiPart && !state.skipIntegrityCheck) CheckPackageIntegrity();
   }
   if (state.multiPart) return RebuildPackage();

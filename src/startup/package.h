@@ -12,8 +12,38 @@ bool LoadPackage();
 // -1 when the seek failed.
 void SeekPackage(LONG offset, DWORD origin);
 
-// Returns only when the archive's end record reaches the end of the file;
-// otherwise shows the "corrupted" message and ends the program.
+// The lengths of the two plain texts, which only loading needs.
+struct HeaderLengths {
+  BYTE title;
+  BYTE infName;
+};
+
+// Reads the magic and the fixed header that follow the image into the
+// program state; false, with every field left zero, when there is no magic.
+bool ReadFixedHeader(HeaderLengths &lengths);
+
+// Reads the five texts that follow the fixed header and restores the
+// scrambled ones. A text longer than what is left of the file means a
+// damaged package: the "corrupted" message ends the program.
+void ReadPackageTexts(const HeaderLengths &lengths);
+
+// Where the archive starts: after the fixed header and every text the
+// header gives a positive length.
+LONG ArchiveBase(const HeaderLengths &lengths);
+
+// What the end of a single-part package shows.
+enum PackageEnd {
+  kEndMarked,            // the file ends in "RSF"
+  kEndRecordAtEnd,       // an end record, with its comment, reaches the end
+  kArchiveTooShort,      // 22 bytes or fewer follow archiveBase
+  kEndUnreadable,        // the last bytes cannot be read
+  kNoEndRecordAtEnd,     // no end record reaches the end of the file
+};
+inline bool PackageEndPasses(PackageEnd end) { return end <= kEndRecordAtEnd; }
+PackageEnd JudgePackageEnd();
+
+// Returns only when the package's end passes JudgePackageEnd; otherwise
+// shows the "corrupted" message and ends the program.
 void CheckPackageIntegrity();
 
 // The "corrupted" message, then the end of the program with exit code 0,
