@@ -12,8 +12,6 @@ const char kDefaultWelcomeText[] = "\r\r\rPlease click \"Install\" to start setu
 namespace {
 const char kTempFolderName[] = "\\$Vantrel.Tmp";
 const DWORD kTempPathLimit = 254;
-const LONG kMaxEndWindow = 0x10016;  // end record (22) plus the longest comment
-const LONG kEndRecordSize = 22;
 char emptyText[1];
 
 // Reads up to `count` bytes; what cannot be read stays as it was (zero for
@@ -120,10 +118,10 @@ bool ReadFixedHeader(HeaderLengths &lengths) {
 }
 
 void ReadPackageTexts(const HeaderLengths &lengths) {
-  if (lengths.title > 0) ReadPackage(state.title, lengths.title);
-  state.title[lengths.title] = 0;
-  ReadPackage(state.infName, lengths.infName);
-  state.infName[lengths.infName] = 0;
+  // A header cut short ends each text where the file ends, never in
+  // whatever the buffer held before.
+  state.title[lengths.title > 0 ? ReadPackage(state.title, lengths.title) : 0] = 0;
+  state.infName[ReadPackage(state.infName, lengths.infName)] = 0;
   state.storedPassword = ReadScrambledText(state.storedPasswordLength);
   state.welcomeText = state.welcomeTextLength > 0 ? ReadScrambledText(state.welcomeTextLength)
                                                   : kDefaultWelcomeText;

@@ -31,6 +31,11 @@ void ReadPackageTexts(const HeaderLengths &lengths);
 // header gives a positive length.
 LONG ArchiveBase(const HeaderLengths &lengths);
 
+// The zip end record and the longest comment it can carry: the end of the
+// file where an archive's end record must lie.
+const LONG kEndRecordSize = 22;
+const LONG kMaxEndWindow = kEndRecordSize + 0xFFFF;
+
 // What the end of a single-part package shows.
 enum PackageEnd {
   kEndMarked,            // the file ends in "RSF"

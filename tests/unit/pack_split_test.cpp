@@ -37,7 +37,7 @@ TEST_F(SplitTest, PiecesFollowTheProgramFileInOrder) {
   EXPECT_EQ(Le(joined, kStubBytes + 21, 4), uint32_t(joined.size()));  // totalSize
   auto view = ReadPackage((dir / "setup.exe").string());
   EXPECT_EQ(joined.substr(size_t(view.archiveBase)), whole.substr(size_t(view.archiveBase)));
-  EXPECT_EQ(view.bytes->pieces().size(), 4u);
+  EXPECT_EQ(view.pieces->pieces().size(), 4u);
   EXPECT_EQ(view.missingPart, 0);
   ASSERT_EQ(Run({"inspect", "--json", (dir / "setup.exe").string()}), 0);
   EXPECT_NE(out.str().find("\"multiPart\": true"), std::string::npos);
@@ -81,7 +81,7 @@ TEST_F(SplitTest, AtMost255NumberedParts) {
   EXPECT_TRUE(fs::exists(dir / "setup.255"));
   EXPECT_FALSE(fs::exists(dir / "setup.256"));
   auto view = ReadPackage((dir / "setup.exe").string());
-  EXPECT_EQ(view.bytes->pieces().size(), 256u);
+  EXPECT_EQ(view.pieces->pieces().size(), 256u);
   EXPECT_EQ(view.bytes->Size(), total);
 }
 

@@ -1,8 +1,10 @@
-// The package reader, the integrity rule and the walk of local headers
-// that inspect reports, on hand-made bytes.
+// The package reader (the stub's own loader and its rule for the file's
+// end) and the walk of local headers that inspect reports, on hand-made
+// bytes.
 #include <cstring>
 
 #include "pack_fixture.h"
+#include "support/package_builder.h"
 #include "package_format.h"
 #include "package_reader.h"
 #include "zip_walk.h"
@@ -11,7 +13,6 @@ namespace pack_test {
 namespace {
 
 using vantrel_pack::ArchiveWalk;
-using vantrel_pack::CheckIntegrity;
 using vantrel_pack::WalkArchive;
 using vantrel_pack::WalkWarnings;
 
@@ -36,8 +37,13 @@ std::string WithComment(std::string zip, const std::string &comment) {
   return zip + comment;
 }
 
-bool Passes(const std::string &prefix, const std::string &archive) {
-  return CheckIntegrity(MemorySource(prefix + archive), prefix.size()).passes;
+// A package whose title is `prefix`, so that the archive begins right
+// after it, followed by `archive`.
+std::string PackageWith(const std::string &prefix, const std::string &archive) {
+  vantrel_pack::PackageTexts texts;
+  texts.title = prefix;
+  std::vector<uint8_t> head = vantrel_pack::EncodePackageHeader({}, texts);
+  return std::string(kStubBytes, 'M') + std::string(head.begin(), head.end()) + archive;
 }
 
 std::vector<std::string> Texts(const ArchiveWalk &walk) {
@@ -53,7 +59,17 @@ bool Mentions(const std::vector<std::string> &texts, const std::string &part) {
   return false;
 }
 
-TEST(PackIntegrity, EndRecordMustReachTheEndOfTheFile) {
+class PackIntegrity : public PackTest {
+ protected:
+  bool Passes(const std::string &prefix, const std::string &archive) {
+    WriteFile(dir / "p.exe", PackageWith(prefix, archive));
+    vantrel_pack::PackageView view = vantrel_pack::ReadPackage((dir / "p.exe").string());
+    EXPECT_EQ(view.archiveBase, kStubBytes + 25 + prefix.size());
+    return PackageEndPasses(view.end);
+  }
+};
+
+TEST_F(PackIntegrity, EndRecordMustReachTheEndOfTheFile) {
   const std::string head(100, 'h');
   const std::string zip = CraftZip({{"a.txt", "alpha"}});
   EXPECT_TRUE(Passes(head, zip));
@@ -64,7 +80,7 @@ TEST(PackIntegrity, EndRecordMustReachTheEndOfTheFile) {
   EXPECT_TRUE(Passes(head, WithComment(zip, "abc").substr(0, zip.size() + 1)));
 }
 
-TEST(PackIntegrity, ShortArchivesFailAndRsfPasses) {
+TEST_F(PackIntegrity, ShortArchivesFailAndRsfPasses) {
   const std::string head(100, 'h');
   const std::string empty = CraftZip({});
   ASSERT_EQ(empty.size(), 22u);
@@ -72,11 +88,17 @@ TEST(PackIntegrity, ShortArchivesFailAndRsfPasses) {
   EXPECT_TRUE(Passes(head, std::string(19, 'z') + "RSF!"));
   EXPECT_FALSE(Passes(head, std::string(15, 'z') + "RSF!"));  // 19 bytes: too short first
   EXPECT_FALSE(Passes(head, std::string(30, 'z') + "RSX!"));
-  // Lengths pointing past the end of the file: nothing to check.
-  EXPECT_FALSE(CheckIntegrity(MemorySource(head), 500).passes);
+  // A text length pointing past the end of the file: the stub calls the
+  // package corrupted before it looks at the end.
+  vantrel_pack::PackageTexts texts;
+  texts.welcomeText = std::string(500, 'w');
+  std::vector<uint8_t> header = vantrel_pack::EncodePackageHeader({}, texts);
+  WriteFile(dir / "cut.exe",
+            std::string(kStubBytes, 'M') + std::string(header.begin(), header.end() - 400));
+  EXPECT_TRUE(vantrel_pack::ReadPackage((dir / "cut.exe").string()).textPastEnd);
 }
 
-TEST(PackIntegrity, TheSearchStaysWithinTheArchivePart) {
+TEST_F(PackIntegrity, TheSearchStaysWithinTheArchivePart) {
   std::string zip = CraftZip({{"a.txt", "alpha"}});
   EXPECT_TRUE(Passes("h", WithComment(zip, std::string(65535, 'c'))));
   // An end record in the texts before the archive is not looked at, even
@@ -219,6 +241,51 @@ TEST_F(PackTest, InspectWarnsAboutAStoredPassword) {
   ASSERT_EQ(Run({"inspect", "--json", (dir / "pw.exe").string()}), 0);
   EXPECT_NE(out.str().find("\"storedPassword\": \"visible\""), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("anyone can read"), std::string::npos);
+}
+
+
+// inspect reports what the stub's own loader makes of a header the packer
+// would never write: lengths the stub ignores and a split package whose
+// total size leaves the rebuilt file empty.
+TEST_F(PackTest, InspectAgreesWithTheStubsLoader) {
+  using testing_support::BuildPackage;
+  using testing_support::BuildZip;
+  using testing_support::PackageContents;
+  struct Case {
+    const char *what;
+    PackageContents contents;
+    size_t members;
+    const char *warning;  // nullptr: none
+  };
+  PackageContents base;
+  base.archive = BuildZip({{"setup.inf", testing_support::ToBytes("[Version]")}});
+  PackageContents negative = base, lowest = base, emptySplit = base;
+  negative.welcomeLength = -5;
+  lowest.licenceLength = INT32_MIN;
+  emptySplit.multiPart = true;
+  emptySplit.totalSize = 0;
+  for (const Case &c : {Case{"welcome length -5", negative, 1, nullptr},
+                        Case{"licence length -2^31", lowest, 1, nullptr},
+                        Case{"split with total size 0", emptySplit, 0, "no local header"}}) {
+    testing_support::Bytes bytes = BuildPackage(c.contents);
+    WriteFile(dir / "odd.exe", std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(Run({"inspect", "--json", (dir / "odd.exe").string()}), 0) << c.what << err.str();
+    const std::string report = out.str();
+    EXPECT_NE(report.find("\"archiveBase\": " + std::to_string(kStubBytes + 25 + 9)),
+              std::string::npos)
+        << c.what << report;
+    size_t members = 0;
+    for (size_t at = report.find("\"offset\": "); at != std::string::npos;
+         at = report.find("\"offset\": ", at + 1)) {
+      ++members;
+    }
+    EXPECT_EQ(members, c.members + 1) << c.what << report;  // and the walk's end
+    if (c.warning) {
+      EXPECT_NE(report.find(c.warning), std::string::npos) << c.what << report;
+    } else {
+      EXPECT_NE(report.find("\"warnings\": []"), std::string::npos) << c.what << report;
+    }
+  }
 }
 
 }  // namespace

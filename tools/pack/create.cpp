@@ -13,6 +13,7 @@
 #include "folder_archive.h"
 #include "pack_error.h"
 #include "package_format.h"
+#include "package_reader.h"
 #include "package_writer.h"
 #include "pending_output.h"
 #include "text_codec.h"
@@ -175,42 +176,22 @@ uint64_t FileSize(const std::string &path) {
   return uint64_t(info.st_size);
 }
 
-// The package as it will lie on disk: its head in memory, then the zip.
-class PackageImage : public ByteSource {
- public:
-  PackageImage(const std::string &stub, const std::vector<uint8_t> &header,
-               const std::string &zipPath)
-      : head_(stub.begin(), stub.end()) {
-    head_.insert(head_.end(), header.begin(), header.end());
-    if (!zip_.AddFile(zipPath)) throw PackError("cannot open " + zipPath);
+// Reads the package just written back with the stub's own loader: the
+// stub must find the header and texts that were written, and a single-part
+// package must pass its check of the file's end (a .zip SOURCE with bytes
+// after its end record, say, would be called corrupted).
+void CheckWithTheStub(const std::string &written, const PackageHeader &header,
+                      const PackageTexts &texts, uint64_t archiveBase) {
+  PackageView view = ReadPackage(written, false);
+  if (!view.hasMagic || view.textPastEnd || view.archiveBase != archiveBase ||
+      view.texts.title != texts.title || view.texts.infName != texts.infName ||
+      view.texts.welcomeText != texts.welcomeText || view.texts.licenceText != texts.licenceText ||
+      view.header.totalSize != header.totalSize) {
+    throw PackError("the stub would not read back the header that was written");
   }
-  uint64_t Size() const override { return head_.size() + zip_.Size(); }
-  size_t Read(uint64_t offset, void *buffer, size_t count) const override {
-    auto *out = static_cast<uint8_t *>(buffer);
-    size_t done = 0;
-    while (done < count && offset + done < head_.size()) {
-      out[done] = head_[size_t(offset + done)];
-      ++done;
-    }
-    if (done == count) return done;
-    return done + zip_.Read(offset + done - head_.size(), out + done, count - done);
-  }
-
- private:
-  std::vector<uint8_t> head_;
-  PieceSet zip_;
-};
-
-// A single-part package must pass the stub's check of its end, or the
-// stub would call it corrupted (a .zip SOURCE with bytes after its end
-// record, say).
-void CheckPackageEnd(const std::string &stub, const std::vector<uint8_t> &header,
-                     const std::string &zipPath, uint64_t archiveBase) {
-  PackageImage image(stub, header, zipPath);
-  IntegrityVerdict verdict = CheckIntegrity(image, archiveBase);
-  if (!verdict.passes) {
-    throw PackError("the package would fail the stub's integrity check: " + verdict.reason +
-                    " (--skip-check turns the check off)");
+  if (!header.multiPart && !header.skipIntegrityCheck && !PackageEndPasses(view.end)) {
+    throw PackError("the package would fail the stub's integrity check: " +
+                    DescribePackageEnd(view.end) + " (--skip-check turns the check off)");
   }
 }
 
@@ -251,10 +232,6 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   header.totalSize = int32_t(totalSize);
   std::vector<uint8_t> headerBytes = EncodePackageHeader(header, texts);
 
-  if (!header.multiPart && !header.skipIntegrityCheck) {
-    CheckPackageEnd(stub, headerBytes, zipPath, archiveBase);
-  }
-
   std::vector<std::string> paths = {options.output};
   if (options.splitSize) {
     paths = SplitPieceNames(options.output, totalSize, options.splitSize, archiveBase);
@@ -263,6 +240,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   writer.Write(stub.data(), stub.size());
   writer.Write(headerBytes.data(), headerBytes.size());
   writer.CopyFile(zipPath);
+  CheckWithTheStub(pending.Flushed(options.output), header, texts, archiveBase);
   pending.Commit();
   out << options.output << ": " << totalSize << " bytes";
   if (paths.size() > 1) out << " in " << paths.size() << " pieces";

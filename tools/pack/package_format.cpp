@@ -1,6 +1,5 @@
 #include "package_format.h"
 
-#include "byte_source.h"
 #include "pack_error.h"
 #include "startup/descramble.h"
 
@@ -65,31 +64,6 @@ std::string PartName(const std::string &programPath, int number) {
   digits.insert(0, 3 - digits.size(), '0');
   if (programPath.size() < 3) return digits;
   return programPath.substr(0, programPath.size() - 3) + digits;
-}
-
-IntegrityVerdict CheckIntegrity(const ByteSource &package, uint64_t archiveBase) {
-  const int64_t size = int64_t(package.Size());
-  int64_t window = size - int64_t(archiveBase);
-  if (window > int64_t(kIntegrityWindow)) window = int64_t(kIntegrityWindow);
-  if (window <= 22) return {false, "the archive part is 22 bytes or shorter"};
-
-  std::vector<uint8_t> tail = package.ReadBytes(uint64_t(size - 4), 4);
-  if (tail.size() == 4 && tail[0] == 'R' && tail[1] == 'S' && tail[2] == 'F') {
-    return {true, "the file ends in \"RSF\""};
-  }
-  const int64_t start = size - window;
-  std::vector<uint8_t> bytes = package.ReadBytes(uint64_t(start), size_t(window));
-  if (int64_t(bytes.size()) < window) return {false, "the end of the file cannot be read"};
-  for (int64_t i = 0; i + 22 <= window; ++i) {
-    const uint8_t *p = &bytes[size_t(i)];
-    if (p[0] != 0x50 || p[1] != 0x4B || p[2] != 0x05 || p[3] != 0x06) continue;
-    const int64_t commentLength = p[20] | (p[21] << 8);
-    if (size <= start + i + 22 + commentLength) {
-      return {true, "the end record at offset " + std::to_string(start + i) +
-                        " reaches the end of the file"};
-    }
-  }
-  return {false, "no end record reaches the end of the file"};
 }
 
 }  // namespace vantrel_pack

@@ -1,6 +1,6 @@
 // The package appended to the stub: the fixed header, the five texts and
-// the rules shared by every command that writes or reads packages (part
-// naming, the integrity rule the stub applies to single-part packages).
+// the part naming, shared by every command that writes or reads packages.
+// How the stub judges a package is the stub's own code (package_reader.h).
 #ifndef VANTREL_PACK_PACKAGE_FORMAT_H
 #define VANTREL_PACK_PACKAGE_FORMAT_H
 
@@ -9,8 +9,6 @@
 #include <vector>
 
 namespace vantrel_pack {
-
-class ByteSource;
 
 // The stub image size, which is also the offset of the header.
 constexpr uint64_t kStubSize = 35328;
@@ -22,8 +20,6 @@ constexpr uint64_t kMaxPackageSize = 0x7FFFFFFF;
 constexpr int kMaxNumberedParts = 255;
 // The stub records at most this many extracted files for the clean-up.
 constexpr int kMaxRecordedFiles = 255;
-// The integrity check looks for the end record in this many final bytes.
-constexpr uint64_t kIntegrityWindow = 65558;
 
 struct PackageHeader {
   bool stayOpen = false;
@@ -58,15 +54,6 @@ uint64_t ArchiveBase(const PackageTexts &texts);
 // The name of numbered part `number` (1..255) of a package whose program
 // file is `programPath`: its last three characters replaced by the number.
 std::string PartName(const std::string &programPath, int number);
-
-// The stub's integrity rule for a single-part package: the archive's end
-// record, with its comment, reaches the end of the file, or the file ends
-// in "RSF".
-struct IntegrityVerdict {
-  bool passes = false;
-  std::string reason;
-};
-IntegrityVerdict CheckIntegrity(const ByteSource &package, uint64_t archiveBase);
 
 }  // namespace vantrel_pack
 

@@ -1,101 +1,142 @@
 #include "package_reader.h"
 
+#include <sys/stat.h>
+
 #include "pack_error.h"
+#include "platform/driver.h"
+#include "startup/multipart.h"
+#include "startup/program_state.h"
 
 namespace vantrel_pack {
 namespace {
 
-// Reads fields one after another as the stub does: a field the file ends
-// in the middle of reads as zero, and the view is marked cut short.
-class FieldReader {
- public:
-  FieldReader(const ByteSource &source, uint64_t offset, bool &cutShort)
-      : source_(source), offset_(offset), cutShort_(cutShort) {}
-
-  uint32_t Number(int bytes) {
-    std::vector<uint8_t> b = Take(size_t(bytes));
-    if (b.size() < size_t(bytes)) return 0;
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | b[size_t(i)];
-    return value;
-  }
-
-  std::string Text(int64_t length) {
-    if (length <= 0) return std::string();
-    std::vector<uint8_t> b = Take(size_t(length));
-    return std::string(b.begin(), b.end());
-  }
-
- private:
-  std::vector<uint8_t> Take(size_t count) {
-    std::vector<uint8_t> b = source_.ReadBytes(offset_, count);
-    if (b.size() < count) cutShort_ = true;
-    offset_ += count;
-    return b;
-  }
-
-  const ByteSource &source_;
-  uint64_t offset_;
-  bool &cutShort_;
-};
-
-void ReadHeader(const ByteSource &programFile, PackageView &view) {
-  std::vector<uint8_t> magic = programFile.ReadBytes(kStubSize, 3);
-  view.hasMagic = magic.size() == 3 && magic[0] == 'Z' && magic[1] == 'E' && magic[2] == 'P';
-  if (!view.hasMagic) return;
-  FieldReader in(programFile, kStubSize + 3, view.cutShort);
-  PackageHeader &h = view.header;
-  h.stayOpen = in.Number(1) != 0;
-  uint32_t titleLength = in.Number(1);
-  uint32_t infLength = in.Number(1);
-  h.adminRequired = in.Number(1) != 0;
-  uint32_t passwordLength = in.Number(1);
-  int32_t welcomeLength = int32_t(in.Number(4));
-  int32_t licenceLength = int32_t(in.Number(4));
-  h.reserved16 = uint8_t(in.Number(1));
-  h.multiPart = in.Number(1) != 0;
-  h.skipIntegrityCheck = in.Number(1) != 0;
-  h.useAdvpack = in.Number(1) != 0;
-  h.reserved20 = uint8_t(in.Number(1));
-  h.totalSize = int32_t(in.Number(4));
-
-  PackageTexts &t = view.texts;
-  t.title = in.Text(titleLength);
-  t.infName = in.Text(infLength);
-  t.storedPassword = ScrambleText(in.Text(passwordLength));
-  t.welcomeText = ScrambleText(in.Text(welcomeLength));
-  t.licenceText = ScrambleText(in.Text(licenceLength));
-  // The stub computes the archive's offset from the stored lengths, even
-  // those of texts it did not use (a negative length counts as it is).
-  view.archiveBase = uint64_t(int64_t(kTextsOffset) + titleLength + infLength + passwordLength +
-                              int64_t(welcomeLength) + int64_t(licenceLength));
+std::string TextOf(const char *text, LONG length) {
+  return length > 0 && text ? std::string(text, size_t(length)) : std::string();
 }
 
-// Adds the numbered parts beside the program file until the package
-// reaches its total size, as the stub's rebuild would.
-void AddParts(PackageView &view) {
-  for (int number = 1; int64_t(view.bytes->Size()) < int64_t(view.header.totalSize); ++number) {
-    if (number > kMaxNumberedParts) {
-      view.tooManyParts = true;
-      return;
+// The header fields as the stub's loader left them in the program state.
+void TakeHeader(PackageView &view) {
+  PackageHeader &h = view.header;
+  h.stayOpen = state.stayOpen != 0;
+  h.adminRequired = state.adminRequired != 0;
+  h.multiPart = state.multiPart != 0;
+  h.skipIntegrityCheck = state.skipIntegrityCheck != 0;
+  h.useAdvpack = state.useAdvpack != 0;
+  h.totalSize = state.totalSize;
+}
+
+void TakeTexts(PackageView &view) {
+  PackageTexts &t = view.texts;
+  t.title = state.title;
+  t.infName = state.infName;
+  t.storedPassword = TextOf(state.storedPassword, state.storedPasswordLength);
+  t.welcomeText = TextOf(state.welcomeText, state.welcomeTextLength);
+  t.licenceText = TextOf(state.licenceText, state.licenceTextLength);
+}
+
+// The two reserved bytes are read by the stub and never looked at; they
+// are shown only for the record.
+void TakeReservedBytes(PackageView &view, PieceSet &programFile) {
+  std::vector<uint8_t> b = programFile.ReadBytes(kStubSize + 16, 5);
+  if (b.size() > 0) view.header.reserved16 = b[0];
+  if (b.size() > 4) view.header.reserved20 = b[4];
+}
+
+// Reads the header and texts with the stub's procedures.
+void LoadHeader(PackageView &view) {
+  StubSession &session = *view.session;
+  session.Run([&] {
+    state.packageFile = CreateFileA(session.ModulePath().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  });
+  if (state.packageFile == INVALID_HANDLE_VALUE) throw PackError("cannot open " + view.path);
+  HeaderLengths lengths{0, 0};
+  session.Run([&] { view.hasMagic = ReadFixedHeader(lengths); });
+  if (!view.hasMagic) return;
+  TakeHeader(view);
+  view.textPastEnd = !session.Run([&] { ReadPackageTexts(lengths); });
+  if (view.textPastEnd) return;
+  TakeTexts(view);
+  state.archiveBase = ArchiveBase(lengths);
+  view.archiveBase = uint64_t(state.archiveBase);
+  view.cutShort = view.programFileSize < kTextsOffset || view.programFileSize < view.archiveBase;
+  session.Run([&] { view.end = JudgePackageEnd(); });
+}
+
+// The part number the stub's disk prompt asked for, from its text.
+int AskedPart(const std::string &prompt) {
+  size_t digits = prompt.find_first_of("0123456789");
+  return digits == std::string::npos ? 0 : std::stoi(prompt.substr(digits)) - 1;
+}
+
+// The stub's own rebuild into the session's scratch folder. Nobody can
+// insert another disk here: the prompt for a missing part is cancelled.
+void Rebuild(PackageView &view) {
+  host::OnMessageBox([](const host::MessageBoxRecord &box) {
+    return (box.style & MB_OKCANCEL) ? IDCANCEL : IDOK;
+  });
+  bool rebuilt = false;
+  view.session->Run([&] {
+    CloseHandle(state.packageFile);
+    state.packageFile = INVALID_HANDLE_VALUE;
+    rebuilt = LoadPackage();
+  });
+  for (const host::MessageBoxRecord &box : host::MessageBoxes()) {
+    if (box.style & MB_OKCANCEL) {
+      view.missingPart = AskedPart(box.text);
+    } else {
+      view.rebuildError = box.text;
     }
-    if (!view.bytes->AddFile(PartName(view.path, number))) {
-      view.missingPart = number;
-      return;
-    }
+  }
+  if (rebuilt) view.bytes->AddFile(view.session->RebuiltPath());
+}
+
+// The parts the rebuild read: it copies whole pieces, in order, so they are
+// the first parts whose sizes add up to the rebuilt file's.
+void ListParts(PackageView &view) {
+  uint64_t rebuilt = view.bytes->Size();
+  for (int number = 1; view.pieces->Size() < rebuilt && number <= kMaxNumberedParts; ++number) {
+    if (!view.pieces->AddFile(PartName(view.path, number))) break;
   }
 }
 
 }  // namespace
 
-PackageView ReadPackage(const std::string &path) {
+std::string DescribePackageEnd(PackageEnd end) {
+  switch (end) {
+    case kEndMarked:
+      return "the file ends in \"RSF\"";
+    case kEndRecordAtEnd:
+      return "the archive's end record reaches the end of the file";
+    case kArchiveTooShort:
+      return "the archive part is 22 bytes or shorter";
+    case kEndUnreadable:
+      return "the end of the file cannot be read";
+    case kNoEndRecordAtEnd:
+      break;
+  }
+  return "no end record reaches the end of the file";
+}
+
+PackageView ReadPackage(const std::string &path, bool rebuild) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) throw PackError("cannot open " + path);
+  if (!S_ISREG(info.st_mode)) throw PackError(path + " is not a regular file");
   PackageView view;
   view.path = path;
+  view.pieces = std::make_unique<PieceSet>();
   view.bytes = std::make_unique<PieceSet>();
-  if (!view.bytes->AddFile(path)) throw PackError("cannot open " + path);
-  view.programFileSize = view.bytes->Size();
-  ReadHeader(*view.bytes, view);
-  if (view.hasMagic && view.header.multiPart) AddParts(view);
+  if (!view.pieces->AddFile(path)) throw PackError("cannot open " + path);
+  view.programFileSize = view.pieces->Size();
+  TakeReservedBytes(view, *view.pieces);
+  view.session = std::make_unique<StubSession>(path);
+  LoadHeader(view);
+  if (rebuild && view.hasMagic && !view.textPastEnd && view.header.multiPart) {
+    Rebuild(view);
+    ListParts(view);
+  } else {
+    view.bytes->AddFile(path);
+  }
   return view;
 }
 

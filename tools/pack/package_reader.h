@@ -1,6 +1,7 @@
-// Reading a package back: the header and texts from the program file, as the
-// stub reads them, and for a multi-part package the numbered parts beside it,
-// joined into one byte stream. Shared by `inspect` and `extract`.
+// Reading a package back as the stub reads it: the header and texts by the
+// stub's own loader, the stub's verdict on the end of a single-part package,
+// and for a split package the file the stub's own rebuild makes from the
+// numbered parts beside the program file. Shared by `inspect` and `create`.
 #ifndef VANTREL_PACK_PACKAGE_READER_H
 #define VANTREL_PACK_PACKAGE_READER_H
 
@@ -10,6 +11,8 @@
 
 #include "byte_source.h"
 #include "package_format.h"
+#include "startup/package.h"
+#include "stub_session.h"
 
 namespace vantrel_pack {
 
@@ -19,21 +22,35 @@ struct PackageView {
   // The file ends inside the fixed header or the texts; what could not be
   // read is left zero or empty, as the stub leaves it.
   bool cutShort = false;
+  // A scrambled text runs past the end of the file: the stub calls the
+  // package corrupted as soon as it reads that text.
+  bool textPastEnd = false;
   PackageHeader header;
-  PackageTexts texts;  // plain form
+  PackageTexts texts;  // plain form; empty when the header gives no positive length
   uint64_t archiveBase = 0;
   uint64_t programFileSize = 0;
-  // The whole package: the program file, then the parts that were found.
+  // The stub's verdict on the end of the file (it looks only when the
+  // package is in one part and the check is not switched off).
+  PackageEnd end = kNoEndRecordAtEnd;
+  // The program file and the numbered parts the stub's rebuild read.
+  std::unique_ptr<PieceSet> pieces;
+  // The package as the archive walk reads it: the program file, or for a
+  // split package the stub's rebuilt file (empty when the rebuild failed).
   std::unique_ptr<PieceSet> bytes;
-  // Part number (1..255) that was needed but not found, or 0.
+  // The stub's message when its rebuild failed, and the part it asked for.
+  std::string rebuildError;
   int missingPart = 0;
-  // More pieces would be needed than the stub can count.
-  bool tooManyParts = false;
+  // Keeps the rebuilt file until the view goes.
+  std::unique_ptr<StubSession> session;
 };
 
 // Reads the package whose program file is `path`; throws PackError when the
-// file cannot be opened.
-PackageView ReadPackage(const std::string &path);
+// file cannot be opened or is not a regular file. With `rebuild` false a
+// split package is read as far as its program file goes.
+PackageView ReadPackage(const std::string &path, bool rebuild = true);
+
+// What the stub's verdict on the end of the file means, in words.
+std::string DescribePackageEnd(PackageEnd end);
 
 }  // namespace vantrel_pack
 

@@ -43,41 +43,56 @@ InspectOptions ParseInspectOptions(const std::vector<std::string> &args) {
 // Everything inspect reports, gathered once for both output forms.
 struct Report {
   PackageView view;
-  IntegrityVerdict verdict;
+  bool endPasses = false;
+  std::string endReason;
   std::string checkState;  // "passed", "failed" or why the stub does not check
   ArchiveWalk walk;
   std::vector<std::string> warnings;
 };
 
+void JudgeTheEnd(Report &report) {
+  const PackageView &view = report.view;
+  report.endPasses = PackageEndPasses(view.end);
+  report.endReason = DescribePackageEnd(view.end);
+  if (view.header.multiPart) {
+    report.checkState = "not checked by the stub (multi-part package)";
+  } else if (view.header.skipIntegrityCheck) {
+    report.checkState = "not checked by the stub (skipIntegrityCheck)";
+  } else {
+    report.checkState = report.endPasses ? "passed" : "failed";
+    if (!report.endPasses) {
+      report.warnings.push_back("the stub will call this package corrupted: " + report.endReason);
+    }
+  }
+}
+
 Report Gather(const InspectOptions &options) {
-  Report report{ReadPackage(options.package), {}, {}, {}, {}};
+  Report report;
+  report.view = ReadPackage(options.package);
   PackageView &view = report.view;
   if (!view.hasMagic) throw PackError(options.package + " has no package header at offset 35328");
+  if (view.textPastEnd) {
+    report.warnings.push_back(
+        "a text of the header runs past the end of the file: the stub will call this package "
+        "corrupted");
+    report.checkState = "failed";
+    report.endReason = "a text runs past the end of the file";
+    return report;
+  }
   if (view.cutShort) report.warnings.push_back("the file ends inside the header or its texts");
   if (view.missingPart) {
     report.warnings.push_back("part " + PartName(view.path, view.missingPart) +
                               " is missing: the stub would ask for disk " +
                               std::to_string(view.missingPart + 1));
   }
-  if (view.tooManyParts) {
-    report.warnings.push_back("the total size needs more than " +
-                              std::to_string(kMaxNumberedParts) + " parts");
+  if (!view.rebuildError.empty()) {
+    report.warnings.push_back("the stub cannot rebuild the package from its parts (\"" +
+                              view.rebuildError + "\")");
   }
   if (!view.texts.storedPassword.empty()) {
     report.warnings.push_back("the header stores a password that anyone can read back");
   }
-  report.verdict = CheckIntegrity(*view.bytes, view.archiveBase);
-  if (view.header.multiPart) {
-    report.checkState = "not checked by the stub (multi-part package)";
-  } else if (view.header.skipIntegrityCheck) {
-    report.checkState = "not checked by the stub (skipIntegrityCheck)";
-  } else {
-    report.checkState = report.verdict.passes ? "passed" : "failed";
-    if (!report.verdict.passes) {
-      report.warnings.push_back("the stub will call this package corrupted: " +
-                                report.verdict.reason);
-    }
-  }
+  JudgeTheEnd(report);
   report.walk = WalkArchive(*view.bytes, view.archiveBase);
   for (const WalkProblem &problem : WalkWarnings(report.walk)) {
     report.warnings.push_back(problem.text);
@@ -154,7 +169,7 @@ std::vector<NamedFlag> FlagsOf(const PackageHeader &h) {
 void PrintText(const Report &r, const InspectOptions &options, std::ostream &out) {
   const PackageView &v = r.view;
   out << "package             " << v.path << "\n";
-  for (const PieceSet::Piece &piece : v.bytes->pieces()) {
+  for (const PieceSet::Piece &piece : v.pieces->pieces()) {
     out << "piece               " << piece.path << " (" << piece.size << " bytes)\n";
   }
   for (const NamedFlag &flag : FlagsOf(v.header)) {
@@ -172,7 +187,7 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
   if (v.texts.welcomeText.empty())
     out << "                    (no welcome text: installs unattended)\n";
   out << "archiveBase         " << v.archiveBase << "\n";
-  out << "integrity check     " << r.checkState << " (" << r.verdict.reason << ")\n";
+  out << "integrity check     " << r.checkState << " (" << r.endReason << ")\n";
   out << "members             " << r.walk.members.size() << "\n";
   out << "  method  compressed  uncompressed  encrypted  descriptor  crc       name\n";
   for (const WalkedMember &m : r.walk.members) {
@@ -193,7 +208,7 @@ void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out
   auto text = [&](const std::string &s) { return Quoted(FromCodePage(s, options.codePage), true); };
   out << "{\n  \"package\": " << Quoted(v.path, true) << ",\n  \"pieces\": [";
   const char *separator = "";
-  for (const PieceSet::Piece &piece : v.bytes->pieces()) {
+  for (const PieceSet::Piece &piece : v.pieces->pieces()) {
     out << separator << "{\"path\": " << Quoted(piece.path, true) << ", \"size\": " << piece.size
         << "}";
     separator = ", ";
@@ -212,8 +227,8 @@ void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out
   }
   out << "},\n  \"archiveBase\": " << v.archiveBase
       << ",\n  \"integrity\": {\"state\": " << Quoted(r.checkState, true)
-      << ", \"passes\": " << (r.verdict.passes ? "true" : "false")
-      << ", \"reason\": " << Quoted(r.verdict.reason, true) << "},\n  \"members\": [";
+      << ", \"passes\": " << (r.endPasses ? "true" : "false")
+      << ", \"reason\": " << Quoted(r.endReason, true) << "},\n  \"members\": [";
   separator = "\n";
   for (const WalkedMember &m : r.walk.members) {
     out << separator << "    {\"offset\": " << m.offset << ", \"name\": " << text(m.name)

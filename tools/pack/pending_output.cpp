@@ -66,6 +66,17 @@ std::string PendingOutput::Scratch(const std::string &nearPath) {
   return created;
 }
 
+std::string PendingOutput::Flushed(const std::string &finalPath) {
+  for (Entry &entry : entries_) {
+    if (entry.finalPath != finalPath) continue;
+    if (std::fflush(entry.file) != 0) {
+      throw PackError("cannot write " + finalPath + ": " + std::strerror(errno));
+    }
+    return entry.temporaryPath;
+  }
+  throw PackError("nothing is being written to " + finalPath);
+}
+
 void PendingOutput::Commit() {
   for (Entry &entry : entries_) {
     int failed = std::fflush(entry.file) != 0 || fsync(fileno(entry.file)) != 0;

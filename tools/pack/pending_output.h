@@ -25,6 +25,10 @@ class PendingOutput {
   // A scratch file beside `nearPath`, deleted at the end in every case.
   std::string Scratch(const std::string &nearPath);
 
+  // Flushes the file pending for `finalPath` and returns its temporary
+  // path, so that it can be read back before Commit. Throws PackError.
+  std::string Flushed(const std::string &finalPath);
+
   // Closes every file and renames each to its final name, the first one
   // created last (a complete program file implies complete parts).
   void Commit();

@@ -5,6 +5,7 @@
 #include "byte_source.h"
 #include "pack_error.h"
 #include "package_format.h"
+#include "startup/package.h"
 #include "zip_walk.h"
 
 namespace vantrel_pack {
@@ -20,7 +21,7 @@ uint32_t Get(const std::vector<uint8_t> &b, size_t at, int bytes) {
 // Zip64 marks; false when there is none.
 bool FindEndRecord(const ByteSource &zip, uint32_t &entries, bool &zip64) {
   uint64_t size = zip.Size();
-  uint64_t window = std::min<uint64_t>(size, kIntegrityWindow);
+  uint64_t window = std::min<uint64_t>(size, uint64_t(kMaxEndWindow));
   std::vector<uint8_t> tail = zip.ReadBytes(size - window, size_t(window));
   for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;) {
     if (Get(tail, i, 4) != 0x06054B50) continue;
