@@ -33,6 +33,9 @@ void Reset();
 // ---- files and folders ----------------------------------------------------
 // Z: is the POSIX root, as under Wine. Other drives are mapped explicitly.
 void MapDrive(char letter, const std::string &posixFolder);
+// The same as the SUBST command makes a drive: its root is an ordinary
+// folder, which lists "." and ".." as any folder does.
+void SubstituteDrive(char letter, const std::string &posixFolder);
 // The Windows path of a POSIX path (through Z: unless a mapped drive holds it).
 std::string WindowsPath(const std::string &posixPath);
 // The POSIX path a Windows path names, or "" when it names nothing reachable.
@@ -43,6 +46,15 @@ void LimitWrites(long long bytes);
 // Reads of a file opened from this Windows path deliver nothing once
 // `bytes` bytes have been read through that handle (a disk taken out).
 void CutReads(const std::string &windowsPath, long long bytes);
+// From here until the next Reset, files and folders live in memory, on an
+// empty machine (fuzzing: a fresh machine per input costs next to nothing).
+// Drives are mapped as usual; their folders exist as soon as they are named.
+void UseMemoryFiles();
+// Setting up and reading back the machine, whichever store is in use; POSIX
+// paths. False when it cannot be done.
+bool MakeFolders(const std::string &posixPath);
+bool PutFile(const std::string &posixPath, const std::string &bytes);
+bool GetFile(const std::string &posixPath, std::string &bytes);
 // The bias of local time against UTC, in minutes (UTC = local + bias).
 void SetTimeZoneBias(int minutes);
 // Directory calls that fail with this system error code, by call name

@@ -1,58 +1,38 @@
-// Files and folders over POSIX, with Windows paths.
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// Files and folders with Windows paths: drive letters mapped to folders of
+// this machine, paths resolved and checked as Windows does, and the bytes
+// kept by the current file store (the real file system, or memory).
 #include <cctype>
+#include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "file_store.h"
 #include "host_state.h"
 
 namespace host {
 namespace {
-const DWORD kErrorBadNetPath = 53;  // UNC paths lead off this machine
+const DWORD kErrorBadNetPath = 53;       // UNC paths lead off this machine
+const DWORD kErrorNegativeSeek = 131;
 std::map<char, std::string> drives;
+std::set<char> substitutedDrives;
+bool memoryFiles = false;
 long long writeBudget = -1;
 
 std::map<std::string, long long> readCuts;  // POSIX path -> bytes readable
 
 struct FileObject : HostObject {
-  int fd;
+  FileStore *store;
+  int id;
   long long readable = -1;  // bytes left to read before reads deliver nothing; -1: no limit
-  explicit FileObject(int f) : HostObject(kFile), fd(f) {}
-  ~FileObject() override { close(fd); }
+  FileObject(FileStore *s, int i) : HostObject(kFile), store(s), id(i) {}
+  ~FileObject() override { store->Close(id); }
 };
 
 struct FindObject : HostObject {
   FindObject() : HostObject(kFind) {}
 };
-
-DWORD ErrorFromErrno(int e) {
-  switch (e) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    default:
-      return ERROR_ACCESS_DENIED;
-  }
-}
 
 bool Fail(DWORD code) {
   SetLastError(code);
@@ -130,36 +110,33 @@ std::string Absolute(const std::string &path) {
 }
 
 struct Resolved {
-  std::string posix;
+  StorePath path;
   std::string lastName;  // the final component as the caller wrote it
+  char drive;
   bool ok;
 };
 
 Resolved Resolve(const std::string &path, bool checkNames) {
-  if (path.empty()) return {"", "", Fail(ERROR_PATH_NOT_FOUND)};
+  Resolved r{{}, "", 0, false};
+  if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND), r;
   std::string absolute = Absolute(path);
-  if (absolute.empty()) return {"", "", Fail(kErrorBadNetPath)};
+  if (absolute.empty()) return Fail(kErrorBadNetPath), r;
   auto drive = drives.find(absolute[0]);
-  if (drive == drives.end()) return {"", "", Fail(ERROR_PATH_NOT_FOUND)};
+  if (drive == drives.end()) return Fail(ERROR_PATH_NOT_FOUND), r;
   std::vector<std::string> parts = Split(absolute.substr(3));
   if (checkNames) {
     for (const std::string &p : parts) {
-      if (!ValidComponent(p)) return {"", "", Fail(ERROR_INVALID_NAME)};
+      if (!ValidComponent(p)) return Fail(ERROR_INVALID_NAME), r;
     }
   }
-  std::string posix = drive->second;
+  r.path.root = drive->second;
   for (const std::string &p : parts) {
-    if (p.empty()) continue;
-    if (posix.empty() || posix.back() != '/') posix += '/';
-    posix += p;
+    if (!p.empty()) r.path.parts.push_back(p);
   }
-  if (posix.empty()) posix = "/";
-  return {posix, parts.back(), true};
-}
-
-bool IsFolder(const std::string &posix) {
-  struct stat st;
-  return stat(posix.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  r.lastName = parts.back();
+  r.drive = absolute[0];
+  r.ok = true;
+  return r;
 }
 
 bool WildcardMatch(const char *pattern, const char *name) {
@@ -182,21 +159,43 @@ bool NameMatches(const std::string &pattern, const std::string &name) {
   return WildcardMatch(pattern.c_str(), name.c_str());
 }
 
-FILETIME FileTimeFromUnix(time_t seconds) {
+FILETIME FileTimeFromUnix(long long seconds) {
   unsigned long long t = (unsigned long long)(seconds + 11644473600LL) * 10000000ULL;
   return {DWORD(t), DWORD(t >> 32)};
 }
+
+DWORD AttributesOf(NodeKind kind) {
+  return kind == NodeKind::kFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+// A path on this machine given as a POSIX path, for the driver's own use.
+StorePath PosixStorePath(const std::string &posix) {
+  StorePath path;
+  for (const std::string &p : Split(posix)) {
+    if (!p.empty()) path.parts.push_back(p);
+  }
+  return path;
+}
 }  // namespace
+
+FileStore &Store() { return memoryFiles ? MemoryStore() : PosixStore(); }
 
 void MapDrive(char letter, const std::string &posixFolder) {
   std::string folder = posixFolder;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  drives[char(std::toupper((unsigned char)letter))] = folder == "/" ? "" : folder;
+  char drive = char(std::toupper((unsigned char)letter));
+  drives[drive] = folder == "/" ? "" : folder;
+  substitutedDrives.erase(drive);
+}
+
+void SubstituteDrive(char letter, const std::string &posixFolder) {
+  MapDrive(letter, posixFolder);
+  substitutedDrives.insert(char(std::toupper((unsigned char)letter)));
 }
 
 std::string PosixPath(const std::string &windowsPath) {
   Resolved r = Resolve(windowsPath, false);
-  return r.ok ? r.posix : "";
+  return r.ok ? r.path.Joined() : "";
 }
 
 std::string WindowsPath(const std::string &posixPath) {
@@ -225,11 +224,51 @@ void CutReads(const std::string &windowsPath, long long bytes) {
   readCuts[PosixPath(windowsPath)] = bytes;
 }
 
+void UseMemoryFiles() {
+  CloseAllHandles();
+  ClearMemoryStore();
+  memoryFiles = true;
+}
+
+bool MakeFolders(const std::string &posixPath) {
+  StorePath path = PosixStorePath(posixPath);
+  StorePath upTo;
+  for (const std::string &part : path.parts) {
+    upTo.parts.push_back(part);
+    if (Store().Stat(upTo).kind == NodeKind::kFolder) continue;
+    if (Store().MakeFolder(upTo) != 0) return false;
+  }
+  return true;
+}
+
+bool PutFile(const std::string &posixPath, const std::string &bytes) {
+  DWORD error = 0;
+  int id = Store().Open(PosixStorePath(posixPath), false, true, CREATE_ALWAYS, error);
+  if (id < 0) return false;
+  long long written = bytes.empty() ? 0 : Store().Write(id, bytes.data(), bytes.size(), error);
+  Store().Close(id);
+  return written == (long long)bytes.size();
+}
+
+bool GetFile(const std::string &posixPath, std::string &bytes) {
+  DWORD error = 0;
+  int id = Store().Open(PosixStorePath(posixPath), true, false, OPEN_EXISTING, error);
+  if (id < 0) return false;
+  bytes.assign(size_t(Store().Size(id)), '\0');
+  long long got = bytes.empty() ? 0 : Store().Read(id, &bytes[0], bytes.size(), error);
+  Store().Close(id);
+  bytes.resize(got < 0 ? 0 : size_t(got));
+  return got >= 0;
+}
+
 void ResetFiles() {
   drives.clear();
   drives['Z'] = "";
+  substitutedDrives.clear();
   writeBudget = -1;
   readCuts.clear();
+  if (memoryFiles) ClearMemoryStore();
+  memoryFiles = false;
 }
 
 }  // namespace host
@@ -240,38 +279,25 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
                           DWORD, HANDLE) {
   Resolved r = Resolve(name ? name : "", true);
   if (!r.ok) return INVALID_HANDLE_VALUE;
-  if (r.lastName.empty() || IsFolder(r.posix)) {
+  if (r.lastName.empty() || Store().Stat(r.path).kind == NodeKind::kFolder) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  int flags = (access & GENERIC_READ) && (access & GENERIC_WRITE) ? O_RDWR
-              : (access & GENERIC_WRITE)                          ? O_WRONLY
-                                                                  : O_RDONLY;
-  switch (disposition) {
-    case CREATE_NEW:
-      flags |= O_CREAT | O_EXCL;
-      break;
-    case CREATE_ALWAYS:
-      flags |= O_CREAT | O_TRUNC;
-      break;
-    case OPEN_ALWAYS:
-      flags |= O_CREAT;
-      break;
-    case OPEN_EXISTING:
-      break;
-    default:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return INVALID_HANDLE_VALUE;
+  if (disposition != CREATE_NEW && disposition != CREATE_ALWAYS && disposition != OPEN_ALWAYS &&
+      disposition != OPEN_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
   }
-  int fd = open(r.posix.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    SetLastError(errno == ENOENT && disposition != OPEN_EXISTING ? ERROR_PATH_NOT_FOUND
-                                                                 : ErrorFromErrno(errno));
+  DWORD error = 0;
+  int id = Store().Open(r.path, (access & GENERIC_READ) != 0, (access & GENERIC_WRITE) != 0,
+                        disposition, error);
+  if (id < 0) {
+    SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   SetLastError(0);
-  auto *object = new FileObject(fd);
-  auto cut = readCuts.find(r.posix);
+  auto *object = new FileObject(&Store(), id);
+  auto cut = readCuts.find(r.path.Joined());
   if (cut != readCuts.end()) object->readable = cut->second;
   return Register(object);
 }
@@ -283,10 +309,11 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVE
   if (f->readable >= 0 && (long long)count > f->readable) count = DWORD(f->readable);
   DWORD total = 0;
   while (total < count) {
-    ssize_t n = read(f->fd, static_cast<char *>(buffer) + total, count - total);
+    DWORD error = 0;
+    long long n = f->store->Read(f->id, static_cast<char *>(buffer) + total, count - total, error);
     if (n < 0) {
       if (got) *got = total;
-      return Fail(ErrorFromErrno(errno));
+      return Fail(error);
     }
     if (n == 0) break;
     total += DWORD(n);
@@ -303,14 +330,16 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
   DWORD allowed = count;
   if (writeBudget >= 0 && (long long)count > writeBudget) allowed = DWORD(writeBudget);
   DWORD total = 0;
+  DWORD error = ERROR_DISK_FULL;
   while (total < allowed) {
-    ssize_t n = write(f->fd, static_cast<const char *>(buffer) + total, allowed - total);
+    long long n =
+        f->store->Write(f->id, static_cast<const char *>(buffer) + total, allowed - total, error);
     if (n <= 0) break;
     total += DWORD(n);
   }
   if (writeBudget >= 0) writeBudget -= total;
   if (written) *written = total;
-  if (total < count) return Fail(ERROR_DISK_FULL);
+  if (total < count) return Fail(total < allowed ? error : ERROR_DISK_FULL);
   return TRUE;
 }
 
@@ -320,15 +349,13 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method
   long long offset = distance;
   if (high) offset = ((long long)*high << 32) | DWORD(distance);
   int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
-  off_t now = lseek(f->fd, 0, SEEK_CUR);
-  off_t end = lseek(f->fd, 0, SEEK_END);
-  long long base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? now : end;
-  if (base + offset < 0) {
-    lseek(f->fd, now, SEEK_SET);
-    SetLastError(131);  // ERROR_NEGATIVE_SEEK
+  long long now = f->store->Seek(f->id, 0, SEEK_CUR);
+  long long at = f->store->Seek(f->id, offset, whence);
+  if (at < 0) {
+    f->store->Seek(f->id, now, SEEK_SET);
+    SetLastError(kErrorNegativeSeek);
     return INVALID_SET_FILE_POINTER;
   }
-  off_t at = lseek(f->fd, off_t(base + offset), SEEK_SET);
   if (high) *high = LONG(at >> 32);
   SetLastError(0);
   return DWORD(at);
@@ -337,10 +364,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return INVALID_SET_FILE_POINTER;
-  struct stat st;
-  fstat(f->fd, &st);
-  if (high) *high = DWORD((unsigned long long)st.st_size >> 32);
-  return DWORD(st.st_size);
+  unsigned long long size = f->store->Size(f->id);
+  if (high) *high = DWORD(size >> 32);
+  return DWORD(size);
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) { return Unregister(handle); }
@@ -348,8 +374,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) { return Unregister(handle); }
 BOOL WINAPI DeleteFileA(LPCSTR name) {
   Resolved r = Resolve(name ? name : "", false);
   if (!r.ok) return FALSE;
-  if (IsFolder(r.posix)) return Fail(ERROR_ACCESS_DENIED);
-  if (unlink(r.posix.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+  if (DWORD error = Store().RemoveFile(r.path)) return Fail(error);
   return TRUE;
 }
 
@@ -357,57 +382,63 @@ BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
   if (CallFails("CreateDirectoryA")) return FALSE;
   Resolved r = Resolve(name ? name : "", true);
   if (!r.ok) return FALSE;
-  if (mkdir(r.posix.c_str(), 0755) != 0) {
-    return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
-  }
+  if (DWORD error = Store().MakeFolder(r.path)) return Fail(error);
   return TRUE;
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
   Resolved r = Resolve(name ? name : "", false);
   if (!r.ok) return FALSE;
-  if (rmdir(r.posix.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+  if (DWORD error = Store().RemoveFolder(r.path)) return Fail(error);
   return TRUE;
 }
 
+// A name without wildcards is looked up directly; only a pattern reads the
+// folder. A folder other than a drive's root lists "." first, as on Windows
+// (a substituted drive's root is such a folder too).
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
   std::string text = pattern ? pattern : "";
   size_t cut = text.find_last_of("\\/");
   std::string folder = cut == std::string::npos ? "." : text.substr(0, cut + 1);
   std::string namePattern = cut == std::string::npos ? text : text.substr(cut + 1);
-  if (namePattern.empty()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+  Resolved r = Resolve(folder, false);
+  if (namePattern.empty() || !r.ok) {
+    SetLastError(namePattern.empty() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  Resolved r = Resolve(folder, false);
-  DIR *dir = r.ok ? opendir(r.posix.c_str()) : nullptr;
-  if (!dir) {
+  FileStore &store = Store();
+  NodeInfo folderInfo = store.Stat(r.path);
+  if (folderInfo.kind != NodeKind::kFolder) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  bool atRoot = Absolute(folder).size() <= 3;
+  bool plainRoot = r.path.parts.empty() && !substitutedDrives.count(r.drive);
   std::string match;
-  while (dirent *entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (atRoot && (name == "." || name == "..")) continue;
-    if (NameMatches(namePattern, name)) {
-      match = name;
-      break;
+  NodeInfo info;
+  if (namePattern.find_first_of("*?") == std::string::npos) {
+    Resolved exact = Resolve(text, false);
+    if (exact.ok) info = store.Stat(exact.path);
+    if (info.kind != NodeKind::kNone) match = namePattern;
+  } else if (!plainRoot && NameMatches(namePattern, ".")) {
+    match = ".";
+    info = folderInfo;
+  } else {
+    auto matches = [&namePattern](const std::string &name) { return NameMatches(namePattern, name); };
+    if (store.FindFirst(r.path, matches, match)) {
+      StorePath entry = r.path;
+      entry.parts.push_back(match);
+      info = store.Stat(entry);
     }
   }
-  closedir(dir);
   if (match.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  std::string full = r.posix + (r.posix.back() == '/' ? "" : "/") + match;
-  struct stat st;
-  stat(full.c_str(), &st);
   *found = WIN32_FIND_DATAA{};
-  found->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-  found->ftLastWriteTime = FileTimeFromUnix(st.st_mtime);
-  found->nFileSizeLow = DWORD(st.st_size);
-  found->nFileSizeHigh = DWORD((unsigned long long)st.st_size >> 32);
+  found->dwFileAttributes = AttributesOf(info.kind);
+  found->ftLastWriteTime = FileTimeFromUnix(info.modified);
+  found->nFileSizeLow = DWORD(info.size);
+  found->nFileSizeHigh = DWORD(info.size >> 32);
   match.copy(found->cFileName, MAX_PATH - 1);
   return Register(new FindObject());
 }
@@ -419,12 +450,13 @@ BOOL WINAPI FindClose(HANDLE find) {
 
 DWORD WINAPI GetFileAttributesA(LPCSTR name) {
   Resolved r = Resolve(name ? name : "", false);
-  struct stat st;
-  if (!r.ok || stat(r.posix.c_str(), &st) != 0) {
-    if (r.ok) SetLastError(ErrorFromErrno(errno));
+  if (!r.ok) return INVALID_FILE_ATTRIBUTES;
+  NodeInfo info = Store().Stat(r.path);
+  if (info.kind == NodeKind::kNone) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  return AttributesOf(info.kind);
 }
 
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME *, const FILETIME *, const FILETIME *lastWrite) {
@@ -433,11 +465,8 @@ BOOL WINAPI SetFileTime(HANDLE file, const FILETIME *, const FILETIME *, const F
   if (!lastWrite) return TRUE;
   unsigned long long t = ((unsigned long long)lastWrite->dwHighDateTime << 32) | lastWrite->dwLowDateTime;
   long long unixHundreds = (long long)t - 116444736000000000LL;
-  struct timespec times[2];
-  times[0].tv_nsec = UTIME_OMIT;
-  times[0].tv_sec = 0;
-  times[1].tv_sec = unixHundreds / 10000000;
-  times[1].tv_nsec = (unixHundreds % 10000000) * 100;
-  if (futimens(f->fd, times) != 0) return Fail(ErrorFromErrno(errno));
+  if (!f->store->SetModified(f->id, unixHundreds / 10000000, long(unixHundreds % 10000000) * 100)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   return TRUE;
 }

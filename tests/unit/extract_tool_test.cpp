@@ -1,5 +1,6 @@
 // `vantrel-pack extract`: the stub's loader and walk on the build machine.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -30,12 +31,8 @@ class ExtractTool : public HostMachine {
     HostMachine::WriteFile("in/setup.exe", package);
     return Posix("in/setup.exe");
   }
-  // The Windows path the tool gives DIR: through Z:, the POSIX root.
-  std::string Windows(const std::string &posix) {
-    std::string path = "Z:" + fs::canonical(posix).string();
-    for (char &c : path) c = c == '/' ? '\\' : c;
-    return path;
-  }
+  // DIR as the status lines name it: its real path.
+  std::string Shown(const std::string &posix) { return fs::canonical(posix).string(); }
   std::ostringstream out_, err_;
 };
 
@@ -46,8 +43,8 @@ TEST_F(ExtractTool, ExtractsIntoDirAndPrintsStatusLines) {
   EXPECT_EQ(0, Run({pkg, "-d", dir}));
   EXPECT_EQ(ToBytes("[Version]"), ReadBytes(dir + "/setup.inf"));
   EXPECT_EQ(Bytes(70000, 7), ReadBytes(dir + "/sub/data.bin"));
-  std::string w = Windows(dir);
-  EXPECT_EQ("  Extracting: " + w + "\\setup.inf\n  Extracting: " + w + "\\sub\\data.bin\n",
+  std::string w = Shown(dir);
+  EXPECT_EQ("  Extracting: " + w + "/setup.inf\n  Extracting: " + w + "/sub/data.bin\n",
             out_.str());
   EXPECT_EQ("", err_.str());
   // Nothing else beside DIR: no rebuilt package, no temporary folder.
@@ -65,7 +62,7 @@ TEST_F(ExtractTool, FailureIsExitStatusOneWithTheMessageOnStderr) {
   std::string pkg = Package(BuildZip({bad}));
   EXPECT_EQ(1, Run({pkg, "-d", Posix("out")}));
   EXPECT_EQ("Error: Error extracting file(s).\n", err_.str());
-  EXPECT_EQ("  Extracting: " + Windows(Posix("out")) + "\\bad.txt\n", out_.str());
+  EXPECT_EQ("  Extracting: " + Shown(Posix("out")) + "/bad.txt\n", out_.str());
 }
 
 TEST_F(ExtractTool, CorruptPackageFailsThroughTheStubsOwnCheck) {
@@ -119,6 +116,77 @@ TEST_F(ExtractTool, PackageInPartsIsRebuiltBesideDirAndCleanedAway) {
       "Error: Error rebuilding this Setup package.\n",
       err_.str());
   EXPECT_TRUE(fs::is_empty(dir2));
+}
+
+// DIR is the only place extract writes: its name is never parsed as a
+// Windows path, links planted in it are not followed, the rebuild of a split
+// package goes to a scratch folder of its own, and the package itself is
+// never overwritten.
+TEST_F(ExtractTool, DirWhoseNameHoldsBackslashesIsUsedAsItIs) {
+  std::string pkg = Package(BuildZip({{"a.txt", ToBytes("inside")}}));
+  fs::create_directories(Posix("deep/er"));
+  std::string dir = Posix("deep/er/out\\..\\..\\escaped");
+  EXPECT_EQ(0, Run({pkg, "-d", dir}));
+  EXPECT_EQ(ToBytes("inside"), ReadBytes(dir + "/a.txt"));
+  EXPECT_FALSE(fs::exists(Posix("escaped")));
+  EXPECT_FALSE(fs::exists(Posix("deep/escaped")));
+}
+
+TEST_F(ExtractTool, LinksPlantedInDirAreNeverFollowed) {
+  std::string pkg = Package(
+      BuildZip({{"a.txt", ToBytes("planted over")}, {"sub/b.txt", ToBytes("into elsewhere")}}));
+  HostMachine::WriteFile("victim", ToBytes("victim"));
+  MakeFolder("elsewhere");
+  fs::create_directories(Posix("out"));
+  fs::create_symlink("../victim", Posix("out/a.txt"));
+  EXPECT_EQ(1, Run({pkg, "-d", Posix("out")}));
+  EXPECT_EQ(ToBytes("victim"), ReadBytes(Posix("victim")));
+  // The same for a folder: its link is refused before anything is written.
+  std::string pkg2 = Package(BuildZip({{"sub/b.txt", ToBytes("into elsewhere")}}));
+  fs::create_directories(Posix("out2"));
+  fs::create_directory_symlink("../elsewhere", Posix("out2/sub"));
+  EXPECT_EQ(1, Run({pkg2, "-d", Posix("out2")}));
+  EXPECT_TRUE(fs::is_empty(Posix("elsewhere")));
+}
+
+TEST_F(ExtractTool, MemberNamedLikeThePackageIsRefusedBeforeAnythingIsWritten) {
+  std::string pkg = Package(
+      BuildZip({{"first.txt", ToBytes("first")}, {"setup.exe", ToBytes("not the package")}}));
+  Bytes before = ReadBytes(pkg);
+  EXPECT_EQ(1, Run({pkg, "-d", Posix("in")}));
+  EXPECT_NE(std::string::npos, err_.str().find("would overwrite")) << err_.str();
+  EXPECT_EQ(before, ReadBytes(pkg));
+  EXPECT_FALSE(fs::exists(Posix("in/first.txt")));
+}
+
+TEST_F(ExtractTool, RebuildNeverTouchesDir) {
+  PackageContents contents;
+  contents.multiPart = true;
+  contents.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
+  Bytes whole = BuildPackage(contents);
+  size_t cut = whole.size() - 30;
+  HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.begin() + long(cut)));
+  HostMachine::WriteFile("in/setup.001", Bytes(whole.begin() + long(cut), whole.end()));
+  // A user's file where the stub would keep its rebuilt package.
+  HostMachine::WriteFile("out/$Vantrel.Tmp/Vantrel.pkg", ToBytes("mine"));
+  EXPECT_EQ(0, Run({Posix("in/setup.exe"), "-d", Posix("out")}));
+  EXPECT_EQ(ToBytes("mine"), ReadBytes(Posix("out/$Vantrel.Tmp/Vantrel.pkg")));
+  EXPECT_EQ(ToBytes("from two parts"), ReadBytes(Posix("out/a.txt")));
+}
+
+TEST_F(ExtractTool, InputsThatAreNotRegularFilesAreRefused) {
+  PackageContents contents;
+  contents.multiPart = true;
+  contents.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
+  Bytes whole = BuildPackage(contents);
+  HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.end() - 30));
+  // A pipe where a part should be: opening it for reading would wait for a
+  // writer for ever.
+  ASSERT_EQ(0, mkfifo(Posix("in/setup.001").c_str(), 0644));
+  EXPECT_EQ(1, Run({Posix("in/setup.exe"), "-d", Posix("out")}));
+  EXPECT_NE(std::string::npos, err_.str().find("Please insert disk with part number 2"));
+  EXPECT_EQ(1, Run({Posix("in/setup.001"), "-d", Posix("out")}));
+  EXPECT_NE(std::string::npos, err_.str().find("not a regular file")) << err_.str();
 }
 
 TEST_F(ExtractTool, UsageErrors) {

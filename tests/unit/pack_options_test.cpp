@@ -1,5 +1,7 @@
 // vantrel-pack create: encryption, code pages, line ends, the INF choice,
 // limits, usage errors and what is left behind when it fails.
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "pack_fixture.h"
@@ -203,6 +205,42 @@ TEST_F(PackTest, FailureLeavesNothingBehindAndKeepsAnOldOutput) {
   fs::remove(dir / "in.zip");
   EXPECT_EQ(Entries(dir), before);
   EXPECT_EQ(ReadFile(dir / "out.exe"), "old package");
+}
+
+// Only regular files are read and replaced: a device or a pipe given by
+// mistake is never read for ever, nor replaced by the package.
+TEST_F(PackTest, InputsAndOutputsMustBeRegularFiles) {
+  ASSERT_EQ(0, mkfifo((dir / "pipe").c_str(), 0644));
+  EXPECT_EQ(Run({"create", "-o", (dir / "out.exe").string(), "--stub", "/dev/zero",
+                 source.string()}),
+            1);
+  EXPECT_NE(err.str().find("not a regular file"), std::string::npos) << err.str();
+  EXPECT_EQ(Create(dir / "out.exe", {"--licence-file", "/dev/zero"}), 1);
+  EXPECT_NE(err.str().find("not a regular file"), std::string::npos) << err.str();
+  EXPECT_EQ(Create(dir / "out.exe", {"--welcome-file", (dir / "pipe").string()}), 1);
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+  // The output: a pipe, and a link, stay what they were.
+  EXPECT_EQ(Create(dir / "pipe", {}), 1);
+  EXPECT_NE(err.str().find("not a regular file"), std::string::npos) << err.str();
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  WriteFile(dir / "target", "kept");
+  fs::create_symlink(dir / "target", dir / "link.exe");
+  EXPECT_EQ(Create(dir / "link.exe", {}), 1);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.exe"));
+  EXPECT_EQ(ReadFile(dir / "target"), "kept");
+}
+
+TEST_F(PackTest, EmptyTextsAreRefused) {
+  WriteFile(dir / "empty.txt", "");
+  WriteFile(dir / "bom.txt", "\xEF\xBB\xBF");
+  for (const char *file : {"empty.txt", "bom.txt"}) {
+    EXPECT_EQ(Create(dir / "out.exe", {"--licence-file", (dir / file).string()}), 1) << file;
+    EXPECT_NE(err.str().find("empty"), std::string::npos) << err.str();
+    EXPECT_EQ(Create(dir / "out.exe", {"--welcome-file", (dir / file).string()}), 1) << file;
+    EXPECT_NE(err.str().find("empty"), std::string::npos) << err.str();
+  }
+  EXPECT_EQ(Create(dir / "out.exe", {"--welcome", ""}), 1);
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
 }
 
 TEST_F(PackTest, UsageErrorsExitWithTwo) {

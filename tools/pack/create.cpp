@@ -26,7 +26,18 @@ namespace {
 // The password dialog takes at most this many characters.
 constexpr size_t kMaxPasswordLength = 79;
 
-std::string ReadWholeFile(const std::string &path) {
+// Texts and the stub are read whole: a device or a pipe given by mistake
+// would be read for ever, so only regular files are taken.
+std::string ReadWholeFile(const std::string &path, uint64_t largest) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    throw PackError("cannot open " + path + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(info.st_mode)) throw PackError(path + " is not a regular file");
+  if (uint64_t(info.st_size) > largest) {
+    throw PackError(path + " has " + std::to_string(info.st_size) + " bytes; at most " +
+                    std::to_string(largest) + " are possible here");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PackError("cannot open " + path + ": " + std::strerror(errno));
   std::ostringstream content;
@@ -49,7 +60,13 @@ std::string DefaultStubPath() {
 
 std::string LoadStub(const CreateOptions &options) {
   std::string path = options.stub ? *options.stub : DefaultStubPath();
-  std::string stub = ReadWholeFile(path);
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      uint64_t(info.st_size) != kStubSize) {
+    throw PackError("the stub " + path + " has " + std::to_string(info.st_size) +
+                    " bytes; it must have exactly " + std::to_string(kStubSize));
+  }
+  std::string stub = ReadWholeFile(path, kStubSize);
   if (stub.size() != kStubSize) {
     throw PackError("the stub " + path + " has " + std::to_string(stub.size()) +
                     " bytes; it must have exactly " + std::to_string(kStubSize));
@@ -72,11 +89,21 @@ PackageTexts MakeTexts(const CreateOptions &options) {
     texts.welcomeText = StubText(*options.welcomeText, options, "the welcome text");
   } else if (options.welcomeFile) {
     texts.welcomeText =
-        StubText(ReadWholeFile(*options.welcomeFile), options, *options.welcomeFile);
+        StubText(ReadWholeFile(*options.welcomeFile, kMaxPackageSize), options, *options.welcomeFile);
   }
   if (options.licenceFile) {
     texts.licenceText =
-        StubText(ReadWholeFile(*options.licenceFile), options, *options.licenceFile);
+        StubText(ReadWholeFile(*options.licenceFile, kMaxPackageSize), options, *options.licenceFile);
+  }
+  // An empty text is no text to the stub: the licence dialog would silently
+  // not appear, and a package without welcome text installs unattended.
+  if ((options.welcomeText || options.welcomeFile) && texts.welcomeText.empty()) {
+    throw PackError("the welcome text is empty; without --welcome or --welcome-file the package "
+                    "installs unattended, which is what an empty text would do");
+  }
+  if (options.licenceFile && texts.licenceText.empty()) {
+    throw PackError("the licence file " + *options.licenceFile +
+                    " is empty: the stub would not show the licence at all");
   }
   // The header's stored password stays empty: anyone holding the package
   // could read it back.
@@ -127,6 +154,17 @@ std::string ChooseInf(const std::vector<std::string> &names, const CreateOptions
   chosen = WithBackslashes(chosen);
   if (chosen.size() > 255) throw PackError("the INF name is longer than 255 bytes");
   return chosen;
+}
+
+// The package replaces only regular files: renaming it over a device, a
+// pipe, a link or a folder would destroy what the name stood for.
+void RefuseToReplaceOtherThanFiles(const std::vector<std::string> &paths) {
+  for (const std::string &path : paths) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      throw PackError(path + " exists and is not a regular file; nothing was written");
+    }
+  }
 }
 
 bool IsFolder(const std::string &path) {
@@ -199,7 +237,7 @@ void CheckWithTheStub(const std::string &written, const PackageHeader &header,
 
 void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream &err) {
   const std::string stub = LoadStub(options);
-  if (IsFolder(options.output)) throw PackError(options.output + " is a folder");
+  RefuseToReplaceOtherThanFiles({options.output});
   PackageTexts texts = MakeTexts(options);
 
   PendingOutput pending;
@@ -236,6 +274,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   if (options.splitSize) {
     paths = SplitPieceNames(options.output, totalSize, options.splitSize, archiveBase);
   }
+  RefuseToReplaceOtherThanFiles(paths);
   PackageWriter writer(pending, paths, options.splitSize);
   writer.Write(stub.data(), stub.size());
   writer.Write(headerBytes.data(), headerBytes.size());

@@ -4,32 +4,44 @@
 // lines to stdout, message boxes to stderr as "caption: text".
 #include "archive/extract.h"
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <set>
 
-#include "startup/entry.h"
 #include "arguments.h"
+#include "byte_source.h"
 #include "commands.h"
 #include "pack_error.h"
+#include "package_format.h"
 #include "platform/driver.h"
 #include "startup/package.h"
 #include "startup/program_state.h"
 #include "startup/text.h"
+#include "stub_session.h"
+#include "text_codec.h"
+#include "ui/resource_ids.h"
 #include "ui/window_helpers.h"
+#include "zip_walk.h"
 
 namespace fs = std::filesystem;
 
 namespace vantrel_pack {
 namespace {
 
+// DIR's drive: the folder is mapped whole, so that its own name never
+// passes through Windows path parsing (a '\' in it splits nothing).
+const char kOutputDrive = 'O';
+
 struct ExtractOptions {
   std::string package;
   std::string folder;
   std::optional<std::string> password;
+  int codePage = 1252;
 };
 
 ExtractOptions ParseExtractOptions(const std::vector<std::string> &args) {
@@ -43,6 +55,8 @@ ExtractOptions ParseExtractOptions(const std::vector<std::string> &args) {
       options.folder = in.Value();
     } else if (in.Name() == "--password") {
       options.password = in.Value();
+    } else if (in.Name() == "--codepage") {
+      options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
     } else {
       throw UsageError("unknown option " + in.Name());
     }
@@ -72,18 +86,29 @@ std::optional<std::string> PromptOnTerminal(std::ostream &err) {
   return line;
 }
 
+// The password as the package's code page writes it: the stub compares the
+// bytes the user types in that code page.
+std::string InCodePage(const std::string &password, int codePage) {
+  return ToCodePage(password, codePage, "the password");
+}
+
 // The user at the stub's dialogs: the password prompt is answered from
 // --password, else from the terminal, else cancelled.
 void ScriptTheUser(const ExtractOptions &options, std::ostream &err) {
-  host::OnDialog("DLG_PASS", [&options, &err](const host::Dialog &d) {
-    std::optional<std::string> password = options.password;
-    if (!password && isatty(0)) password = PromptOnTerminal(err);
+  std::optional<std::string> given;
+  if (options.password) given = InCodePage(*options.password, options.codePage);
+  host::OnDialog("DLG_PASS", [given, &options, &err](const host::Dialog &d) {
+    std::optional<std::string> password = given;
+    if (!password && isatty(0)) {
+      password = PromptOnTerminal(err);
+      if (password) password = InCodePage(*password, options.codePage);
+    }
     if (!password) {
-      d.Click(2);
+      d.Click(IDC_PASSWORD_CANCEL);
       return;
     }
-    d.Type(101, *password);
-    d.Click(1);
+    d.Type(IDC_PASSWORD_EDIT, *password);
+    d.Click(IDC_PASSWORD_OK);
   });
   host::OnMessageBox([&err](const host::MessageBoxRecord &box) {
     err << box.caption << ": " << box.text << "\n";
@@ -95,15 +120,22 @@ void ScriptTheUser(const ExtractOptions &options, std::ostream &err) {
 }
 
 // Prints the status lines shown since the last call, without the CR LF each
-// begins with.
+// begins with, and with DIR's own name where the stub shows its drive.
 class StatusPrinter {
  public:
-  explicit StatusPrinter(std::ostream &out) : out_(out) {}
+  StatusPrinter(std::ostream &out, const std::string &folder) : out_(out), folder_(folder) {}
   void Flush() {
-    std::vector<std::string> lines = host::TextHistory("DLG_MAIN", 3002);
+    std::vector<std::string> lines = host::TextHistory("DLG_MAIN", IDC_MAIN_TEXT);
     for (; printed_ < lines.size(); ++printed_) {
       std::string line = lines[printed_];
       if (line.compare(0, 2, "\r\n") == 0) line.erase(0, 2);
+      const std::string drive = std::string(1, kOutputDrive) + ":\\";
+      size_t at = line.find(drive);
+      if (at != std::string::npos) {
+        std::string rest = line.substr(at + drive.size());
+        for (char &c : rest) c = c == '\\' ? '/' : c;
+        line = line.substr(0, at) + folder_ + "/" + rest;
+      }
       out_ << line << "\n";
     }
     out_.flush();
@@ -111,106 +143,109 @@ class StatusPrinter {
 
  private:
   std::ostream &out_;
+  std::string folder_;
   size_t printed_ = 0;
 };
 
 INT_PTR CALLBACK ExtractDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  if (message == WM_COMMAND && LOWORD(wParam) == 2) EndDialog(dialog, 2);
+  if (message == WM_COMMAND && LOWORD(wParam) == IDC_CLOSE) EndDialog(dialog, IDC_CLOSE);
   return FALSE;
 }
 
-void PrepareProgramState() {
-  state = ProgramState{};
-  InitProgramState();
+std::pair<dev_t, ino_t> FileIdentity(const struct stat &info) { return {info.st_dev, info.st_ino}; }
+
+// The package's program file and every numbered part beside it.
+std::set<std::pair<dev_t, ino_t>> PackageFiles(const std::string &package) {
+  std::set<std::pair<dev_t, ino_t>> files;
+  struct stat info;
+  if (stat(package.c_str(), &info) == 0) files.insert(FileIdentity(info));
+  for (int number = 1; number <= kMaxNumberedParts; ++number) {
+    if (stat(PartName(package, number).c_str(), &info) == 0) files.insert(FileIdentity(info));
+  }
+  return files;
 }
 
-// Where the stub's own temporary folder lies: DIR, under a drive of its
-// own (see RunExtract).
-const char kRebuildFolder[] = "T:\\$Vantrel.Tmp";
-
-// The stub's exit sequence, less the removal of what was extracted: the
-// package is closed, a rebuilt package file deleted (also after a rebuild
-// that failed) and its folder removed when empty.
-void CloseThePackage() {
-  if (state.packageFile && state.packageFile != INVALID_HANDLE_VALUE) {
-    CloseHandle(state.packageFile);
+// A member that would replace the package being read, or one of its parts,
+// is refused before anything is written: extracting into the package's own
+// folder must not destroy the package.
+void RefuseMembersOverThePackage(const std::string &package, const std::string &folder) {
+  std::set<std::pair<dev_t, ino_t>> packageFiles = PackageFiles(package);
+  PieceSet bytes;
+  std::string rebuilt = host::PosixPath(state.rebuiltPath.text);
+  if (!bytes.AddFile(state.rebuiltPath.length ? rebuilt : package)) return;
+  for (const WalkedMember &member : WalkArchive(bytes, uint64_t(state.archiveBase)).members) {
+    std::string path = folder + "/" + member.name;
+    for (char &c : path) c = c == '\\' ? '/' : c;
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && packageFiles.count(FileIdentity(info))) {
+      throw PackError("member \"" + DisplayName(member.name) + "\" would overwrite " + path +
+                      ", a file of the package itself; extract into another folder");
+    }
   }
-  if (state.rebuiltPath.length) DeleteFileA(state.rebuiltPath.text);
-  RemoveDirectoryA(kRebuildFolder);
 }
 
 // The load and the walk as one process of the stub; true when the walk
 // ran and succeeded. An integrity failure or a fatal error ends the process
 // before that.
-bool RunStub(const std::string &folderWindows, StatusPrinter &status) {
+bool RunStub(StubSession &session, const std::string &folder, StatusPrinter &status) {
+  bool loaded = false;
+  session.Run([&] { loaded = LoadPackage(); });
+  if (!loaded) return false;
+  RefuseMembersOverThePackage(session.PackagePath(), folder);
+  // A split package was rebuilt in the session's scratch folder; the
+  // members go straight into DIR.
+  std::string root = session.MapFolder(kOutputDrive, folder);
+  CopyBytes(state.tempDir, root.c_str(), DWORD(root.size() + 1));
   bool extracted = false;
-  host::RunAsProcess([&] {
-    PrepareProgramState();
-    if (!LoadPackage()) return 1;
-    // A multi-part package has been rebuilt in the stub's own temporary
-    // folder; the members go straight into DIR.
-    CopyBytes(state.tempDir, folderWindows.c_str(), DWORD(folderWindows.size() + 1));
+  session.Run([&] {
     RunModalDialog("DLG_Main", ExtractDlgProc);
     extracted = state.extractOk;
-    return 0;
   });
   status.Flush();
-  CloseThePackage();
   return extracted;
 }
 
-// The Windows name of a POSIX path through Z:, the POSIX root.
-std::string ThroughZ(const std::string &posix) {
-  std::string path = "Z:" + posix;
-  for (char &c : path) {
-    if (c == '/') c = '\\';
-  }
-  while (path.size() > 3 && path.back() == '\\') path.pop_back();
-  return path;
+bool IsRegularFile(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace
 
 const char *ExtractHelp() {
-  return "usage: vantrel-pack extract PACKAGE -d DIR [--password TEXT]\n"
+  return "usage: vantrel-pack extract PACKAGE -d DIR [--password TEXT] [--codepage N]\n"
          "  Extracts the package's archive into DIR (made when missing) with the\n"
          "  stub's own loader and archive walk. Status lines go to stdout, the\n"
          "  stub's message boxes to stderr as \"caption: text\". An encrypted member\n"
          "  takes --password, else a password typed at the terminal; without\n"
-         "  either the prompt counts as cancelled. For a package in parts, name\n"
-         "  the first part: the others are read from beside it.\n"
+         "  either the prompt counts as cancelled. The password is typed in the\n"
+         "  package's code page (--codepage, default 1252), as the stub's user\n"
+         "  would. For a package in parts, name the first part: the others are\n"
+         "  read from beside it and rebuilt in a scratch folder under $TMPDIR.\n"
+         "  Nothing is written outside DIR; files already in DIR are replaced by\n"
+         "  members of the same name, but symbolic links in DIR are never\n"
+         "  followed, and a member that would replace the package itself is refused.\n"
          "  Exit status 0 exactly when the extraction succeeded.\n";
 }
 
 int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   ExtractOptions options = ParseExtractOptions(args);
+  if (!fs::exists(options.package)) throw PackError("cannot read " + options.package);
+  if (!IsRegularFile(options.package)) {
+    throw PackError(options.package + " is not a regular file");
+  }
   std::error_code ec;
-  if (!fs::is_regular_file(options.package, ec)) throw PackError("cannot read " + options.package);
   fs::create_directories(options.folder, ec);
-  if (!fs::is_directory(options.folder))
+  if (!fs::is_directory(options.folder)) {
     throw PackError("cannot make the folder " + options.folder);
-  std::string package = fs::absolute(options.package).lexically_normal().string();
+  }
   std::string folder = fs::canonical(options.folder).string();
 
-  host::Reset();
-  std::string folderWindows = ThroughZ(folder);
-  if (folderWindows.size() + 2 >= kPathBufferSize) throw PackError("the folder's path is too long");
-  host::SetModuleFileName(ThroughZ(package));
-  // The stub's own temporary folder, where a multi-part package is rebuilt,
-  // lies in DIR too: a drive of its own keeps its name short and free of
-  // spaces, so the stub does not fall back to the system folder.
-  host::MapDrive('T', folder);
-  host::SetTempPath("T:\\");
-  host::SetSystemDirectory("T:\\");
-  host::SetCurrentDirectory(folderWindows);
+  StubSession session(options.package);
   ScriptTheUser(options, err);
-  StatusPrinter status(out);
+  StatusPrinter status(out, folder);
   host::OnPump([&status] { status.Flush(); });
-
-  bool extracted = RunStub(folderWindows, status);
-  host::Reset();
-  state = ProgramState{};
-  return extracted ? 0 : 1;
+  return RunStub(session, folder, status) ? 0 : 1;
 }
 
 }  // namespace vantrel_pack

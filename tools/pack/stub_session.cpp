@@ -69,7 +69,9 @@ std::string StubSession::RebuiltPath() const {
 }
 
 std::string StubSession::MapFolder(char letter, const std::string &posixFolder) {
-  host::MapDrive(letter, posixFolder);
+  // As SUBST makes a drive: its root is an ordinary folder, which the stub
+  // may take as its temporary folder.
+  host::SubstituteDrive(letter, posixFolder);
   return std::string(1, letter) + ":";
 }
 

@@ -30,7 +30,8 @@ class StubSession {
   // before a rebuild.
   std::string RebuiltPath() const;
 
-  // Maps `posixFolder` as drive `letter` and returns its root ("O:").
+  // Maps `posixFolder` as drive `letter`, as SUBST maps a folder, and
+  // returns the drive ("O:").
   std::string MapFolder(char letter, const std::string &posixFolder);
 
   // Runs `step` as part of the stub's process; false when the stub ended

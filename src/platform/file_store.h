@@ -1,0 +1,78 @@
+// Where the host layer keeps files and folders: the machine's own file
+// system, or memory (for fuzzing, where every input needs a fresh machine
+// and real files would cost more than the program under test).
+//
+// A store knows nothing of Windows paths: files.cpp resolves them to a
+// drive's folder and the components below it. Below that folder a store
+// never follows a symbolic link, so that nothing the program writes can
+// land outside the folder a drive stands for.
+#ifndef VANTREL_HOST_FILE_STORE_H
+#define VANTREL_HOST_FILE_STORE_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct StorePath {
+  std::string root;                // the drive's folder on this machine ("" is the root, /)
+  std::vector<std::string> parts;  // the components below it, none empty
+  // The POSIX path, for messages and for keys.
+  std::string Joined() const;
+};
+
+enum class NodeKind { kNone, kFile, kFolder, kOther };
+
+struct NodeInfo {
+  NodeKind kind = NodeKind::kNone;
+  unsigned long long size = 0;
+  long long modified = 0;  // seconds since 1970
+};
+
+class FileStore {
+ public:
+  virtual ~FileStore() = default;
+
+  // What the path names; a symbolic link below the root is kOther.
+  virtual NodeInfo Stat(const StorePath &path) = 0;
+
+  // Opens a regular file (CreateFileA's dispositions); returns an id, or -1
+  // with `error` set to a Windows error code. Anything but a regular file
+  // is refused, so that a device or a pipe is never read or written.
+  virtual int Open(const StorePath &path, bool read, bool write, DWORD disposition,
+                   DWORD &error) = 0;
+  // Bytes read or written (0 at the end of a file); -1 with `error` set.
+  virtual long long Read(int id, void *buffer, size_t count, DWORD &error) = 0;
+  virtual long long Write(int id, const void *buffer, size_t count, DWORD &error) = 0;
+  // The new position; -1 when it would be negative.
+  virtual long long Seek(int id, long long offset, int whence) = 0;
+  virtual unsigned long long Size(int id) = 0;
+  virtual bool SetModified(int id, long long seconds, long nanoseconds) = 0;
+  virtual void Close(int id) = 0;
+
+  // 0 or a Windows error code.
+  virtual DWORD MakeFolder(const StorePath &path) = 0;
+  virtual DWORD RemoveFolder(const StorePath &path) = 0;
+  virtual DWORD RemoveFile(const StorePath &path) = 0;
+
+  // The first name in the folder (other than "." and "..") that `matches`
+  // accepts, in the store's own order; false when none does or the folder
+  // cannot be read.
+  virtual bool FindFirst(const StorePath &folder,
+                         const std::function<bool(const std::string &)> &matches,
+                         std::string &found) = 0;
+};
+
+FileStore &PosixStore();
+FileStore &MemoryStore();
+// Empties the memory store (open files included).
+void ClearMemoryStore();
+// The store files.cpp uses now.
+FileStore &Store();
+
+}  // namespace host
+
+#endif

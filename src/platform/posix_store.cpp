@@ -1,0 +1,253 @@
+// Files and folders on the machine's own file system. Every path is opened
+// relative to its drive's folder with symbolic links refused below it:
+// openat2 with RESOLVE_NO_SYMLINKS where the kernel has it (one call), else
+// one component at a time with O_NOFOLLOW.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "file_store.h"
+#include "host_state.h"
+
+namespace host {
+
+std::string StorePath::Joined() const {
+  std::string path = root;
+  for (const std::string &part : parts) path += "/" + part;
+  return path.empty() ? "/" : path;
+}
+
+namespace {
+
+DWORD ErrorFromErrno(int e) {
+  switch (e) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    default:  // EACCES, EPERM, EISDIR, ELOOP (a link we will not follow), ...
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+// An open descriptor that closes itself.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f = -1) : fd(f) {}
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+};
+
+bool haveOpenat2 = true;
+
+// Opens the folder `parts[0, count)` below `rootFd`, following no link.
+int OpenFolderBelow(int rootFd, const std::vector<std::string> &parts, size_t count, int flags) {
+  if (count == 0) return openat(rootFd, ".", flags | O_DIRECTORY | O_CLOEXEC);
+  std::string relative;
+  for (size_t i = 0; i < count; ++i) relative += (i ? "/" : "") + parts[i];
+  if (haveOpenat2) {
+    open_how how{};
+    how.flags = (unsigned long long)(flags | O_DIRECTORY | O_CLOEXEC);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    long fd = syscall(SYS_openat2, rootFd, relative.c_str(), &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS) return int(fd);
+    haveOpenat2 = false;
+  }
+  int at = dup(rootFd);
+  for (size_t i = 0; i < count && at >= 0; ++i) {
+    bool last = i + 1 == count;
+    int next = openat(at, parts[i].c_str(),
+                      (last ? flags : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int saved = errno;
+    close(at);
+    errno = saved;
+    at = next;
+  }
+  return at;
+}
+
+// The drive's folder itself is trusted as the host program named it.
+int OpenRoot(const StorePath &path) {
+  return open(path.root.empty() ? "/" : path.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// The folder that holds the path's last component.
+int OpenParent(const StorePath &path) {
+  Fd root(OpenRoot(path));
+  if (root.fd < 0) return -1;
+  return OpenFolderBelow(root.fd, path.parts, path.parts.size() - 1, O_PATH);
+}
+
+class PosixFiles : public FileStore {
+ public:
+  NodeInfo Stat(const StorePath &path) override {
+    NodeInfo info;
+    struct stat st;
+    if (path.parts.empty()) {
+      Fd root(OpenRoot(path));
+      if (root.fd < 0 || fstat(root.fd, &st) != 0) return info;
+    } else {
+      Fd parent(OpenParent(path));
+      if (parent.fd < 0 ||
+          fstatat(parent.fd, path.parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return info;
+      }
+    }
+    info.kind = S_ISREG(st.st_mode)   ? NodeKind::kFile
+                : S_ISDIR(st.st_mode) ? NodeKind::kFolder
+                                      : NodeKind::kOther;
+    info.size = (unsigned long long)st.st_size;
+    info.modified = st.st_mtime;
+    return info;
+  }
+
+  int Open(const StorePath &path, bool read, bool write, DWORD disposition,
+           DWORD &error) override {
+    int flags = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    if (disposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
+    if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+    if (disposition == OPEN_ALWAYS) flags |= O_CREAT;
+    Fd parent(OpenParent(path));
+    if (parent.fd < 0) {
+      error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+      return -1;
+    }
+    // Not blocking: a pipe without a writer would hang the open for ever.
+    // Truncation waits until the node is known to be a regular file.
+    int fd = openat(parent.fd, path.parts.back().c_str(),
+                    (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      error = errno == ENOENT && disposition != OPEN_EXISTING ? ERROR_PATH_NOT_FOUND
+                                                              : ErrorFromErrno(errno);
+      return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(fd);
+      error = ERROR_ACCESS_DENIED;
+      return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if ((flags & O_TRUNC) && ftruncate(fd, 0) != 0) {
+      error = ErrorFromErrno(errno);
+      close(fd);
+      return -1;
+    }
+    return fd;
+  }
+
+  long long Read(int id, void *buffer, size_t count, DWORD &error) override {
+    ssize_t n = read(id, buffer, count);
+    if (n < 0) error = ErrorFromErrno(errno);
+    return n;
+  }
+
+  long long Write(int id, const void *buffer, size_t count, DWORD &error) override {
+    ssize_t n = write(id, buffer, count);
+    if (n < 0) error = ErrorFromErrno(errno);
+    return n;
+  }
+
+  long long Seek(int id, long long offset, int whence) override {
+    off_t at = lseek(id, off_t(offset), whence);
+    return at < 0 ? -1 : (long long)at;
+  }
+
+  unsigned long long Size(int id) override {
+    struct stat st;
+    return fstat(id, &st) == 0 ? (unsigned long long)st.st_size : 0;
+  }
+
+  bool SetModified(int id, long long seconds, long nanoseconds) override {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(seconds);
+    times[1].tv_nsec = nanoseconds;
+    return futimens(id, times) == 0;
+  }
+
+  void Close(int id) override { close(id); }
+
+  DWORD MakeFolder(const StorePath &path) override {
+    if (path.parts.empty()) return ERROR_ACCESS_DENIED;
+    Fd parent(OpenParent(path));
+    if (parent.fd < 0) return ERROR_PATH_NOT_FOUND;
+    if (mkdirat(parent.fd, path.parts.back().c_str(), 0755) != 0) return ErrorFromErrno(errno);
+    return 0;
+  }
+
+  DWORD RemoveFolder(const StorePath &path) override {
+    if (path.parts.empty()) return ERROR_ACCESS_DENIED;
+    Fd parent(OpenParent(path));
+    if (parent.fd < 0) return ERROR_PATH_NOT_FOUND;
+    if (unlinkat(parent.fd, path.parts.back().c_str(), AT_REMOVEDIR) != 0) {
+      return ErrorFromErrno(errno);
+    }
+    return 0;
+  }
+
+  DWORD RemoveFile(const StorePath &path) override {
+    if (path.parts.empty()) return ERROR_ACCESS_DENIED;
+    Fd parent(OpenParent(path));
+    if (parent.fd < 0) return ERROR_PATH_NOT_FOUND;
+    struct stat st;
+    const char *name = path.parts.back().c_str();
+    if (fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return ErrorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+    if (unlinkat(parent.fd, name, 0) != 0) return ErrorFromErrno(errno);
+    return 0;
+  }
+
+  bool FindFirst(const StorePath &folder, const std::function<bool(const std::string &)> &matches,
+                 std::string &found) override {
+    Fd root(OpenRoot(folder));
+    if (root.fd < 0) return false;
+    int fd = OpenFolderBelow(root.fd, folder.parts, folder.parts.size(), O_RDONLY);
+    if (fd < 0) return false;
+    DIR *dir = fdopendir(fd);
+    if (!dir) {
+      close(fd);
+      return false;
+    }
+    bool any = false;
+    while (dirent *entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      if (matches(name)) {
+        found = name;
+        any = true;
+        break;
+      }
+    }
+    closedir(dir);
+    return any;
+  }
+};
+
+}  // namespace
+
+FileStore &PosixStore() {
+  static PosixFiles store;
+  return store;
+}
+
+}  // namespace host
