@@ -71,8 +71,11 @@ bool ReadMemberName(char *nameBuffer, CountedString &name) {
 }
 
 // The temporary folder, a backslash and the name, with '\' throughout. A
-// path that does not fit is refused: cut short it would name another file.
+// path that Windows cannot make is refused before anything is written: cut
+// short it would name another file, and a folder too long to create would
+// end the program as a fatal error.
 bool ComposeOutputPath(const CountedString &name, CountedString &path) {
+  if (!OutputPathFits(TextLength(state.tempDir), name.text, name.length)) return false;
   if (!AssignString(path, state.tempDir) || !AppendString(path, "\\") ||
       !AppendString(path, name.text)) {
     return false;
@@ -141,8 +144,7 @@ MemberEnd WriteMemberData(const CountedString &path) {
   state.memberOutput = 0;
   state.sizeDeclared = HeaderDeclaresSize(h);
   state.declaredSize = h.uncompressedSize;
-  state.bytesLeft = LONG(h.compressedSize);
-  if (h.flags & kFlagEncrypted) state.bytesLeft -= kEncryptionHeaderSize;
+  state.bytesLeft = MemberDataBytes(h);
   bool complete = true;
   if (h.method == 0) {
     CopyStored();

@@ -21,6 +21,13 @@ inline bool HeaderDeclaresSize(const LocalHeader &h) {
   return !(h.flags & 8) || h.uncompressedSize != 0;
 }
 
+// The bytes of the member's data after its local header: the compressed
+// size, less the encryption header of an encrypted member. A header that
+// claims less than an encryption header leaves it negative.
+inline LONG MemberDataBytes(const LocalHeader &h) {
+  return LONG(h.compressedSize) - ((h.flags & 1) ? 12 : 0);
+}
+
 // The first `count` bytes, cut before the first NUL among them. False, with
 // `s` unchanged, when the text does not fit a counted string.
 bool StringFromBytes(const char *bytes, DWORD count, CountedString &s);

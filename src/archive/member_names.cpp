@@ -5,21 +5,32 @@
 namespace {
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder and
-// with any extension; a member of that name would be written to the device.
+bool IsPortDigit(char c) {
+  // '0' to '9', and the superscripts 1, 2 and 3 of the ANSI code page.
+  return (c >= '0' && c <= '9') || c == '\xB9' || c == '\xB2' || c == '\xB3';
+}
+
+bool NameIs(const char *name, DWORD length, const char *device) {
+  DWORD i = 0;
+  for (; i < length && device[i]; ++i) {
+    if (Upper(name[i]) != device[i]) return false;
+  }
+  return i == length && !device[i];
+}
+
+// Device names, in every folder and with any extension: CON, PRN, AUX, NUL,
+// COM and LPT with a digit (superscripts included), and the console and
+// clock devices. A member of such a name would be written to the device.
 bool IsDeviceName(const char *name, DWORD length) {
   DWORD n = 0;
   while (n < length && name[n] != '.') ++n;
   while (n > 0 && name[n - 1] == ' ') --n;
-  char u[4];
-  if (n != 3 && n != 4) return false;
-  for (DWORD i = 0; i < 3; ++i) u[i] = Upper(name[i]);
-  u[3] = 0;
-  if (n == 3) {
-    return TextsEqual(u, "CON") || TextsEqual(u, "PRN") || TextsEqual(u, "AUX") ||
-           TextsEqual(u, "NUL");
+  if (NameIs(name, n, "CON") || NameIs(name, n, "PRN") || NameIs(name, n, "AUX") ||
+      NameIs(name, n, "NUL") || NameIs(name, n, "CONIN$") || NameIs(name, n, "CONOUT$") ||
+      NameIs(name, n, "CLOCK$")) {
+    return true;
   }
-  return (TextsEqual(u, "COM") || TextsEqual(u, "LPT")) && name[3] >= '1' && name[3] <= '9';
+  return n == 4 && (NameIs(name, 3, "COM") || NameIs(name, 3, "LPT")) && IsPortDigit(name[3]);
 }
 }  // namespace
 
@@ -41,3 +52,15 @@ bool NameStaysInside(const char *name, DWORD length) {
   return true;
 }
 
+
+bool OutputPathFits(DWORD folderLength, const char *name, DWORD length) {
+  DWORD lastSeparator = length;
+  for (DWORD i = 0; i < length; ++i) {
+    if (IsSeparator(name[i])) lastSeparator = i;
+  }
+  DWORD pathLength = folderLength + 1 + length;
+  if (lastSeparator == length) return pathLength <= kLongestFilePath;
+  // A folder entry ("dir/") is a folder's path itself.
+  DWORD holder = folderLength + 1 + lastSeparator;
+  return pathLength <= kLongestFilePath && holder <= kLongestFolderPath;
+}

@@ -15,4 +15,15 @@ inline bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 // so creating it would fail as fatal), and no device.
 bool NameStaysInside(const char *name, DWORD length);
 
+// The longest paths the ANSI file calls take: a file's (CreateFileA,
+// MAX_PATH less the NUL) and a folder's (CreateDirectoryA: MAX_PATH less
+// room for an 8.3 name). A member whose path is longer cannot be made.
+const DWORD kLongestFilePath = 259;
+const DWORD kLongestFolderPath = 247;
+
+// Whether the member `name` can be made in a folder whose path has
+// `folderLength` characters: the file's path and the path of the folder
+// that holds it stay within those limits.
+bool OutputPathFits(DWORD folderLength, const char *name, DWORD length);
+
 #endif

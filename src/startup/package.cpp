@@ -10,7 +10,6 @@
 const char kDefaultWelcomeText[] = "\r\r\rPlease click \"Install\" to start setup.";
 
 namespace {
-const char kTempFolderName[] = "\\$Vantrel.Tmp";
 const DWORD kTempPathLimit = 254;
 char emptyText[1];
 

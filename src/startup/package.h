@@ -8,6 +8,10 @@
 // package; true when the main dialog may run.
 bool LoadPackage();
 
+// The stub's temporary folder, made in the temporary path (or the system
+// folder) it chooses.
+const char kTempFolderName[] = "\\$Vantrel.Tmp";
+
 // Positions the package file; `state.seekResult` receives the new position,
 // -1 when the seek failed.
 void SeekPackage(LONG offset, DWORD origin);

@@ -77,32 +77,59 @@ INSTANTIATE_TEST_SUITE_P(Names, EscapingName,
                                            "C:\\evil.txt", "c:/evil.txt", "Z:/tmp/evil.txt",
                                            "a:b/c.txt", "sub/x:y", "sub/.../evil.txt",
                                            "sub/. ./evil.txt", "./a.txt", "sub/./a.txt", "CON",
-                                           "sub/nul.txt", "Aux.log", "lpt1", "COM9.txt", "prn "));
+                                           "sub/nul.txt", "Aux.log", "lpt1", "COM9.txt", "prn ",
+                                           "CONIN$", "sub/conout$.txt", "Clock$", "COM0",
+                                           "lpt0.log", "COM\xB9", "sub/lpt\xB2.txt",
+                                           "com\xB3 .txt"));
 
 TEST_F(Hostile, NamesThatMerelyLookLikeThoseAreAccepted) {
   Load(BuildZip({{"..a", ToBytes("1")},
                  {"a..", ToBytes("2")},
                  {"con1.txt", ToBytes("3")},
                  {"sub/.hidden", ToBytes("4")},
-                 {"com0", ToBytes("5")}}));
+                 {"com10", ToBytes("5")},
+                 {"conin", ToBytes("6")}}));
   ASSERT_EQ(-1, Extract());
   EXPECT_TRUE(state.extractOk);
   EXPECT_EQ(ToBytes("1"), ReadFile(Out("..a")));
   EXPECT_EQ(ToBytes("2"), ReadFile(Out("a..")));
   EXPECT_EQ(ToBytes("3"), ReadFile(Out("con1.txt")));
   EXPECT_EQ(ToBytes("4"), ReadFile(Out("sub/.hidden")));
-  EXPECT_EQ(ToBytes("5"), ReadFile(Out("com0")));
+  EXPECT_EQ(ToBytes("5"), ReadFile(Out("com10")));
+  EXPECT_EQ(ToBytes("6"), ReadFile(Out("conin")));
 }
 
 TEST_F(Hostile, FullPathThatFillsAWindowsPathExactlyIsExtracted) {
-  // 20 characters of folder, a backslash and 239 of name: 260 in all.
-  std::string name(239, 'p');
+  // 20 characters of folder, a backslash and 238 of name: 259 in all, the
+  // longest path CreateFileA takes (MAX_PATH counts the NUL).
+  std::string name(238, 'p');
   Load(BuildZip({{name, ToBytes("fits")}}));
   ASSERT_EQ(-1, Extract());
   EXPECT_TRUE(state.extractOk);
   EXPECT_EQ(ToBytes("fits"), ReadFile(Out(name)));
-  EXPECT_EQ(260u, state.extractedFiles[0].length);
+  EXPECT_EQ(259u, state.extractedFiles[0].length);
 }
+
+// A file path of 260 characters, and a folder path of 248 (more than
+// CreateDirectoryA takes: on Windows the program would end on a fatal error
+// in the middle of the archive).
+class TooLongForWindows : public Hostile, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(TooLongForWindows, IsRefusedBeforeAnythingIsWritten) {
+  Load(BuildZip({{"first.txt", ToBytes("1")}, {GetParam(), ToBytes("too long")}}));
+  auto before = Tree();
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_TRUE(OnlyBox("Error", "Invalid filename."));
+  EXPECT_EQ((std::vector<std::string>{kTempRelative, Out("first.txt")}), NewPaths(before));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, TooLongForWindows,
+                         ::testing::Values(std::string(239, 'p'),
+                                           std::string(227, 'f') + "/" + std::string(5, 'n')),
+                         [](const ::testing::TestParamInfo<std::string> &info) {
+                           return info.param.find('/') == std::string::npos ? "File" : "Folder";
+                         });
 
 TEST_F(Hostile, FullPathLongerThanAWindowsPathIsRefusedNotCut) {
   std::string name = std::string(120, 'q') + "/" + std::string(119, 'r') + "X";  // 241

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "pack_fixture.h"
+#include "support/package_builder.h"
 #include "package_reader.h"
 #include "startup/descramble.h"
 #include "zip_walk.h"
@@ -220,6 +221,41 @@ TEST_F(PackTest, ZipWhoseWalkStopsEarlyIsRefused) {
   WriteFile(dir / "not.zip", "just text, no archive");
   EXPECT_EQ(Create(dir / "out.exe", {}, dir / "not.zip"), 1);
   EXPECT_FALSE(fs::exists(dir / "out.exe"));
+}
+
+// Zip tools list and test an archive by its central directory, the stub
+// installs what its local headers hold: an archive on which they disagree
+// shows one thing and installs another.
+TEST_F(PackTest, ZipWhoseCentralDirectoryDisagreesWithItsLocalHeadersIsRefused) {
+  std::string smuggled = CraftZip({{"setup.inf", "[Version]\n"}, {"evil.bat", "format c:"},
+                                   {"readme.txt", "read me"}});
+  // The central directory names the second member notes.md.
+  size_t central = smuggled.find("PK\x01\x02");
+  smuggled.replace(smuggled.find("evil.bat", central), 8, "notes.md");
+  std::string resized = CraftZip({{"setup.inf", "[Version]\n"}, {"a.txt", "alpha"}});
+  resized[resized.find("PK\x01\x02") + 24] = 9;  // uncompressed size of setup.inf
+  std::string flagged = CraftZip({{"setup.inf", "[Version]\n"}, {"a.txt", "alpha"}});
+  flagged[flagged.find("PK\x01\x02") + 8] = 2;
+  struct Case {
+    const char *why;
+    std::string zip;
+    const char *expected;
+  } cases[] = {{"smuggled name", smuggled, "names it \"notes.md\""},
+               {"other size", resized, "uncompressed size"},
+               {"other flags", flagged, "flags"}};
+  for (const Case &c : cases) {
+    WriteFile(dir / "in.zip", c.zip);
+    EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1) << c.why;
+    EXPECT_NE(err.str().find(c.expected), std::string::npos) << c.why << ": " << err.str();
+    EXPECT_FALSE(fs::exists(dir / "out.exe"));
+  }
+  // inspect warns about such a package made by another tool.
+  testing_support::PackageContents contents;
+  contents.archive = testing_support::Bytes(smuggled.begin(), smuggled.end());
+  testing_support::Bytes package = testing_support::BuildPackage(contents);
+  WriteFile(dir / "other.exe", std::string(package.begin(), package.end()));
+  ASSERT_EQ(Run({"inspect", (dir / "other.exe").string()}), 0) << err.str();
+  EXPECT_NE(out.str().find("names it \"notes.md\""), std::string::npos) << out.str();
 }
 
 TEST_F(PackTest, ZipWithBytesAfterItsEndNeedsSkipCheck) {

@@ -92,6 +92,8 @@ TEST_F(PackTest, PasswordNeedsAFolderAndATypeablePassword) {
   EXPECT_EQ(Create(dir / "out.exe", {"--password", ""}), 1);
   EXPECT_EQ(Create(dir / "out.exe", {"--password", std::string(80, 'p')}), 1);
   EXPECT_EQ(Create(dir / "out.exe", {"--password", std::string(79, 'p')}), 0) << err.str();
+  EXPECT_EQ(Create(dir / "out.exe", {"--password", "tab\there"}), 1);
+  EXPECT_NE(err.str().find("control character"), std::string::npos) << err.str();
 }
 
 TEST_F(PackTest, TextsAreWrittenInTheCodePage) {

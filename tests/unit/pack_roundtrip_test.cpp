@@ -37,6 +37,10 @@ TEST_F(RoundTrip, TheStubExtractsEveryVariantCreateWrites) {
       {"encrypted", {"--password", "open sesame"}, {"--password", "open sesame"}},
       {"encrypted-stored", {"--password", "pw", "--level", "0"}, {"--password", "pw"}},
       {"split", {"--split", "40k", "--password", "pw"}, {"--password", "pw"}},
+      // Both sides type the password in the package's code page.
+      {"accented", {"--password", "caf\u00e9"}, {"--password", "caf\u00e9"}},
+      {"cyrillic", {"--password", "\u043a\u043e\u0434", "--codepage", "1251"},
+       {"--password", "\u043a\u043e\u0434", "--codepage", "1251"}},
   };
   for (const Variant &v : variants) {
     fs::path package = dir / (std::string(v.name) + ".exe");
@@ -55,6 +59,11 @@ TEST_F(RoundTrip, AWrongPasswordDoesNotExtract) {
                  "wrong"}),
             0);
   EXPECT_FALSE(fs::exists(dir / "x" / "sub" / "data.bin"));
+  // A password the code page cannot write could never be typed.
+  EXPECT_EQ(Run({"extract", (dir / "enc.exe").string(), "-d", (dir / "y").string(), "--password",
+                 "\u043a\u043e\u0434"}),
+            1);
+  EXPECT_NE(err.str().find("code page 1252"), std::string::npos) << err.str();
 }
 
 }  // namespace

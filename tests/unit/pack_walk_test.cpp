@@ -149,7 +149,7 @@ TEST(PackWalk, NamesLeavingTheFolderAreFlagged) {
                            "\\\\server\\share\\x", "C:x", "c:\\x",
                            // Refused by the stub too: dot-only components, devices, streams.
                            "sub/.../evil.txt", "x/...", "x/./y", "CON", "dir/aux.txt",
-                           "a.txt:stream"}) {
+                           "a.txt:stream", "CONIN$", "x/clock$.txt", "lpt0", "COM\xB9.log"}) {
     ArchiveWalk walk = WalkArchive(MemorySource(CraftZip({{name, "d"}})), 0);
     EXPECT_TRUE(Mentions(Texts(walk), "outside")) << name;
   }
@@ -173,15 +173,23 @@ TEST(PackWalk, WhatTheStubCannotHandleIsNamed) {
   CraftedMember shortEncrypted{"e.bin", "tiny"};
   shortEncrypted.flags = 1;
   CraftedMember longName{std::string(259, 'n'), "x"};
+  CraftedMember noData{"nodata.bin", ""};
+  noData.method = 8;
+  CraftedMember deepName{std::string(230, 'd') + "/x.txt", "x"};
+  CraftedMember longishName{std::string(200, 'l'), "x"};
   std::vector<std::string> texts = Texts(WalkArchive(
       MemorySource(CraftZip(
-          {emptyWithDescriptor, {"", "no name"}, method, shortEncrypted, longName, noSizes})),
+          {emptyWithDescriptor, {"", "no name"}, method, shortEncrypted, longName, noSizes,
+           noData, deepName, longishName})),
       0));
   EXPECT_FALSE(Mentions(texts, "empty.bin")) << "a true empty member is fine";
   EXPECT_TRUE(Mentions(texts, "member 2 \"\": empty name"));
   EXPECT_TRUE(Mentions(texts, "\"m.bin\": compression method 12"));
   EXPECT_TRUE(Mentions(texts, "\"e.bin\": encrypted member shorter"));
   EXPECT_TRUE(Mentions(texts, "longer than 258"));
+  EXPECT_TRUE(Mentions(texts, "\"nodata.bin\": deflated member without data"));
+  EXPECT_TRUE(Mentions(texts, "ddd/x.txt\": name too long for any temporary folder"));
+  EXPECT_TRUE(Mentions(texts, "lll\": name too long for a typical temporary folder"));
   EXPECT_TRUE(Mentions(texts, "\"late.bin\": the local header has no compressed size"));
   EXPECT_TRUE(Mentions(texts, "\"late.bin\": the local header has no CRC"));
   EXPECT_FALSE(Mentions(texts, "\"empty.bin\": the local header has no CRC"));

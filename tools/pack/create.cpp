@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "byte_source.h"
+#include "central_directory.h"
 #include "folder_archive.h"
 #include "pack_error.h"
 #include "package_format.h"
@@ -175,6 +176,12 @@ bool IsFolder(const std::string &path) {
 std::string CheckedPassword(const CreateOptions &options) {
   std::string password = ToCodePage(*options.password, options.codePage, "the password");
   if (password.empty()) throw PackError("the password is empty");
+  for (unsigned char c : password) {
+    if (c < 0x20 || c == 0x7F) {
+      throw PackError("the password holds a control character, which nobody can type into "
+                      "the password dialog");
+    }
+  }
   if (password.size() > kMaxPasswordLength) {
     throw PackError("the password is longer than " + std::to_string(kMaxPasswordLength) +
                     " characters, more than the password dialog takes");
@@ -198,7 +205,13 @@ std::string ZipFolder(const CreateOptions &options, PendingOutput &pending,
   }
   PieceSet zip;
   if (!zip.AddFile(zipPath)) throw PackError("cannot open " + zipPath);
-  for (const WalkProblem &problem : WalkWarnings(WalkArchive(zip, 0))) {
+  ArchiveWalk walk = WalkArchive(zip, 0);
+  std::vector<std::string> disagreements = DirectoryDisagreements(zip, 0, walk);
+  if (!disagreements.empty()) {
+    throw PackError("the archive written for " + options.source + " disagrees with itself: " +
+                    disagreements[0]);
+  }
+  for (const WalkProblem &problem : WalkWarnings(walk)) {
     if (problem.stopsInstallation) {
       throw PackError("the archive written for " + options.source +
                       " cannot be extracted: " + problem.text);

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "arguments.h"
+#include "central_directory.h"
 #include "commands.h"
 #include "pack_error.h"
 #include "package_reader.h"
@@ -96,6 +97,10 @@ Report Gather(const InspectOptions &options) {
   report.walk = WalkArchive(*view.bytes, view.archiveBase);
   for (const WalkProblem &problem : WalkWarnings(report.walk)) {
     report.warnings.push_back(problem.text);
+  }
+  for (const std::string &problem :
+       DirectoryDisagreements(*view.bytes, view.archiveBase, report.walk)) {
+    report.warnings.push_back(problem + " (zip tools show other files than the stub installs)");
   }
   return report;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "byte_source.h"
+#include "central_directory.h"
 #include "pack_error.h"
 #include "package_format.h"
 #include "startup/package.h"
@@ -48,14 +49,14 @@ std::vector<std::string> CheckZipForStub(const std::string &zipPath, std::ostrea
     if (problem.stopsInstallation) throw PackError(zipPath + ": " + problem.text);
     err << "vantrel-pack create: warning: " << problem.text << "\n";
   }
-  uint32_t entries = 0;
+  uint32_t entries = 0;  // the Zip64 marks are what matters here
   bool zip64 = false;
   if (!FindEndRecord(zip, entries, zip64)) throw PackError(zipPath + " has no zip end record");
   if (zip64) throw PackError(zipPath + " is a Zip64 archive");
-  if (entries != walk.members.size()) {
-    throw PackError(zipPath + " lists " + std::to_string(entries) +
-                    " members, but walking its local headers finds " +
-                    std::to_string(walk.members.size()));
+  std::vector<std::string> disagreements = DirectoryDisagreements(zip, 0, walk);
+  if (!disagreements.empty()) {
+    throw PackError(zipPath + ": " + disagreements[0] +
+                    " (zip tools would show other files than the stub installs)");
   }
   std::vector<std::string> names;
   for (const WalkedMember &member : walk.members) names.push_back(member.name);

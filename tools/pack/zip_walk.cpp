@@ -2,9 +2,11 @@
 
 #include <cstdio>
 
+#include "archive/extract.h"
 #include "archive/member_names.h"
 #include "byte_source.h"
 #include "package_format.h"
+#include "startup/package.h"
 
 namespace vantrel_pack {
 namespace {
@@ -55,8 +57,8 @@ WalkedMember ReadMember(const ByteSource &source, uint64_t offset,
   m.nameLength = uint16_t(Get(header, 26, 2));
   m.extraLength = uint16_t(Get(header, 28, 2));
   std::vector<uint8_t> name = source.ReadBytes(offset + kLocalHeaderSize, m.nameLength);
-  m.name.assign(name.begin(), name.end());
-  m.name = m.name.substr(0, m.name.find('\0'));
+  m.rawName.assign(name.begin(), name.end());
+  m.name = m.rawName.substr(0, m.rawName.find('\0'));
   std::vector<uint8_t> extra =
       source.ReadBytes(offset + kLocalHeaderSize + m.nameLength, m.extraLength);
   m.zip64 =
@@ -75,6 +77,25 @@ WalkedMember ReadMember(const ByteSource &source, uint64_t offset,
   // empty data has a CRC of 0.
   m.crcMissing = m.hasDescriptor() && m.crc == 0 && (m.uncompressedSize != 0 || m.sizeMissing);
   return m;
+}
+
+// The shortest temporary folder the stub can have ("C:" and its own folder
+// name) and a typical one: C:\Users\<name>\AppData\Local\Temp\$Vantrel.Tmp
+// with a user name of about twenty characters.
+constexpr DWORD kShortestTempFolder = 2 + sizeof kTempFolderName - 1;
+constexpr DWORD kTypicalTempFolder = 64;
+
+// The member as the stub holds its header, for the stub's own rules.
+LocalHeader AsLocalHeader(const WalkedMember &m) {
+  LocalHeader h{};
+  h.flags = m.flags;
+  h.method = m.method;
+  h.crc = m.crc;
+  h.compressedSize = m.compressedSize;
+  h.uncompressedSize = m.uncompressedSize;
+  h.nameLength = m.nameLength;
+  h.extraLength = m.extraLength;
+  return h;
 }
 
 // The stub's own rule, so that nothing is packed that it would refuse.
@@ -175,6 +196,19 @@ std::vector<WalkProblem> WalkWarnings(const ArchiveWalk &walk) {
     if (LeavesFolder(m.name)) add(who + ": name leads outside the extraction folder or names a device");
     if (m.encrypted() && m.compressedSize < 12) {
       add(who + ": encrypted member shorter than its 12-byte encryption header");
+    } else if (m.method == 8 && MemberDataBytes(AsLocalHeader(m)) <= 0) {
+      add(who + ": deflated member without data (a deflate stream is never empty)");
+    }
+    if (!m.name.empty() && !OutputPathFits(kShortestTempFolder, m.name.data(), DWORD(m.name.size()))) {
+      add(who + ": name too long for any temporary folder (Windows paths end at " +
+          std::to_string(kLongestFilePath) + " characters, folders at " +
+          std::to_string(kLongestFolderPath) + ")");
+    } else if (!m.name.empty() &&
+               !OutputPathFits(kTypicalTempFolder, m.name.data(), DWORD(m.name.size()))) {
+      add(who + ": name too long for a typical temporary folder of " +
+              std::to_string(kTypicalTempFolder) +
+              " characters; the installation fails where the temporary folder is that long",
+          false);
     }
     if (m.dataPastEnd) add(who + ": data runs past the end of the package");
     if (!m.isFolder()) ++files;

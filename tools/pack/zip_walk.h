@@ -16,6 +16,7 @@ class ByteSource;
 struct WalkedMember {
   uint64_t offset = 0;  // of the local header, from the start of the source
   std::string name;     // cut before the first NUL, as the stub cuts it
+  std::string rawName;  // every byte of the name field
   uint16_t nameLength = 0;
   uint16_t extraLength = 0;
   uint16_t flags = 0;

@@ -1,0 +1,28 @@
+// The archive's own table of contents, the central directory, and whether
+// the stub's walk of local headers finds the same members in it. Zip tools
+// list and test an archive by its central directory; the stub extracts by
+// its local headers. An archive on which the two disagree shows one set of
+// files and installs another, so it is refused.
+#ifndef VANTREL_PACK_CENTRAL_DIRECTORY_H
+#define VANTREL_PACK_CENTRAL_DIRECTORY_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zip_walk.h"
+
+namespace vantrel_pack {
+
+class ByteSource;
+
+// Each way the central directory of the archive that starts at
+// `archiveStart` differs from `walk`, the stub's walk of that archive,
+// naming the member and the field; empty when they agree member for member
+// (names, local header offsets, sizes, CRCs, flags and methods).
+std::vector<std::string> DirectoryDisagreements(const ByteSource &source, uint64_t archiveStart,
+                                                const ArchiveWalk &walk);
+
+}  // namespace vantrel_pack
+
+#endif
