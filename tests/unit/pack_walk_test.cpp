@@ -179,8 +179,8 @@ TEST(PackWalk, WhatTheStubCannotHandleIsNamed) {
   CraftedMember longishName{std::string(200, 'l'), "x"};
   std::vector<std::string> texts = Texts(WalkArchive(
       MemorySource(CraftZip(
-          {emptyWithDescriptor, {"", "no name"}, method, shortEncrypted, longName, noSizes,
-           noData, deepName, longishName})),
+          {emptyWithDescriptor, {"", "no name"}, method, shortEncrypted, longName, noData,
+           deepName, longishName, noSizes})),
       0));
   EXPECT_FALSE(Mentions(texts, "empty.bin")) << "a true empty member is fine";
   EXPECT_TRUE(Mentions(texts, "member 2 \"\": empty name"));
