@@ -175,7 +175,7 @@ TEST(PackWalk, WhatTheStubCannotHandleIsNamed) {
   CraftedMember longName{std::string(259, 'n'), "x"};
   CraftedMember noData{"nodata.bin", ""};
   noData.method = 8;
-  CraftedMember deepName{std::string(230, 'd') + "/x.txt", "x"};
+  CraftedMember deepName{std::string(233, 'd') + "/x.txt", "x"};
   CraftedMember longishName{std::string(200, 'l'), "x"};
   std::vector<std::string> texts = Texts(WalkArchive(
       MemorySource(CraftZip(
