@@ -55,6 +55,8 @@ void UseMemoryFiles();
 bool MakeFolders(const std::string &posixPath);
 bool PutFile(const std::string &posixPath, const std::string &bytes);
 bool GetFile(const std::string &posixPath, std::string &bytes);
+// Every file and folder below a folder, depth first, as POSIX paths.
+std::vector<std::string> TreeBelow(const std::string &posixPath);
 // The bias of local time against UTC, in minutes (UTC = local + bias).
 void SetTimeZoneBias(int minutes);
 // Directory calls that fail with this system error code, by call name

@@ -64,6 +64,20 @@ class FileStore {
   virtual bool FindFirst(const StorePath &folder,
                          const std::function<bool(const std::string &)> &matches,
                          std::string &found) = 0;
+
+  // Every name in the folder (other than "." and ".."); false when the
+  // folder cannot be read.
+  bool List(const StorePath &folder, std::vector<std::string> &names) {
+    names.clear();
+    std::string ignored;
+    return FindFirst(folder,
+                     [&names](const std::string &name) {
+                       names.push_back(name);
+                       return false;
+                     },
+                     ignored) ||
+           Stat(folder).kind == NodeKind::kFolder;
+  }
 };
 
 FileStore &PosixStore();

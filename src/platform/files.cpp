@@ -47,94 +47,68 @@ bool ValidComponent(const std::string &name) {
   return true;
 }
 
-std::vector<std::string> Split(const std::string &path) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : path) {
-    if (c == '\\' || c == '/') {
-      parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  parts.push_back(part);
-  return parts;
-}
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Resolves a Windows path to an absolute one with a drive letter and
-// backslashes, or "" when it is a UNC path or has no drive to stand on.
-std::string Absolute(const std::string &path) {
-  if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/'))
-    return "";
-  std::string current = CurrentDirectory();
-  std::string full;
-  if (path.size() >= 2 && std::isalpha((unsigned char)path[0]) && path[1] == ':') {
-    std::string rest = path.substr(2);
-    if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) {
-      // A drive-relative path: only the current drive has a known folder.
-      if (std::toupper((unsigned char)path[0]) != std::toupper((unsigned char)current[0])) {
-        rest = "\\" + rest;
-      } else {
-        rest = current.substr(2) + "\\" + rest;
-      }
+// Adds the components of `text` to `parts` as Windows resolves a path:
+// empty components vanish, "." stays where it is and ".." goes up one
+// (never above the root).
+void AddComponents(const std::string &text, size_t from, std::vector<std::string> &parts) {
+  size_t start = from;
+  for (size_t i = from; i <= text.size(); ++i) {
+    if (i < text.size() && !IsPathSeparator(text[i])) continue;
+    size_t length = i - start;
+    if (length == 2 && text[start] == '.' && text[start + 1] == '.') {
+      if (!parts.empty()) parts.pop_back();
+    } else if (length > 0 && !(length == 1 && text[start] == '.')) {
+      parts.emplace_back(text, start, length);
     }
-    full = std::string(1, char(std::toupper((unsigned char)path[0]))) + ":" + rest;
-  } else if (!path.empty() && (path[0] == '\\' || path[0] == '/')) {
-    full = current.substr(0, 2) + path;
-  } else {
-    full = current + "\\" + path;
+    start = i + 1;
   }
-  // Normalise separators, "." and ".." as Windows does.
-  std::vector<std::string> parts = Split(full.substr(2));
-  std::vector<std::string> out;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    const std::string &p = parts[i];
-    if (p == "." || (p.empty() && i + 1 < parts.size())) continue;
-    if (p == "..") {
-      if (!out.empty()) out.pop_back();
-      continue;
-    }
-    out.push_back(p);
-  }
-  std::string result = full.substr(0, 2);
-  for (size_t i = 0; i < out.size(); ++i) {
-    if (i + 1 == out.size() && out[i].empty()) {
-      result += "\\";
-      break;
-    }
-    result += "\\" + out[i];
-  }
-  if (result.size() == 2) result += "\\";
-  return result;
 }
 
 struct Resolved {
   StorePath path;
-  std::string lastName;  // the final component as the caller wrote it
+  std::string lastName;  // the final component as the caller wrote it; empty after a separator
   char drive;
   bool ok;
 };
 
+// A Windows path resolved against the current directory: its drive and
+// components. UNC paths lead off this machine, and a drive that is not
+// mapped holds nothing.
 Resolved Resolve(const std::string &path, bool checkNames) {
   Resolved r{{}, "", 0, false};
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND), r;
-  std::string absolute = Absolute(path);
-  if (absolute.empty()) return Fail(kErrorBadNetPath), r;
-  auto drive = drives.find(absolute[0]);
+  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
+    return Fail(kErrorBadNetPath), r;
+  }
+  const std::string current = CurrentDirectory();
+  char currentDrive = char(std::toupper((unsigned char)current[0]));
+  std::vector<std::string> parts;
+  size_t from = 0;
+  if (path.size() >= 2 && std::isalpha((unsigned char)path[0]) && path[1] == ':') {
+    r.drive = char(std::toupper((unsigned char)path[0]));
+    from = 2;
+    // A drive-relative path: only the current drive has a known folder.
+    if ((path.size() == 2 || !IsPathSeparator(path[2])) && r.drive == currentDrive) {
+      AddComponents(current, 2, parts);
+    }
+  } else {
+    r.drive = currentDrive;
+    if (!IsPathSeparator(path[0])) AddComponents(current, 2, parts);
+  }
+  AddComponents(path, from, parts);
+  auto drive = drives.find(r.drive);
   if (drive == drives.end()) return Fail(ERROR_PATH_NOT_FOUND), r;
-  std::vector<std::string> parts = Split(absolute.substr(3));
   if (checkNames) {
     for (const std::string &p : parts) {
       if (!ValidComponent(p)) return Fail(ERROR_INVALID_NAME), r;
     }
   }
+  bool trailing = IsPathSeparator(path.back());
+  r.lastName = trailing || parts.empty() ? std::string() : parts.back();
   r.path.root = drive->second;
-  for (const std::string &p : parts) {
-    if (!p.empty()) r.path.parts.push_back(p);
-  }
-  r.lastName = parts.back();
-  r.drive = absolute[0];
+  r.path.parts = std::move(parts);
   r.ok = true;
   return r;
 }
@@ -171,9 +145,7 @@ DWORD AttributesOf(NodeKind kind) {
 // A path on this machine given as a POSIX path, for the driver's own use.
 StorePath PosixStorePath(const std::string &posix) {
   StorePath path;
-  for (const std::string &p : Split(posix)) {
-    if (!p.empty()) path.parts.push_back(p);
-  }
+  AddComponents(posix, 0, path.parts);
   return path;
 }
 }  // namespace
@@ -259,6 +231,22 @@ bool GetFile(const std::string &posixPath, std::string &bytes) {
   Store().Close(id);
   bytes.resize(got < 0 ? 0 : size_t(got));
   return got >= 0;
+}
+
+static void ListTree(const std::string &posixPath, std::vector<std::string> &paths) {
+  std::vector<std::string> names;
+  if (!Store().List(PosixStorePath(posixPath), names)) return;
+  for (const std::string &name : names) {
+    std::string path = (posixPath == "/" ? "" : posixPath) + "/" + name;
+    paths.push_back(path);
+    if (Store().Stat(PosixStorePath(path)).kind == NodeKind::kFolder) ListTree(path, paths);
+  }
+}
+
+std::vector<std::string> TreeBelow(const std::string &posixPath) {
+  std::vector<std::string> paths;
+  ListTree(posixPath, paths);
+  return paths;
 }
 
 void ResetFiles() {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <string_view>
 
 #include "file_store.h"
 #include "host_state.h"
@@ -18,7 +19,7 @@ struct Node {
   bool folder = false;
   std::string bytes;
   long long modified = 0;
-  std::map<std::string, std::shared_ptr<Node>> children;
+  std::map<std::string, std::shared_ptr<Node>, std::less<>> children;
 };
 
 struct OpenFile {
@@ -168,20 +169,19 @@ class MemoryFiles : public FileStore {
   // it; the drive's folder comes into being when first named.
   std::shared_ptr<Node> Find(const StorePath &path, size_t count) {
     std::shared_ptr<Node> node = top_;
-    std::string root = path.root;
-    size_t at = 0;
-    while (at < root.size()) {
-      size_t next = root.find('/', at);
-      if (next == std::string::npos) next = root.size();
-      std::string part = root.substr(at, next - at);
-      at = next + 1;
+    std::string_view root = path.root;
+    while (!root.empty()) {
+      size_t next = root.find('/');
+      std::string_view part = root.substr(0, next);
+      root = next == std::string_view::npos ? std::string_view() : root.substr(next + 1);
       if (part.empty()) continue;
-      auto &child = node->children[part];
-      if (!child) {
-        child = std::make_shared<Node>();
-        child->folder = true;
+      auto it = node->children.find(part);
+      if (it == node->children.end()) {
+        auto folder = std::make_shared<Node>();
+        folder->folder = true;
+        it = node->children.emplace(std::string(part), folder).first;
       }
-      node = child;
+      node = it->second;
     }
     for (size_t i = 0; i < count; ++i) {
       if (!node->folder) return nullptr;

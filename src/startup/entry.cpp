@@ -22,6 +22,7 @@ void ReleaseBuffers() {
   ReleaseBlock(state.title);
   state.infName = state.tempDir = state.title = nullptr;
 }
+}  // namespace
 
 // Closes the package, deletes a rebuilt package file and removes the
 // temporary folder when the clean-up has left it empty.
@@ -34,7 +35,6 @@ void RunExitSequence() {
   state.crcTable = nullptr;
   RemoveDirectoryA(state.tempDir);
 }
-}  // namespace
 
 void InitProgramState() {
   InitBuffers();

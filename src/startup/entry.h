@@ -7,6 +7,10 @@
 // host begin here too.
 void InitProgramState();
 
+// Closes the package, deletes a rebuilt package file and removes the
+// temporary folder when the clean-up has left it empty.
+void RunExitSequence();
+
 // The whole run: buffers, CRC table, package, main dialog, exit sequence.
 // Returns the exit code of every path it controls (0).
 int RunProgram();
