@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "contracts.h"
 #include "host_state.h"
 
 namespace host {
@@ -236,8 +237,10 @@ void ResetFiles() {
 
 using namespace host;
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD attributes, HANDLE) {
+  if (!contract::CreateFileAllowed(name, access, share, disposition, attributes))
+    return INVALID_HANDLE_VALUE;
   Resolved r = Resolve(name ? name : "", true);
   if (!r.ok) return INVALID_HANDLE_VALUE;
   if (r.lastName.empty() || IsFolder(r.posix)) {
@@ -276,7 +279,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   return Register(object);
 }
 
-BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED) {
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
+                     LPOVERLAPPED overlapped) {
+  if (!contract::TransferAllowed(got, overlapped)) return FALSE;
   if (got) *got = 0;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return FALSE;
@@ -296,7 +301,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVE
   return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
+                      LPOVERLAPPED overlapped) {
+  if (!contract::TransferAllowed(written, overlapped)) return FALSE;
   if (written) *written = 0;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return FALSE;
@@ -315,6 +322,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method) {
+  if (!contract::SeekAllowed(method)) return INVALID_SET_FILE_POINTER;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return INVALID_SET_FILE_POINTER;
   long long offset = distance;
@@ -346,6 +354,7 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
 BOOL WINAPI CloseHandle(HANDLE handle) { return Unregister(handle); }
 
 BOOL WINAPI DeleteFileA(LPCSTR name) {
+  if (!contract::DeleteAllowed(name)) return FALSE;
   Resolved r = Resolve(name ? name : "", false);
   if (!r.ok) return FALSE;
   if (IsFolder(r.posix)) return Fail(ERROR_ACCESS_DENIED);
@@ -354,6 +363,7 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
 }
 
 BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
+  if (!contract::FolderCreationAllowed(name)) return FALSE;
   if (CallFails("CreateDirectoryA")) return FALSE;
   Resolved r = Resolve(name ? name : "", true);
   if (!r.ok) return FALSE;
@@ -364,6 +374,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
+  if (!contract::PathAllowed(name)) return FALSE;
   Resolved r = Resolve(name ? name : "", false);
   if (!r.ok) return FALSE;
   if (rmdir(r.posix.c_str()) != 0) return Fail(ErrorFromErrno(errno));
@@ -371,6 +382,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+  if (!contract::SearchAllowed(pattern)) return INVALID_HANDLE_VALUE;
   std::string text = pattern ? pattern : "";
   size_t cut = text.find_last_of("\\/");
   std::string folder = cut == std::string::npos ? "." : text.substr(0, cut + 1);
@@ -418,6 +430,7 @@ BOOL WINAPI FindClose(HANDLE find) {
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+  if (!contract::PathAllowed(name)) return INVALID_FILE_ATTRIBUTES;
   Resolved r = Resolve(name ? name : "", false);
   struct stat st;
   if (!r.ok || stat(r.posix.c_str(), &st) != 0) {

@@ -18,6 +18,7 @@ ALLOWED_IMPORTS = {
         'SetCurrentDirectoryA', 'GetModuleFileNameA', 'GetModuleHandleA', 'GetVersionExA',
         'CreateProcessA', 'GetExitCodeProcess', 'GetCurrentProcess', 'GetCurrentThread',
         'GetLastError', 'SetLastError', 'ExitProcess', 'GetProcessHeap', 'HeapAlloc', 'HeapFree',
+        'WaitForSingleObject',
     },
     'USER32.DLL': {
         'DialogBoxParamA', 'EndDialog', 'GetDlgItem', 'GetDlgItemTextA', 'SendMessageA',
