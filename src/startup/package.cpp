@@ -24,14 +24,13 @@ DWORD ReadPackage(void *into, DWORD count) {
   return got;
 }
 
-// What a temporary folder must leave of a Windows path (259 characters)
-// for what goes inside it: "\Vantrel.pkg", or an 8.3 folder holding an 8.3
-// file, with room to spare. It also keeps the folder within the 247
-// characters CreateDirectoryA takes.
-const DWORD kLongestWindowsPath = MAX_PATH - 1;
-const DWORD kRoomInside = 32;
-
 void ChooseTempDir() {
+  // What the folder must leave of a Windows path (259 characters) for what
+  // goes inside it: "\Vantrel.pkg", or an 8.3 folder holding an 8.3 file,
+  // with room to spare. It also keeps the folder within the 247 characters
+  // CreateDirectoryA takes.
+  const DWORD kLongestWindowsPath = MAX_PATH - 1;
+  const DWORD kRoomInside = 32;
   DWORD n = GetTempPathA(kTempPathLimit, state.tempDir);
   bool usable = n >= 2 && n <= kTempPathLimit;
   if (usable) {
