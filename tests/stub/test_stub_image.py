@@ -2,7 +2,7 @@
 """Checks of the stub image: its size, what it imports, the bytes it must
 never hold, its dialog templates and icon, and every header field the
 Windows 95 and Windows NT 4.0 loaders read (from Microsoft's "PE Format"
-specification, learn.microsoft.com/windows/win32/debug/pe-format)."""
+document, learn.microsoft.com/windows/win32/debug/pe-format)."""
 import struct
 import sys
 import unittest
