@@ -4,25 +4,52 @@
 #include "../startup/program_state.h"
 #include "../startup/runtime.h"
 #include "../startup/text.h"
+#include "../startup/windows_family.h"
 
 namespace {
 const DWORD kFirstRunFlags = CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS;
 const DWORD kSecondRunFlags = CREATE_NEW_CONSOLE | HIGH_PRIORITY_CLASS;
-const DWORD kCommandSize = 2 * kPathBufferSize + 128;
+// The quoted program, the installer's arguments, the folder and the INF name.
+const DWORD kCommandSize = 3 * kPathBufferSize + 128;
+// The wake bits every Windows knows: Windows 95 to 2000 fail a wait whose
+// mask holds any other (the QS_ALLINPUT of current headers does).
+const DWORD kWakeMask = QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_POSTMESSAGE | QS_TIMER |
+                        QS_PAINT | QS_SENDMESSAGE | QS_HOTKEY;
+// How long one wait on the child alone lasts before messages are looked at.
+const DWORD kChildPollMilliseconds = 50;
 
 STARTUPINFOA startupInfo;
 
 // Ends the program at once with the message's wParam as exit code: nothing
 // of the installation, the clean-up or the exit sequence runs after it.
-void DispatchPendingMessages(bool endOnQueryEndSession) {
+void DispatchPendingMessages() {
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT ||
-        (endOnQueryEndSession && message.message == WM_QUERYENDSESSION)) {
-      ExitProcess(UINT(message.wParam));
-    }
+    if (message.message == WM_QUIT) ExitProcess(UINT(message.wParam));
+    if (message.message == WM_QUERYENDSESSION) EndOnQueryEndSession(message.wParam);
     TranslateMessage(&message);
     DispatchMessageA(&message);
+  }
+}
+
+// Sleeps until the child ends or a message arrives, so the program uses no
+// processor while the installer runs; the end is the handle's signal, so an
+// exit code of 259 cannot pass for a running child. Should the message wait
+// fail, the child alone is waited on in short spells with the messages
+// dispatched between them: a failed wait is never taken for the child's end.
+void WaitForChild(HANDLE child) {
+  bool messageWaitWorks = true;
+  for (;;) {
+    DispatchPendingMessages();
+    if (messageWaitWorks) {
+      DWORD woke = MsgWaitForMultipleObjects(1, &child, FALSE, INFINITE, kWakeMask);
+      if (woke == WAIT_OBJECT_0) return;
+      if (woke == WAIT_OBJECT_0 + 1) continue;
+      messageWaitWorks = false;
+    }
+    DWORD ended = WaitForSingleObject(child, kChildPollMilliseconds);
+    // A handle that cannot be waited on at all leaves nothing to wait for.
+    if (ended == WAIT_OBJECT_0 || ended == WAIT_FAILED) return;
   }
 }
 
@@ -44,32 +71,55 @@ void SystemProgramPath(const char *program, char *path) {
   if (PathExists(candidate)) CopyBytes(path, candidate, TextLength(candidate) + 1);
 }
 
+bool HoldsSpace(const char *text) {
+  for (; *text; ++text) {
+    if (*text == ' ') return true;
+  }
+  return false;
+}
+
+// Every line begins with the very program it starts, quoted when its path
+// holds a space: Windows 95 refuses to start a 16-bit program (rundll.exe)
+// whose command line begins otherwise.
+DWORD StartWithProgram(char *line, const char *program) {
+  bool quoted = HoldsSpace(program);
+  DWORD n = AppendLiteral(line, 0, kCommandSize, quoted ? "\"" : "");
+  n = AppendLiteral(line, n, kCommandSize, program);
+  n = AppendLiteral(line, n, kCommandSize, quoted ? "\"" : "");
+  return AppendLiteral(line, n, kCommandSize, " ");
+}
+
 DWORD AppendInfPath(char *line, DWORD n) {
   n = AppendLiteral(line, n, kCommandSize, state.tempDir);
   n = AppendLiteral(line, n, kCommandSize, "\\");
   return AppendLiteral(line, n, kCommandSize, state.infName);
 }
 
-// "rundll32.exe advpack,LaunchINFSection <folder>\<inf>,<section>"
-void AdvpackCommand(char *line, const char *section, bool ntSuffix) {
-  DWORD n = AppendLiteral(line, 0, kCommandSize, "rundll32.exe advpack,LaunchINFSection ");
+// "<rundll32.exe> advpack,LaunchINFSection <folder>\<inf>,<section>"
+void AdvpackCommand(char *line, const char *program, const char *section, bool ntSuffix) {
+  DWORD n = StartWithProgram(line, program);
+  n = AppendLiteral(line, n, kCommandSize, "advpack,LaunchINFSection ");
   n = AppendInfPath(line, n);
   n = AppendLiteral(line, n, kCommandSize, ",");
   n = AppendLiteral(line, n, kCommandSize, section);
   if (ntSuffix) AppendLiteral(line, n, kCommandSize, ".ntx86");
 }
 
-// The setupx line on Windows 95/98 (where SetupX.dll exists), else setupapi.
-bool HinfCommand(char *line) {
+// "<program> setupx.dll,InstallHinfSection DefaultInstall 132 <folder>\<inf>"
+// with rundll.exe on Windows 95/98, or the same with rundll32.exe setupapi.
+void HinfCommand(char *line, const char *program, bool setupx) {
+  DWORD n = StartWithProgram(line, program);
+  n = AppendLiteral(line, n, kCommandSize, setupx ? "setupx.dll" : "setupapi");
+  n = AppendLiteral(line, n, kCommandSize, ",InstallHinfSection DefaultInstall 132 ");
+  AppendInfPath(line, n);
+}
+
+// Windows 95/98 is told by its SetupX.dll.
+bool SystemHasSetupx() {
   char setupx[kPathBufferSize];
   DWORD n = AppendLiteral(setupx, 0, sizeof setupx, state.systemDir);
   AppendLiteral(setupx, n, sizeof setupx, "\\SetupX.dll");
-  bool useSetupx = PathExists(setupx);
-  n = AppendLiteral(line, 0, kCommandSize,
-                    useSetupx ? "rundll.exe setupx.dll" : "rundll32.exe setupapi");
-  n = AppendLiteral(line, n, kCommandSize, ",InstallHinfSection DefaultInstall 132 ");
-  AppendInfPath(line, n);
-  return useSetupx;
+  return PathExists(setupx);
 }
 
 void EnterFolder(const char *folder) {
@@ -77,10 +127,8 @@ void EnterFolder(const char *folder) {
 }
 }  // namespace
 
-bool IsWindowsNT() {
-  OSVERSIONINFOA version;
-  version.dwOSVersionInfoSize = sizeof version;
-  return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+void EndOnQueryEndSession(WPARAM wParam) {
+  if (state.queryEndSessionEnds) ExitProcess(UINT(wParam));
 }
 
 bool RunAndWait(const char *application, char *commandLine, DWORD creationFlags,
@@ -90,13 +138,9 @@ bool RunAndWait(const char *application, char *commandLine, DWORD creationFlags,
                       nullptr, &startupInfo, &child)) {
     return false;
   }
-  // Sleeps until the child ends or a message arrives, so the program uses
-  // no processor while the installer runs; an exit code of 259 cannot be
-  // mistaken for a running child.
-  do {
-    DispatchPendingMessages(endOnQueryEndSession);
-  } while (MsgWaitForMultipleObjects(1, &child.hProcess, FALSE, INFINITE, QS_ALLINPUT) ==
-           WAIT_OBJECT_0 + 1);
+  state.queryEndSessionEnds = endOnQueryEndSession;
+  WaitForChild(child.hProcess);
+  state.queryEndSessionEnds = 0;
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
   return true;
@@ -110,11 +154,12 @@ void LaunchInf(HWND) {
 
   char line[kCommandSize];
   char program[kPathBufferSize];
+  bool setupx = !state.useAdvpack && SystemHasSetupx();
+  SystemProgramPath(setupx ? "rundll.exe" : "rundll32.exe", program);
   if (state.useAdvpack) {
-    AdvpackCommand(line, "DefaultInstall2", IsWindowsNT());
-    SystemProgramPath("rundll32.exe", program);
+    AdvpackCommand(line, program, "DefaultInstall2", IsWindowsNT());
   } else {
-    SystemProgramPath(HinfCommand(line) ? "rundll.exe" : "rundll32.exe", program);
+    HinfCommand(line, program, setupx);
   }
 
   EnterFolder(state.tempDir);
@@ -122,7 +167,7 @@ void LaunchInf(HWND) {
     MessageBoxA(nullptr, "Couldn't initialize installation.", "Error", MB_ICONHAND);
   }
   if (state.useAdvpack) {
-    AdvpackCommand(line, "DefaultInstallX", false);
+    AdvpackCommand(line, program, "DefaultInstallX", false);
     RunAndWait(program, line, kSecondRunFlags, true);
   }
   EnterFolder(state.startDir);

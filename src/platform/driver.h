@@ -131,13 +131,29 @@ const std::vector<MessageBoxRecord> &MessageBoxes();
 void OnPump(std::function<void()> hook);
 int PumpCalls();
 
+// A message the system sends to every top-level window of the thread (the
+// open dialogs). As on Windows it is never posted: the dialog procedures
+// receive it at the thread's next message retrieval (PeekMessageA, or the
+// loop of a modal dialog or message box), and it wakes a wait whose mask
+// holds QS_SENDMESSAGE.
+void SendFromSystem(UINT message, WPARAM wParam, LPARAM lParam);
+// The user logs off: WM_QUERYENDSESSION (lParam ENDSESSION_LOGOFF) is sent.
+// A dialog procedure that returns FALSE leaves it to the default handling,
+// which lets the session end; when every window lets it, each gets
+// WM_ENDSESSION and the system ends the process with kEndedWithTheSession.
+void LogOff();
+// The exit code the host gives a process the system ends with the session.
+const UINT kEndedWithTheSession = 0xE5E5;
+
 // Screen size for GetSystemMetrics.
 void SetScreenSize(int width, int height);
 POINT WindowPosition(HWND window);
 
 // Everything shown, in order: "dialog NAME", "end NAME RESULT", "caption
 // NAME: TEXT", "text NAME ID: TEXT", "enable NAME ID 0|1", "msgbox CAPTION:
-// TEXT", "process COMMAND LINE", "focus NAME ID".
+// TEXT", "process COMMAND LINE", "focus NAME ID"; and what the platform
+// refused or noticed: "refused to start: COMMAND LINE", "closed a running
+// child: COMMAND LINE", "sent NAME MESSAGE: RESULT", "session ended".
 const std::vector<std::string> &Events();
 // Every text control ID of template NAME showed, in order.
 std::vector<std::string> TextHistory(const std::string &templateName, int id);
@@ -150,6 +166,16 @@ struct ProcessRecord {
   DWORD creationFlags;
   STARTUPINFOA startup;
 };
+// Every wait for a child: the call, its time-out and wake mask (0 for
+// WaitForSingleObject) and what it returned.
+struct WaitRecord {
+  std::string call;
+  DWORD milliseconds;
+  DWORD wakeMask;
+  DWORD result;
+};
+const std::vector<WaitRecord> &Waits();
+
 struct ProcessScript {
   bool starts = true;
   DWORD exitCode = 0;

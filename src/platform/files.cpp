@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "contracts.h"
 #include "file_store.h"
 #include "host_state.h"
 
@@ -263,8 +264,10 @@ void ResetFiles() {
 
 using namespace host;
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD attributes, HANDLE) {
+  if (!contract::CreateFileAllowed(name, access, share, disposition, attributes))
+    return INVALID_HANDLE_VALUE;
   Resolved r = Resolve(name ? name : "", true);
   if (!r.ok) return INVALID_HANDLE_VALUE;
   if (r.lastName.empty() || Store().Stat(r.path).kind == NodeKind::kFolder) {
@@ -290,7 +293,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   return Register(object);
 }
 
-BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED) {
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
+                     LPOVERLAPPED overlapped) {
+  if (!contract::TransferAllowed(got, overlapped)) return FALSE;
   if (got) *got = 0;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return FALSE;
@@ -311,7 +316,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVE
   return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
+                      LPOVERLAPPED overlapped) {
+  if (!contract::TransferAllowed(written, overlapped)) return FALSE;
   if (written) *written = 0;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return FALSE;
@@ -332,6 +339,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method) {
+  if (!contract::SeekAllowed(method)) return INVALID_SET_FILE_POINTER;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
   if (!f) return INVALID_SET_FILE_POINTER;
   long long offset = distance;
@@ -360,6 +368,7 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
 BOOL WINAPI CloseHandle(HANDLE handle) { return Unregister(handle); }
 
 BOOL WINAPI DeleteFileA(LPCSTR name) {
+  if (!contract::DeleteAllowed(name)) return FALSE;
   Resolved r = Resolve(name ? name : "", false);
   if (!r.ok) return FALSE;
   if (DWORD error = Store().RemoveFile(r.path)) return Fail(error);
@@ -367,6 +376,7 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
 }
 
 BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
+  if (!contract::FolderCreationAllowed(name)) return FALSE;
   if (CallFails("CreateDirectoryA")) return FALSE;
   Resolved r = Resolve(name ? name : "", true);
   if (!r.ok) return FALSE;
@@ -375,6 +385,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
+  if (!contract::PathAllowed(name)) return FALSE;
   Resolved r = Resolve(name ? name : "", false);
   if (!r.ok) return FALSE;
   if (DWORD error = Store().RemoveFolder(r.path)) return Fail(error);
@@ -385,6 +396,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
 // folder. A folder other than a drive's root lists "." first, as on Windows
 // (a substituted drive's root is such a folder too).
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+  if (!contract::SearchAllowed(pattern)) return INVALID_HANDLE_VALUE;
   std::string text = pattern ? pattern : "";
   size_t cut = text.find_last_of("\\/");
   std::string folder = cut == std::string::npos ? "." : text.substr(0, cut + 1);
@@ -437,6 +449,7 @@ BOOL WINAPI FindClose(HANDLE find) {
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+  if (!contract::PathAllowed(name)) return INVALID_FILE_ATTRIBUTES;
   Resolved r = Resolve(name ? name : "", false);
   if (!r.ok) return INVALID_FILE_ATTRIBUTES;
   NodeInfo info = Store().Stat(r.path);

@@ -13,13 +13,15 @@ const long long kSecondsFrom1601To1970 = 11644473600LL;
 void SetTimeZoneBias(int minutes) { timeZoneBias = minutes; }
 }  // namespace host
 
-// Dates from 1980 to 2107 in two-second steps; fields out of range do not
-// convert, as on Windows.
+// Dates from 1980 to 2107 in two-second steps (to 2099 on the Windows 95
+// family); fields out of range do not convert, as on Windows.
 BOOL WINAPI DosDateTimeToFileTime(WORD date, WORD time, LPFILETIME fileTime) {
   int day = date & 31, month = (date >> 5) & 15, year = 1980 + (date >> 9);
   int seconds = (time & 31) * 2, minutes = (time >> 5) & 63, hours = time >> 11;
   static const int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || hours > 23 || minutes > 59 || seconds > 59) {
+  int lastYear = host::NtFamily() ? 2107 : 2099;
+  if (month < 1 || month > 12 || day < 1 || hours > 23 || minutes > 59 || seconds > 59 ||
+      year > lastYear) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

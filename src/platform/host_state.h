@@ -27,6 +27,9 @@ void CloseAllHandles();
 // Adds a line to the driver's event log.
 void RecordEvent(const std::string &event);
 
+// Messages sent by the system wait for the thread's next retrieval.
+bool SentMessagesPending();
+
 // A call scripted to fail: sets the error and returns true.
 bool CallFails(const char *name);
 
@@ -36,6 +39,11 @@ void ResetSystem();
 void ResetWindows();
 void ResetProcesses();
 void ResetSecurity();
+
+// The family GetVersionExA reports (true: the NT family), also while the
+// call itself is scripted to fail: calls whose contract differs between the
+// families follow it.
+bool NtFamily();
 
 // Copies a text into a caller's buffer of `size` bytes the Win32 way:
 // returns the length copied, or the size needed (with the NUL) when it does

@@ -1,5 +1,7 @@
 // Access tokens and SIDs, scripted. SIDs are laid out in their binary form,
-// inside the caller's buffer for GetTokenInformation, as on Windows.
+// inside the caller's buffer for GetTokenInformation, as on Windows. On the
+// Windows 95 family these functions are stubs that fail with
+// ERROR_CALL_NOT_IMPLEMENTED.
 #include <stdlib.h>
 #include <string.h>
 
@@ -38,6 +40,10 @@ size_t SidLength(const BYTE *sid) { return 8 + 4 * size_t(sid[1]); }
 
 bool Called(const char *name) {
   securityCalls.push_back(name);
+  if (!NtFamily()) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
   return !CallFails(name);
 }
 }  // namespace
@@ -109,7 +115,10 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
                                      DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
                                      DWORD s7, PSID *sid) {
   if (!Called("AllocateAndInitializeSid")) return FALSE;
-  if (count > 8) return FALSE;
+  if (count > 8) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   DWORD subs[8] = {s0, s1, s2, s3, s4, s5, s6, s7};
   BYTE *out = static_cast<BYTE *>(malloc(8 + 4 * count));
   out[0] = 1;
@@ -122,13 +131,14 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
 }
 
 BOOL WINAPI EqualSid(PSID a, PSID b) {
-  securityCalls.push_back("EqualSid");
+  if (!Called("EqualSid")) return FALSE;
   const BYTE *x = static_cast<const BYTE *>(a), *y = static_cast<const BYTE *>(b);
   return SidLength(x) == SidLength(y) && memcmp(x, y, SidLength(x)) == 0;
 }
 
+// Fails by handing the SID back.
 PVOID WINAPI FreeSid(PSID sid) {
-  securityCalls.push_back("FreeSid");
+  if (!Called("FreeSid")) return sid;
   if (sid) --liveSids;
   free(sid);
   return nullptr;

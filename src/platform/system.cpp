@@ -1,6 +1,7 @@
 // Directories, the module file, the platform version, memory and the end of
 // the process.
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <set>
@@ -43,6 +44,8 @@ void SetVersion(DWORD platformId, DWORD major, DWORD minor, bool succeeds) {
   versionSucceeds = succeeds;
 }
 
+bool NtFamily() { return version.dwPlatformId == VER_PLATFORM_WIN32_NT; }
+
 void FailAllocationsAbove(long long bytes) { allocationLimit = bytes; }
 int LiveBlocks() { return int(Blocks().size()); }
 
@@ -74,8 +77,16 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   return CopyOut(currentDirectory, buffer, size);
 }
 
+// The system adds a final backslash to the path it keeps, which must then
+// fit MAX_PATH: 258 characters without one, 259 with it.
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
   if (CallFails("SetCurrentDirectoryA")) return FALSE;
+  size_t length = path ? strlen(path) : 0;
+  bool endsInBackslash = length > 0 && path[length - 1] == '\\';
+  if (length > (endsInBackslash ? MAX_PATH - 1 : MAX_PATH - 2)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+  }
   std::string posix = PosixPath(path ? path : "");
   if (posix.empty() || (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
@@ -86,15 +97,13 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
   return TRUE;
 }
 
-// Like Windows XP and later: a path that does not fit is cut, terminated,
-// and the full buffer size returned.
+// A path that does not fit is cut to the buffer's size and, as on Windows
+// XP, left without its terminator; the buffer size is returned.
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
   if (size == 0) return 0;
   DWORD n = DWORD(modulePath.size());
   if (n >= size) {
-    modulePath.copy(buffer, size - 1);
-    buffer[size - 1] = 0;
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    modulePath.copy(buffer, size);
     return size;
   }
   modulePath.copy(buffer, n);
@@ -109,14 +118,21 @@ void WINAPI SetLastError(DWORD code) { lastError = code; }
 HANDLE WINAPI GetProcessHeap(void) { return &heapObject; }
 
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD flags, size_t bytes) {
+  if (flags & ~DWORD(HEAP_NO_SERIALIZE | HEAP_GENERATE_EXCEPTIONS | HEAP_ZERO_MEMORY)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
   if (allocationLimit >= 0 && (long long)bytes > allocationLimit) return nullptr;
   void *block = (flags & HEAP_ZERO_MEMORY) ? calloc(1, bytes) : malloc(bytes);
   if (block) Blocks().insert(block);
   return block;
 }
 
-BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
-  if (!Blocks().erase(block)) return FALSE;
+BOOL WINAPI HeapFree(HANDLE, DWORD flags, LPVOID block) {
+  if ((flags & ~DWORD(HEAP_NO_SERIALIZE)) || !Blocks().erase(block)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   free(block);
   return TRUE;
 }

@@ -1,4 +1,6 @@
 // Dialogs, controls, the message queue and message boxes, driven by script.
+#include <string.h>
+
 #include <algorithm>
 #include <cctype>
 #include <deque>
@@ -16,6 +18,7 @@ struct HWND__ {
   std::string text;
   bool enabled = true;
   bool isButton = false;
+  bool isEdit = false;
   DLGPROC procedure = nullptr;
   bool ended = false;
   INT_PTR result = 0;
@@ -29,6 +32,7 @@ struct ControlTemplate {
   int id;
   bool isButton;
   const char *text;
+  bool isEdit = false;
 };
 struct DialogTemplate {
   const char *name;
@@ -50,12 +54,15 @@ const std::vector<DialogTemplate> &Templates() {
        "Lic..",
        315,
        157,
-       {{2004, false, "To cont...."}, {2, true, "Cancel"}, {1, true, "I agree"}, {2002, false, ""}}},
+       {{2004, false, "To cont...."},
+        {2, true, "Cancel"},
+        {1, true, "I agree"},
+        {2002, false, "", true}}},
       {"DLG_PASS",
        "Enter pw...",
        191,
        41,
-       {{101, false, ""}, {1, true, "&Ok"}, {2, true, "&Cancel"}}},
+       {{101, false, "", true}, {1, true, "&Ok"}, {2, true, "&Cancel"}}},
   };
   return templates;
 }
@@ -72,6 +79,24 @@ std::deque<Dialog> openDialogViews;  // a deque keeps outer views valid while in
 std::vector<std::unique_ptr<HWND__>> windows;
 int screenWidth = 1024, screenHeight = 768;
 int focusId = -1;
+
+struct SentMessage {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+std::deque<SentMessage> sentMessages;
+
+// An edit control of the Windows 95 family keeps its text in a 16-bit
+// segment: somewhat less than 64 KiB.
+const size_t kNinetyFiveEditLimit = 0xFFFF;
+
+// Message box styles Windows 95 and NT 4.0 know: six button sets, four
+// icons, four default buttons, three modalities, and the single flags from
+// MB_HELP to MB_SERVICE_NOTIFICATION.
+const UINT kLastButtonSet = 5;
+const UINT kKnownSingleFlags =
+    0x4000 | 0x8000 | 0x10000 | 0x20000 | 0x40000 | 0x80000 | 0x100000 | 0x200000;
 
 std::string Upper(std::string s) {
   for (char &c : s) c = char(std::toupper((unsigned char)c));
@@ -101,6 +126,45 @@ LRESULT CallProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   return dialog->procedure(dialog, message, wParam, lParam);
 }
 
+std::string MessageName(UINT message) {
+  if (message == WM_QUERYENDSESSION) return "WM_QUERYENDSESSION";
+  if (message == WM_ENDSESSION) return "WM_ENDSESSION";
+  return std::to_string(message);
+}
+
+bool MessageBoxStyleKnown(UINT style) {
+  UINT icon = style & 0xF0, defaultButton = style & 0xF00, modality = style & 0x3000;
+  return (style & 0xF) <= kLastButtonSet && icon <= 0x40 && defaultButton <= 0x300 &&
+         modality != 0x3000 && (style & ~0x3FFFu & ~kKnownSingleFlags) == 0;
+}
+
+// Hands each message the system sent to every open dialog. After a
+// WM_QUERYENDSESSION that every dialog let pass (a procedure that returns
+// FALSE leaves it to the default handling, which says yes), the session
+// ends: each dialog gets WM_ENDSESSION and the process is ended.
+void DeliverSentMessages() {
+  while (!sentMessages.empty()) {
+    SentMessage m = sentMessages.front();
+    sentMessages.pop_front();
+    std::vector<HWND> receivers = openDialogs;  // a procedure may end its dialog
+    bool sessionEnds = m.message == WM_QUERYENDSESSION;
+    for (HWND dialog : receivers) {
+      if (!IsLive(dialog)) continue;
+      LRESULT answer = CallProcedure(dialog, m.message, m.wParam, m.lParam);
+      if (m.message == WM_QUERYENDSESSION && answer != FALSE) sessionEnds = false;
+      Record("sent " + dialog->templateName + " " + MessageName(m.message) + ": " +
+             std::to_string(answer));
+    }
+    if (sessionEnds) {
+      for (HWND dialog : receivers) {
+        if (IsLive(dialog)) CallProcedure(dialog, WM_ENDSESSION, TRUE, m.lParam);
+      }
+      Record("session ended");
+      throw ProcessExit{kEndedWithTheSession};
+    }
+  }
+}
+
 void SendCommand(HWND dialog, int id) {
   CallProcedure(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                 LPARAM(GetDlgItem(dialog, id)));
@@ -121,6 +185,7 @@ HWND CreateDialogWindow(const DialogTemplate &t, DLGPROC procedure) {
     control->parent = window.get();
     control->text = c.text;
     control->isButton = c.isButton;
+    control->isEdit = c.isEdit;
     window->controls.push_back(std::move(control));
   }
   windows.push_back(std::move(window));
@@ -175,6 +240,11 @@ void OnMessageBox(std::function<int(const MessageBoxRecord &)> answer) {
 }
 const std::vector<MessageBoxRecord> &MessageBoxes() { return messageBoxes; }
 void OnPump(std::function<void()> hook) { pumpHook = std::move(hook); }
+void SendFromSystem(UINT message, WPARAM wParam, LPARAM lParam) {
+  sentMessages.push_back(SentMessage{message, wParam, lParam});
+}
+void LogOff() { SendFromSystem(WM_QUERYENDSESSION, 0, LPARAM(ENDSESSION_LOGOFF)); }
+bool SentMessagesPending() { return !sentMessages.empty(); }
 int PumpCalls() { return pumpCalls; }
 void SetScreenSize(int width, int height) {
   screenWidth = width;
@@ -201,6 +271,7 @@ void ResetWindows() {
   pumpHook = nullptr;
   pumpCalls = 0;
   queue.clear();
+  sentMessages.clear();
   openDialogs.clear();
   openDialogViews.clear();
   windows.clear();
@@ -230,6 +301,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
     auto handler = dialogHandlers.find(t->name);
     if (handler != dialogHandlers.end()) handler->second(openDialogViews.back());
   }
+  // The dialog's own loop takes what the system sent meanwhile.
+  if (!dialog->ended) DeliverSentMessages();
   if (!dialog->ended) openDialogViews.back().Command(IDCANCEL);
   INT_PTR result = dialog->ended ? dialog->result : -1;
   openDialogs.pop_back();
@@ -265,6 +338,7 @@ UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size) {
 
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
   if (!IsLive(window)) return FALSE;
+  if (window->isEdit && !NtFamily() && text && strlen(text) >= kNinetyFiveEditLimit) return FALSE;
   window->text = text ? text : "";
   if (window->parent) {
     Record("text " + Describe(window) + ": " + window->text);
@@ -339,9 +413,16 @@ BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int cx, int cy, UINT f
   return TRUE;
 }
 
+// Windows 95 and NT 4.0 know PM_NOREMOVE, PM_REMOVE and PM_NOYIELD only. A
+// message the system sent is handed to its windows here and never returned.
 BOOL WINAPI PeekMessageA(LPMSG message, HWND, UINT, UINT, UINT remove) {
   ++pumpCalls;
+  if (remove & ~UINT(PM_REMOVE | PM_NOYIELD)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   if (pumpHook) pumpHook();
+  DeliverSentMessages();
   if (queue.empty()) return FALSE;
   *message = queue.front();
   if (remove & PM_REMOVE) queue.pop_front();
@@ -357,7 +438,15 @@ LRESULT WINAPI DispatchMessageA(const MSG *message) {
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   MessageBoxRecord record{owner != nullptr, caption ? caption : "", text ? text : "", style};
+  if (!MessageBoxStyleKnown(style)) {
+    Record("msgbox refused: " + record.text);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
   messageBoxes.push_back(record);
   Record("msgbox " + record.caption + ": " + record.text);
-  return messageBoxAnswer ? messageBoxAnswer(record) : IDOK;
+  int answer = messageBoxAnswer ? messageBoxAnswer(record) : IDOK;
+  // The box's own loop takes what the system sent while it was open.
+  DeliverSentMessages();
+  return answer;
 }

@@ -2,17 +2,9 @@
 
 #include "program_state.h"
 #include "runtime.h"
+#include "windows_family.h"
 
 namespace {
-// Only the NT family keeps access tokens. When the version cannot be read
-// the check is made as on NT: rights that cannot be verified are not granted.
-bool IsWindows9x() {
-  OSVERSIONINFOA version;
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!GetVersionExA(&version)) return false;
-  return version.dwPlatformId != VER_PLATFORM_WIN32_NT;
-}
-
 // The thread's token when it impersonates, otherwise the process's.
 HANDLE OpenQueryToken() {
   HANDLE token = nullptr;
@@ -38,7 +30,8 @@ bool GroupsHoldAdministrators(const TOKEN_GROUPS *groups) {
 }  // namespace
 
 bool IsAdmin() {
-  if (IsWindows9x()) return true;
+  // Only the NT family keeps access tokens.
+  if (!IsWindowsNT()) return true;
   HANDLE token = OpenQueryToken();
   if (!token) return false;
   DWORD needed = 0;

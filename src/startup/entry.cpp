@@ -25,9 +25,12 @@ void ReleaseBuffers() {
 }  // namespace
 
 // Closes the package, deletes a rebuilt package file and removes the
-// temporary folder when the clean-up has left it empty.
+// temporary folder when the clean-up has left it empty. The package is
+// closed whenever it is open, also after a short write has set ioError:
+// Windows NT does not delete an open file, and the rebuilt one would stay.
 void RunExitSequence() {
-  if (!state.ioError && !CloseHandle(state.packageFile)) {
+  bool open = state.packageFile != INVALID_HANDLE_VALUE && state.packageFile != nullptr;
+  if (open && !CloseHandle(state.packageFile)) {
     MessageBoxA(nullptr, "Cannot close the file", "Error", MB_ICONHAND);
   }
   DeleteFileA(state.rebuiltPath.text);

@@ -105,6 +105,7 @@ bool RebuildPackage() {
   ReleaseBlock(state.inputBuffer);
   state.inputBuffer = nullptr;
   if (state.packageFile != INVALID_HANDLE_VALUE) CloseHandle(state.packageFile);
+  state.packageFile = INVALID_HANDLE_VALUE;  // nothing left for the exit sequence to close
   if (state.ioError) {
     MessageBoxA(nullptr, "Error rebuilding this Setup package.", "Error", MB_ICONHAND);
     return false;

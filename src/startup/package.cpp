@@ -22,15 +22,22 @@ DWORD ReadPackage(void *into, DWORD count) {
 }
 
 void ChooseTempDir() {
+  // What the folder must leave of a Windows path (259 characters) for what
+  // goes inside it: "\Vantrel.pkg", or an 8.3 folder holding an 8.3 file,
+  // with room to spare. It also keeps the folder within the 247 characters
+  // CreateDirectoryA takes.
+  const DWORD kLongestWindowsPath = MAX_PATH - 1;
+  const DWORD kRoomInside = 32;
   DWORD n = GetTempPathA(kTempPathLimit, state.tempDir);
   bool usable = n >= 2 && n <= kTempPathLimit;
   if (usable) {
     for (DWORD i = 0; i < n; ++i) usable = usable && state.tempDir[i] != ' ';
   }
   DWORD base;
-  // The base loses its final backslash; a composed name that would not fit a
-  // Windows path falls back to the system directory too.
-  if (usable && (n - 1) + sizeof kTempFolderName <= kPathBufferSize) {
+  // The base loses its final backslash; a folder that would leave too
+  // little room for its contents falls back to the system directory too.
+  DWORD folderLength = (n - 1) + (sizeof kTempFolderName - 1);
+  if (usable && folderLength + kRoomInside <= kLongestWindowsPath) {
     base = n - 1;
   } else {
     base = TextLength(state.systemDir);

@@ -101,6 +101,9 @@ struct ProgramState {
   HANDLE packageFile;
   HANDLE outFile;
   LocalHeader localHeader;
+  // Set while the second advpack run is waited for: a WM_QUERYENDSESSION,
+  // retrieved or sent to the main dialog, then ends the program.
+  BYTE queryEndSessionEnds;
 };
 
 extern ProgramState state;

@@ -92,6 +92,11 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
           return TRUE;
       }
       return FALSE;
+    case WM_QUERYENDSESSION:
+      // Windows sends this straight here when the user logs off; it never
+      // passes through the wait's queue.
+      EndOnQueryEndSession(wParam);
+      return FALSE;
   }
   return FALSE;
 }

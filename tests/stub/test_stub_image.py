@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Checks of the stub image: its size, what it imports, its subsystem
-version, the bytes it must never hold, and its dialog templates and icon."""
+"""Checks of the stub image: its size, what it imports, the bytes it must
+never hold, its dialog templates and icon, and every header field the
+Windows 95 and Windows NT 4.0 loaders read (from Microsoft's "PE Format"
+document, learn.microsoft.com/windows/win32/debug/pe-format)."""
 import struct
 import sys
 import unittest
@@ -18,6 +20,7 @@ ALLOWED_IMPORTS = {
         'SetCurrentDirectoryA', 'GetModuleFileNameA', 'GetModuleHandleA', 'GetVersionExA',
         'CreateProcessA', 'GetExitCodeProcess', 'GetCurrentProcess', 'GetCurrentThread',
         'GetLastError', 'SetLastError', 'ExitProcess', 'GetProcessHeap', 'HeapAlloc', 'HeapFree',
+        'WaitForSingleObject',
     },
     'USER32.DLL': {
         'DialogBoxParamA', 'EndDialog', 'GetDlgItem', 'GetDlgItemTextA', 'SendMessageA',
@@ -75,19 +78,54 @@ DIALOGS = {
 }
 
 
+# Section characteristics.
+SCN_CNT_CODE, SCN_MEM_EXECUTE, SCN_MEM_READ = 0x20, 0x20000000, 0x40000000
+SCN_MEM_WRITE, SCN_MEM_SHARED = 0x80000000, 0x10000000
+# Meaningful in object files only: LNK_INFO, LNK_REMOVE, LNK_COMDAT, the ALIGN
+# values, LNK_NRELOC_OVFL; and TYPE_NO_PAD, which is obsolete.
+SCN_OBJECT_ONLY = 0x200 | 0x800 | 0x1000 | 0x00F00000 | 0x01000000 | 0x8
+
+# Data directories a Windows 95 or NT 4.0 loader cannot take from this
+# image: exception (x86 has none), certificate, debug, architecture, global
+# pointer, TLS (callbacks), load configuration (its layout grew after NT
+# 4.0), bound imports (addresses of other systems' DLLs), delay imports and
+# the CLR header.
+EMPTY_DIRECTORIES = {3: 'exception', 4: 'certificate', 6: 'debug', 7: 'architecture',
+                     8: 'global pointer', 9: 'TLS', 10: 'load configuration',
+                     11: 'bound import', 13: 'delay import', 14: 'CLR runtime', 15: 'reserved'}
+# DllCharacteristics that change how a later Windows loads the image:
+# FORCE_INTEGRITY refuses an unsigned image, APPCONTAINER confines it,
+# GUARD_CF needs a load configuration.
+DLL_FORCE_INTEGRITY, DLL_APPCONTAINER, DLL_GUARD_CF, DLL_DYNAMIC_BASE = 0x80, 0x1000, 0x4000, 0x40
+
+
+def align_up(value, alignment):
+    return (value + alignment - 1) // alignment * alignment
+
+
 class PeImage:
     def __init__(self, data):
         self.data = data
         self.pe = struct.unpack_from('<I', data, 0x3C)[0]
         assert data[self.pe:self.pe + 4] == b'PE\0\0'
         self.sections_count = struct.unpack_from('<H', data, self.pe + 6)[0]
-        optional_size = struct.unpack_from('<H', data, self.pe + 20)[0]
+        self.optional_size = struct.unpack_from('<H', data, self.pe + 20)[0]
         self.optional = self.pe + 24
         self.sections = []
-        at = self.optional + optional_size
+        self.section_headers = []
+        self.section_table = self.optional + self.optional_size
+        at = self.section_table
         for i in range(self.sections_count):
-            name, vsize, va, rawsize, rawptr = struct.unpack_from('<8sIIII', data, at + 40 * i)
+            (name, vsize, va, rawsize, rawptr, relocs, lines, nrelocs, nlines,
+             flags) = struct.unpack_from('<8sIIIIIIHHI', data, at + 40 * i)
             self.sections.append((va, max(vsize, rawsize), rawptr))
+            self.section_headers.append({
+                'name': name.rstrip(b'\0'), 'vsize': vsize, 'va': va, 'rawsize': rawsize,
+                'rawptr': rawptr, 'relocs': relocs, 'nrelocs': nrelocs, 'lines': lines,
+                'nlines': nlines, 'flags': flags})
+
+    def optional_field(self, fmt, offset):
+        return struct.unpack_from('<' + fmt, self.data, self.optional + offset)[0]
 
     def u16(self, off):
         return struct.unpack_from('<H', self.data, off)[0]
@@ -108,6 +146,22 @@ class PeImage:
     def cstring(self, off):
         end = self.data.index(b'\0', off)
         return self.data[off:end].decode('latin-1')
+
+    def import_descriptors(self):
+        rva, _ = self.directory(1)
+        at = self.offset(rva)
+        while True:
+            descriptor = struct.unpack_from('<IIIII', self.data, at)
+            if descriptor[3] == 0:
+                return
+            yield descriptor
+            at += 20
+
+    def thunks(self, rva):
+        at = self.offset(rva)
+        while self.u32(at):
+            yield self.u32(at)
+            at += 4
 
     def imports(self):
         rva, _ = self.directory(1)
@@ -215,6 +269,118 @@ class StubImage(unittest.TestCase):
         subsystem = self.image.u16(self.image.optional + 68)
         self.assertEqual((4, 0), (major, minor))
         self.assertEqual(2, subsystem)
+
+    def test_file_header_is_that_of_a_32_bit_executable(self):
+        image = self.image
+        self.assertEqual(b'MZ', self.data[:2])
+        self.assertLess(image.pe + 24 + image.optional_size, len(self.data))
+        characteristics = image.u16(image.pe + 22)
+        self.assertTrue(characteristics & 0x0002, 'IMAGE_FILE_EXECUTABLE_IMAGE')
+        self.assertTrue(characteristics & 0x0100, 'IMAGE_FILE_32BIT_MACHINE')
+        self.assertFalse(characteristics & 0x2000, 'an executable, not a DLL')
+        self.assertEqual(224, image.optional_size)  # the PE32 optional header, 16 directories
+        # The Windows loader takes at most 96 sections.
+        self.assertTrue(1 <= image.sections_count <= 96)
+        # No COFF symbol table in an image.
+        self.assertEqual((0, 0), struct.unpack_from('<II', self.data, image.pe + 12))
+
+    def test_optional_header_holds_what_the_oldest_loaders_accept(self):
+        image = self.image
+        field = image.optional_field
+        self.assertEqual(0x10B, field('H', 0), 'PE32 magic')
+        image_base, section_alignment, file_alignment = (field('I', 28), field('I', 32),
+                                                         field('I', 36))
+        # The default image base of Windows 95/98/Me and the NT family; a
+        # multiple of 64 KiB below the 2 GiB user space.
+        self.assertEqual(0x400000, image_base)
+        self.assertEqual(0x1000, section_alignment, 'the x86 page size')
+        self.assertIn(file_alignment, (512, 1024, 2048, 4096))
+        self.assertLessEqual(file_alignment, section_alignment)
+        # Windows NT 4.0 refuses an image that asks for a later system.
+        self.assertLessEqual((field('H', 40), field('H', 42)), (4, 0), 'operating system version')
+        self.assertLessEqual((field('H', 48), field('H', 50)), (4, 0), 'subsystem version')
+        self.assertEqual(0, field('I', 52), 'Win32VersionValue is reserved, must be zero')
+        self.assertEqual(0, field('I', 88), 'LoaderFlags is reserved, must be zero')
+        self.assertEqual(16, field('I', 92), 'NumberOfRvaAndSizes')
+        size_of_image, size_of_headers = field('I', 56), field('I', 60)
+        self.assertEqual(0, size_of_image % section_alignment)
+        self.assertEqual(0, size_of_headers % file_alignment)
+        headers_end = image.section_table + 40 * image.sections_count
+        self.assertEqual(align_up(headers_end, file_alignment), size_of_headers)
+        last = max(image.section_headers, key=lambda s: s['va'])
+        self.assertEqual(align_up(last['va'] + max(last['vsize'], last['rawsize']),
+                                  section_alignment), size_of_image)
+        reserve, commit = field('I', 72), field('I', 76)
+        self.assertLessEqual(commit, reserve)
+        characteristics = field('H', 70)
+        for flag, name in ((DLL_FORCE_INTEGRITY, 'FORCE_INTEGRITY'),
+                           (DLL_APPCONTAINER, 'APPCONTAINER'), (DLL_GUARD_CF, 'GUARD_CF')):
+            self.assertFalse(characteristics & flag, name)
+        if characteristics & DLL_DYNAMIC_BASE:
+            self.assertNotEqual((0, 0), image.directory(5), 'a movable image needs relocations')
+        # The entry point lies in an executable code section.
+        entry = field('I', 16)
+        holders = [s for s in image.section_headers if s['va'] <= entry < s['va'] + s['vsize']]
+        self.assertEqual(1, len(holders))
+        self.assertEqual(SCN_CNT_CODE | SCN_MEM_EXECUTE | SCN_MEM_READ,
+                         holders[0]['flags'] & (SCN_CNT_CODE | SCN_MEM_EXECUTE | SCN_MEM_READ))
+
+    def test_sections_are_laid_out_as_the_loaders_map_them(self):
+        image = self.image
+        section_alignment = image.optional_field('I', 32)
+        file_alignment = image.optional_field('I', 36)
+        size_of_headers = image.optional_field('I', 60)
+        expected_va = align_up(size_of_headers, section_alignment)
+        linked_end = 0
+        for section in image.section_headers:
+            with self.subTest(section=section['name']):
+                # Images have no string table: names of eight bytes at most.
+                self.assertFalse(section['name'].startswith(b'/'))
+                # Ascending, adjacent and page-aligned in memory.
+                self.assertEqual(expected_va, section['va'])
+                expected_va = align_up(section['va'] + max(section['vsize'], section['rawsize']),
+                                       section_alignment)
+                self.assertEqual(0, section['rawsize'] % file_alignment)
+                if section['rawsize']:
+                    self.assertEqual(0, section['rawptr'] % file_alignment)
+                    self.assertGreaterEqual(section['rawptr'], size_of_headers)
+                    linked_end = max(linked_end, section['rawptr'] + section['rawsize'])
+                self.assertEqual((0, 0, 0, 0), (section['relocs'], section['nrelocs'],
+                                                section['lines'], section['nlines']))
+                flags = section['flags']
+                self.assertFalse(flags & SCN_OBJECT_ONLY, hex(flags))
+                # Windows 95 maps a shared section into every process.
+                self.assertFalse(flags & SCN_MEM_SHARED)
+                self.assertTrue(flags & SCN_MEM_READ)
+                if flags & SCN_MEM_EXECUTE:
+                    self.assertFalse(flags & SCN_MEM_WRITE, 'writable code')
+        self.assertLessEqual(linked_end, HEADER_OFFSET)
+
+    def test_no_directory_the_oldest_loaders_cannot_handle(self):
+        for index, name in EMPTY_DIRECTORIES.items():
+            with self.subTest(directory=name):
+                self.assertEqual((0, 0), self.image.directory(index))
+        size_of_image = self.image.optional_field('I', 56)
+        for index in (1, 2, 5, 12):  # imports, resources, relocations, import address table
+            rva, size = self.image.directory(index)
+            self.assertLessEqual(rva + size, size_of_image, index)
+
+    def test_imports_are_unbound_and_by_name(self):
+        image = self.image
+        descriptors = list(image.import_descriptors())
+        self.assertTrue(descriptors)
+        for lookup, stamp, forwarder, name_rva, thunk in descriptors:
+            dll = image.cstring(image.offset(name_rva))
+            with self.subTest(dll=dll):
+                # A time stamp would tell Windows 95 the addresses are bound
+                # to some system's DLLs and used as they stand.
+                self.assertEqual(0, stamp)
+                self.assertIn(forwarder, (0, 0xFFFFFFFF))
+                self.assertNotEqual(0, lookup, 'a lookup table apart from the address table')
+                names = list(image.thunks(lookup))
+                self.assertEqual(names, list(image.thunks(thunk)), 'address table unbound')
+                for entry in names:
+                    self.assertFalse(entry & 0x80000000, 'imported by ordinal')
 
     def test_imports_only_functions_every_target_system_has(self):
         imports = self.image.imports()

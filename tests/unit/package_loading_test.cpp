@@ -146,6 +146,12 @@ TEST_P(TemporaryFolder, IsComposedFromTheTempPathOrTheSystemDirectory) {
 
 const std::string kLongTemp = "C:\\" + std::string(250, 'x') + "\\";
 const std::string kTooLongToCompose = "C:\\" + std::string(246, 'y') + "\\";
+// The folder must leave 32 characters of a Windows path for what goes in
+// it: "\\Vantrel.pkg", or an 8.3 folder holding an 8.3 file.
+const std::string kRoomLeft = "C:\\" + std::string(211, 'r') + "\\";  // 215: 227 with the folder
+const std::string kRoomShort = "C:\\" + std::string(212, 's') + "\\";
+const std::string kNoRoom = "C:\\" + std::string(240, 'n') + "\\";  // 244
+const std::string kRoomLeftFolder = kRoomLeft + "$Vantrel.Tmp";
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, TemporaryFolder,
@@ -157,7 +163,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // Longer than the call's limit: the system directory instead.
                       TempCase{kLongTemp.c_str(), "C:\\windows\\system32\\$Vantrel.Tmp"},
                       // Fits the call, but the composed folder would pass 260 characters.
-                      TempCase{kTooLongToCompose.c_str(), "C:\\windows\\system32\\$Vantrel.Tmp"}));
+                      TempCase{kTooLongToCompose.c_str(), "C:\\windows\\system32\\$Vantrel.Tmp"},
+                      // Fits, but leaves no room for the files that go inside.
+                      TempCase{kNoRoom.c_str(), "C:\\windows\\system32\\$Vantrel.Tmp"},
+                      TempCase{kRoomShort.c_str(), "C:\\windows\\system32\\$Vantrel.Tmp"},
+                      TempCase{kRoomLeft.c_str(), kRoomLeftFolder.c_str()}));
 
 TEST_F(PackageLoading, TempPathWithSpaceLeavesNothingOfTheLongerPathBehind) {
   host::SetTempPath("C:\\A Much Longer Temporary Path Than The System One\\");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 
 #include "startup/entry.h"
 #include "support/package_builder.h"
@@ -64,6 +66,13 @@ class ProgramRun : public HostMachine {
     return n;
   }
 
+  // A package split after `firstPiece` bytes into setup.exe and setup.001.
+  void WriteSplit(const PackageContents &contents, size_t firstPiece = 35400) {
+    Bytes whole = BuildPackage(contents);
+    WriteFile("dist/setup.exe", Bytes(whole.begin(), whole.begin() + firstPiece));
+    WriteFile("dist/setup.001", Bytes(whole.begin() + firstPiece, whole.end()));
+  }
+
   bool seenByInstaller_ = false;
 };
 
@@ -119,8 +128,9 @@ TEST_F(ProgramRun, InstallExtractsRunsTheInfAndCleansUp) {
   EXPECT_EQ(0, Run(contents));
   EXPECT_TRUE(seenByInstaller_);
   ASSERT_EQ(1u, host::Processes().size());
-  EXPECT_EQ(std::string("rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 ") + kTemp +
-                "\\setup.inf",
+  EXPECT_EQ(std::string("C:\\windows\\system32\\rundll32.exe setupapi,InstallHinfSection "
+                        "DefaultInstall 132 ") +
+                kTemp + "\\setup.inf",
             host::Processes()[0].commandLine);
   std::vector<std::string> expected = {
       "Welcome",
@@ -334,6 +344,182 @@ TEST_F(ProgramRun, QuitWhileTheInstallerRunsEndsWithItsCodeAndKeepsTheFiles) {
   EXPECT_EQ(3, host::RunAsProcess(RunProgram));
   EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
   EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
+}
+
+// When the user logs off, Windows sends WM_QUERYENDSESSION to the main
+// dialog; it never comes through the queue. During the second advpack run
+// it ends the program at once, as a retrieved one does: nothing after the
+// wait runs, and the files stay for the installer.
+TEST_F(ProgramRun, LogOffDuringTheSecondAdvpackRunEndsTheProgramAtOnce) {
+  PackageContents contents;
+  contents.welcome = "Welcome";
+  contents.advpack = true;
+  contents.archive = Archive();
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+  host::OnCreateProcess([](const host::ProcessRecord &p) {
+    host::ProcessScript s;
+    s.runningWaits = 3;
+    if (p.commandLine.find(",DefaultInstallX") != std::string::npos) s.whileRunning = host::LogOff;
+    return s;
+  });
+  EXPECT_EQ(0, Run(contents));  // the wParam of WM_QUERYENDSESSION
+  EXPECT_EQ(0, Count("session ended"));
+  EXPECT_EQ(2u, host::Processes().size());
+  EXPECT_EQ(0, Count("end DLG_MAIN"));
+  EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
+  EXPECT_TRUE(Exists("temp/$Vantrel.Tmp/setup.inf"));
+}
+
+// A log-off during any other wait goes to the dialog procedures too, which
+// leave it to the default handling: the session ends and Windows ends the
+// program with it. What was written into the temporary folder stays.
+TEST_F(ProgramRun, LogOffDuringEveryOtherWaitEndsWithTheSession) {
+  struct Wait {
+    const char *during;
+    bool split, advpack, password;
+    std::function<void()> arrange;
+    bool filesLeft;  // extracted files, or the rebuilt package
+  };
+  auto logOffAt = [](const char *text) {
+    host::OnPump([text] {
+      const host::Dialog *d = host::CurrentDialog();
+      if (d && d->Text(IDC_MAIN_TEXT).find(text) != std::string::npos) {
+        host::OnPump(nullptr);
+        host::LogOff();
+      }
+    });
+  };
+  auto installAndLogOffIn = [](const char *dialog) {
+    host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+    host::OnDialog(dialog, [](const host::Dialog &) { host::LogOff(); });
+  };
+  auto installAndLogOffWhileInstalling = [] {
+    host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+    host::OnCreateProcess([](const host::ProcessRecord &) {
+      host::ProcessScript s;
+      s.runningWaits = 2;
+      s.whileRunning = host::LogOff;
+      return s;
+    });
+  };
+  std::vector<Wait> waits = {
+      {"the main dialog", false, false, false,
+       [] { host::OnDialog("DLG_MAIN", [](const host::Dialog &) { host::LogOff(); }); }, false},
+      {"the main dialog of a split package", true, false, false,
+       [] { host::OnDialog("DLG_MAIN", [](const host::Dialog &) { host::LogOff(); }); }, true},
+      {"the disk prompt", true, false, false,
+       [] {
+         host::OnMessageBox([](const host::MessageBoxRecord &) {
+           host::LogOff();
+           return IDOK;
+         });
+       },
+       true},
+      {"the licence dialog", false, false, false, [=] { installAndLogOffIn("DLG_LIC"); }, false},
+      {"the password dialog", false, false, true, [=] { installAndLogOffIn("DLG_PASS"); }, true},
+      {"the extraction", false, false, false,
+       [=] {
+         host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+         logOffAt("Extracting: ");
+       },
+       true},
+      {"the setupapi run", false, false, false, installAndLogOffWhileInstalling, true},
+      {"the first advpack run", false, true, false, installAndLogOffWhileInstalling, true},
+      {"the removal", false, false, false,
+       [=] {
+         host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+         logOffAt("Deleting ");
+       },
+       true},
+  };
+  for (const Wait &w : waits) {
+    SCOPED_TRACE(w.during);
+    TearDown();
+    SetUp();
+    PackageContents contents;
+    contents.welcome = "Welcome";
+    contents.advpack = w.advpack;
+    contents.multiPart = w.split;
+    if (std::string(w.during) == "the licence dialog") contents.licence = "Terms";
+    if (w.password) {
+      contents.archive = BuildZip({{"setup.inf", ToBytes("x")}, {"b.txt", ToBytes("b"), 0, "pw"}});
+    } else {
+      contents.archive = Archive(3);
+    }
+    w.arrange();
+    if (w.split) {
+      WriteSplit(contents);
+      if (std::string(w.during) == "the disk prompt") {
+        std::filesystem::rename(Posix("dist/setup.001"), Posix("setup.001.aside"));
+      }
+    } else {
+      WriteFile("dist/setup.exe", BuildPackage(contents));
+    }
+    EXPECT_EQ(int(host::kEndedWithTheSession), host::RunAsProcess(RunProgram));
+    EXPECT_TRUE(Shown("session ended"));
+    EXPECT_EQ(w.filesLeft, Exists("temp/$Vantrel.Tmp"));
+  }
+}
+
+// A short write sets the sticky I/O error; the exit sequence must still
+// close the package, or the rebuilt file of a split package could not be
+// deleted (Windows NT refuses to delete an open file).
+TEST_F(ProgramRun, ShortWriteStillClosesThePackageAndDeletesTheRebuiltFile) {
+  struct Case {
+    const char *what;
+    bool split;
+    bool duringRebuild;
+  };
+  for (const Case &c :
+       {Case{"single part, extraction", false, false}, Case{"split, extraction", true, false},
+        Case{"split, rebuild", true, true}}) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    PackageContents contents;
+    contents.welcome = "Welcome";
+    contents.multiPart = c.split;
+    contents.archive = Archive(3);
+    if (c.split) {
+      WriteSplit(contents);
+    } else {
+      WriteFile("dist/setup.exe", BuildPackage(contents));
+    }
+    if (c.duringRebuild) host::LimitWrites(1000);
+    host::OnDialog("DLG_MAIN", [](const host::Dialog &d) {
+      host::LimitWrites(20);  // the disk fills during the first member
+      d.Click(IDC_INSTALL);
+    });
+    EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+    EXPECT_EQ(0, Count("msgbox Error: Cannot close the file"));
+    EXPECT_TRUE(Shown(c.duringRebuild ? "msgbox Error: Error rebuilding this Setup package."
+                                      : "msgbox Error: Error extracting file(s)."));
+    EXPECT_EQ(0, host::OpenHandles());
+    EXPECT_FALSE(Exists("temp/$Vantrel.Tmp/Vantrel.pkg"));
+    // A failed extraction keeps what it wrote, and with it the folder; a
+    // failed rebuild leaves nothing.
+    EXPECT_EQ(!c.duringRebuild, Exists("temp/$Vantrel.Tmp/setup.inf"));
+    EXPECT_EQ(!c.duringRebuild, Exists("temp/$Vantrel.Tmp"));
+  }
+}
+
+// A temporary path that leaves no room for the rebuilt package's name (or a
+// member's) is given up for the system directory.
+TEST_F(ProgramRun, SplitPackageInstallsWhenTheTempPathLeavesNoRoom) {
+  host::SetTempPath("C:\\" + std::string(240, 't') + "\\");  // 244 characters
+  PackageContents contents;
+  contents.multiPart = true;
+  contents.archive = Archive(3);
+  WriteSplit(contents);
+  bool seen = false;
+  host::OnCreateProcess([&](const host::ProcessRecord &) {
+    seen = Exists("windows/system32/$Vantrel.Tmp/setup.inf");
+    return host::ProcessScript{};
+  });
+  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(Exists("windows/system32/$Vantrel.Tmp"));
 }
 
 TEST_F(ProgramRun, ProgramFileThatCannotBeOpenedShowsOneMessage) {

@@ -66,9 +66,9 @@ class WaitTest(SlowInstallerCase):
         run, _ = self.start_installing()
         inf = self.prefix.windows_path(self.vantrel_temp / "slow-installer.inf")
         self.assertEqual(self.wait_for_command(",DefaultInstall2.ntx86"),
-                         f"rundll32.exe advpack,LaunchINFSection {inf},DefaultInstall2.ntx86")
+                         f"{self.rundll32} advpack,LaunchINFSection {inf},DefaultInstall2.ntx86")
         self.assertEqual(self.wait_for_command(",DefaultInstallX"),
-                         f"rundll32.exe advpack,LaunchINFSection {inf},DefaultInstallX")
+                         f"{self.rundll32} advpack,LaunchINFSection {inf},DefaultInstallX")
         self.assertEqual(run.wait(timeout=30), 0)
 
     def test_query_end_session_ends_only_the_second_run(self):

@@ -74,14 +74,3 @@ class AdministratorTest(WineTestCase):
         self.assertEqual(run.wait(timeout=60), 0)
         self.assert_demo_installed()
         self.assert_temp_gone()
-
-    def test_admin_package_installs_when_wine_reports_windows_98(self):
-        # Windows 95/98 has no administrators: such a package runs for everyone.
-        name = "admin98.exe"
-        app_key = rf"HKCU\Software\Wine\AppDefaults\{name}"
-        self.prefix.reg_add(app_key, "Version", "win98")
-        self.addCleanup(self.prefix.reg_delete, app_key)
-        run = self.start(self.package(name, title="Vantrel Admin Setup", admin=True))
-        self.assertEqual(run.wait(timeout=60), 0)
-        self.assert_demo_installed()
-        self.assert_temp_gone()

@@ -82,13 +82,16 @@ typedef HINSTANCE HMODULE;
 #define ERROR_NO_MORE_FILES 18
 #define ERROR_WRITE_FAULT 29
 #define ERROR_HANDLE_DISK_FULL 39
+#define ERROR_SHARING_VIOLATION 32
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
+#define ERROR_CALL_NOT_IMPLEMENTED 120
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
 #define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_BAD_EXE_FORMAT 193
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_DIRECTORY 267
 #define ERROR_NO_TOKEN 1008
@@ -152,6 +155,8 @@ DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
 // ---- memory --------------------------------------------------------------
+#define HEAP_NO_SERIALIZE 0x1
+#define HEAP_GENERATE_EXCEPTIONS 0x4
 #define HEAP_ZERO_MEMORY 0x8
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, size_t dwBytes);
@@ -176,14 +181,44 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 // ---- processes -----------------------------------------------------------
 #define STILL_ACTIVE 259
 #define CREATE_NEW_CONSOLE 0x10
+#define DEBUG_PROCESS 0x1
+#define DEBUG_ONLY_THIS_PROCESS 0x2
+#define CREATE_SUSPENDED 0x4
+#define DETACHED_PROCESS 0x8
 #define NORMAL_PRIORITY_CLASS 0x20
+#define IDLE_PRIORITY_CLASS 0x40
 #define HIGH_PRIORITY_CLASS 0x80
+#define REALTIME_PRIORITY_CLASS 0x100
+#define CREATE_NEW_PROCESS_GROUP 0x200
+#define CREATE_UNICODE_ENVIRONMENT 0x400
+#define CREATE_SEPARATE_WOW_VDM 0x800
+#define CREATE_SHARED_WOW_VDM 0x1000
+#define BELOW_NORMAL_PRIORITY_CLASS 0x4000
+#define ABOVE_NORMAL_PRIORITY_CLASS 0x8000
+#define CREATE_DEFAULT_ERROR_MODE 0x4000000
 #define STARTF_USESHOWWINDOW 0x1
 #define STARTF_FORCEONFEEDBACK 0x40
+#define MAXIMUM_WAIT_OBJECTS 64
 #define WAIT_OBJECT_0 0
 #define WAIT_TIMEOUT 258
 #define WAIT_FAILED 0xFFFFFFFFu
-#define QS_ALLINPUT 0x04FF
+// The eight wake-mask bits every Windows knows, from Windows 95 and NT 4.0 on.
+#define QS_KEY 0x0001
+#define QS_MOUSEMOVE 0x0002
+#define QS_MOUSEBUTTON 0x0004
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
+#define QS_SENDMESSAGE 0x0040
+#define QS_HOTKEY 0x0080
+// Later bits, and QS_ALLINPUT as the cross compiler's headers define it for
+// current Windows (raw input, touch and pointer input included): the value a
+// program built with them passes when it names QS_ALLINPUT.
+#define QS_ALLPOSTMESSAGE 0x0100
+#define QS_RAWINPUT 0x0400
+#define QS_TOUCH 0x0800
+#define QS_POINTER 0x1000
+#define QS_ALLINPUT 0x1CFF
 
 typedef struct _STARTUPINFOA {
   DWORD cb;
@@ -222,6 +257,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 HANDLE WINAPI GetCurrentProcess(void);
 HANDLE WINAPI GetCurrentThread(void);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE *pHandles, BOOL fWaitAll,
                                        DWORD dwMilliseconds, DWORD dwWakeMask);
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
@@ -272,6 +308,8 @@ PVOID WINAPI FreeSid(PSID pSid);
 #define WM_CLOSE 0x0010
 #define WM_QUERYENDSESSION 0x0011
 #define WM_QUIT 0x0012
+#define WM_ENDSESSION 0x0016
+#define ENDSESSION_LOGOFF 0x80000000u
 #define WM_PAINT 0x000F
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
@@ -280,6 +318,7 @@ PVOID WINAPI FreeSid(PSID pSid);
 #define BN_CLICKED 0
 #define PM_NOREMOVE 0
 #define PM_REMOVE 1
+#define PM_NOYIELD 2
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
 #define SWP_NOSIZE 0x1

@@ -55,6 +55,16 @@ void HostMachine::MakeFolder(const std::string &relative) const {
   fs::create_directories(Posix(relative));
 }
 
+void HostMachine::WriteSixteenBitProgram(const std::string &relative) const {
+  std::vector<unsigned char> image(128, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  image[0x3C] = 0x40;  // the new header follows the MS-DOS one
+  image[0x40] = 'N';
+  image[0x41] = 'E';
+  WriteFile(relative, image);
+}
+
 std::vector<std::string> HostMachine::Tree() const {
   std::vector<std::string> paths;
   for (auto &entry : fs::recursive_directory_iterator(root_)) {

@@ -25,6 +25,9 @@ class HostMachine : public ::testing::Test {
   std::vector<unsigned char> ReadFile(const std::string &relative) const;
   bool Exists(const std::string &relative) const;
   void MakeFolder(const std::string &relative) const;
+  // A 16-bit Windows program (an MS-DOS header leading to "NE"), as
+  // rundll.exe is on Windows 95/98.
+  void WriteSixteenBitProgram(const std::string &relative) const;
   // Every file and folder under the scratch root, as relative POSIX paths.
   std::vector<std::string> Tree() const;
 
