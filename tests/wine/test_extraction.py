@@ -1,13 +1,16 @@
 """Extraction on the real file system: member names that would leave the
-temporary folder, sub-folders, file times, and a temporary path with a space."""
+temporary folder, sub-folders, file times, a temporary path with a space, and
+a temporary folder on a disk too small for the package."""
 
 import os
+import random
 import shutil
+import subprocess
 import time
 import zipfile
 from pathlib import Path
 
-from test_install import InstallCase
+from test_install import EXTRACT_ERROR, InstallCase
 from wine_case import CLOSE_ID, DEMO_APP, INSTALL_ID
 
 # Each is as long as the name it replaces in the package, so that only the
@@ -122,3 +125,43 @@ class TemporaryPathTest(InstallCase):
         self.driver.click(CLOSE_ID, hwnd=dialog.handle)
         self.assertEqual(run.wait(timeout=30), 0)
         self.assertFalse(system_temp.exists(), "the temporary folder remains")
+
+
+class FullDiskTest(InstallCase):
+    NOTES = "a-notes.txt"
+    NOTES_SIZE = 20000
+    ROOM = 4096
+
+    def put_temp_on_a_nearly_full_disk(self):
+        """Mounts a 2 MiB tmpfs on the user's temporary folder for this test
+        and fills it up to ROOM bytes."""
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small disk needs root")
+        temp = self.prefix.temp_dir
+        temp.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", str(temp)], check=True,
+                       timeout=30)
+        # Lazily: a program of the run may still hold a file there.
+        self.addCleanup(subprocess.run, ["umount", "-l", str(temp)], timeout=30)
+        free = shutil.disk_usage(temp).free
+        (temp / "filler.bin").write_bytes(bytes(free - self.ROOM))
+
+    def test_full_disk_fails_the_extraction_and_runs_no_installer(self):
+        source = self.work / "app"
+        shutil.copytree(DEMO_APP, source)
+        # Smaller than the decoder's window and first in the archive: the
+        # disk runs out in the member's only write.
+        words = random.Random(2026).choices(["setup", "disk", "file", "room"], k=5000)
+        (source / self.NOTES).write_text(" ".join(words)[:self.NOTES_SIZE])
+        package = self.welcome_package(source=source)
+        self.put_temp_on_a_nearly_full_disk()
+
+        run = self.start(package)
+        self.press_install(run)
+        self.assertEqual(self.answer_message(run, caption="Error", screenshot="full-disk"),
+                         ("Error", EXTRACT_ERROR))
+        self.assertEqual(run.wait(timeout=60), 0)
+        self.assert_nothing_installed()
+        # The walk stopped at the member the disk cut short.
+        self.assertEqual(self.temp_files(), [self.NOTES])
+        self.assertLess((self.vantrel_temp / self.NOTES).stat().st_size, self.NOTES_SIZE)
