@@ -4,6 +4,7 @@
 #include "../startup/program_state.h"
 #include "../startup/runtime.h"
 #include "../startup/text.h"
+#include "installer_command.h"
 
 namespace {
 const DWORD kFirstRunFlags = CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS;
@@ -44,32 +45,19 @@ void SystemProgramPath(const char *program, char *path) {
   if (PathExists(candidate)) CopyBytes(path, candidate, TextLength(candidate) + 1);
 }
 
-DWORD AppendInfPath(char *line, DWORD n) {
-  n = AppendLiteral(line, n, kCommandSize, state.tempDir);
-  n = AppendLiteral(line, n, kCommandSize, "\\");
-  return AppendLiteral(line, n, kCommandSize, state.infName);
+// "<program> <arguments>", composed as vantrel-pack shows it.
+void InstallerCommand(char *line, InstallerRun run, bool windowsNT) {
+  DWORD n = AppendLiteral(line, 0, kCommandSize, InstallerProgram(run));
+  n = AppendLiteral(line, n, kCommandSize, " ");
+  AppendInstallerArguments(line, n, kCommandSize, run, windowsNT, state.tempDir, state.infName);
 }
 
-// "rundll32.exe advpack,LaunchINFSection <folder>\<inf>,<section>"
-void AdvpackCommand(char *line, const char *section, bool ntSuffix) {
-  DWORD n = AppendLiteral(line, 0, kCommandSize, "rundll32.exe advpack,LaunchINFSection ");
-  n = AppendInfPath(line, n);
-  n = AppendLiteral(line, n, kCommandSize, ",");
-  n = AppendLiteral(line, n, kCommandSize, section);
-  if (ntSuffix) AppendLiteral(line, n, kCommandSize, ".ntx86");
-}
-
-// The setupx line on Windows 95/98 (where SetupX.dll exists), else setupapi.
-bool HinfCommand(char *line) {
+// The setupx road on Windows 95/98 (where SetupX.dll exists), else setupapi.
+InstallerRun HinfRun() {
   char setupx[kPathBufferSize];
   DWORD n = AppendLiteral(setupx, 0, sizeof setupx, state.systemDir);
   AppendLiteral(setupx, n, sizeof setupx, "\\SetupX.dll");
-  bool useSetupx = PathExists(setupx);
-  n = AppendLiteral(line, 0, kCommandSize,
-                    useSetupx ? "rundll.exe setupx.dll" : "rundll32.exe setupapi");
-  n = AppendLiteral(line, n, kCommandSize, ",InstallHinfSection DefaultInstall 132 ");
-  AppendInfPath(line, n);
-  return useSetupx;
+  return PathExists(setupx) ? kSetupxRun : kSetupapiRun;
 }
 
 void EnterFolder(const char *folder) {
@@ -110,19 +98,16 @@ void LaunchInf(HWND) {
 
   char line[kCommandSize];
   char program[kPathBufferSize];
-  if (state.useAdvpack) {
-    AdvpackCommand(line, "DefaultInstall2", IsWindowsNT());
-    SystemProgramPath("rundll32.exe", program);
-  } else {
-    SystemProgramPath(HinfCommand(line) ? "rundll.exe" : "rundll32.exe", program);
-  }
+  InstallerRun run = state.useAdvpack ? kAdvpackFirstRun : HinfRun();
+  InstallerCommand(line, run, run == kAdvpackFirstRun && IsWindowsNT());
+  SystemProgramPath(InstallerProgram(run), program);
 
   EnterFolder(state.tempDir);
   if (!RunAndWait(program, line, kFirstRunFlags, false)) {
     MessageBoxA(nullptr, "Couldn't initialize installation.", "Error", MB_ICONHAND);
   }
   if (state.useAdvpack) {
-    AdvpackCommand(line, "DefaultInstallX", false);
+    InstallerCommand(line, kAdvpackSecondRun, false);
     RunAndWait(program, line, kSecondRunFlags, true);
   }
   EnterFolder(state.startDir);

@@ -9,8 +9,9 @@
 
 const char kDefaultWelcomeText[] = "\r\r\rPlease click \"Install\" to start setup.";
 
-namespace {
 const char kTempFolderName[] = "\\$Vantrel.Tmp";
+
+namespace {
 const DWORD kTempPathLimit = 254;
 const LONG kMaxEndWindow = 0x10016;  // end record (22) plus the longest comment
 const LONG kEndRecordSize = 22;

@@ -25,4 +25,8 @@ void ReleasePackageTexts();
 
 extern const char kDefaultWelcomeText[];
 
+// The temporary folder's name, with its leading backslash, as it is appended
+// to the temporary path (or the system directory).
+extern const char kTempFolderName[];
+
 #endif
