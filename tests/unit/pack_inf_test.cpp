@@ -633,3 +633,25 @@ TEST_F(PackTest, InfCommandRefusesBadInputWritingNothing) {
 
 }  // namespace
 }  // namespace pack_test
+
+namespace pack_test {
+namespace {
+
+// examples/shortcut-app/acmenote.inf is what the inf command writes: the
+// README's example cannot drift from the program.
+TEST_F(PackTest, TheExampleInfIsWhatTheInfCommandWrites) {
+  const fs::path example = fs::path(VANTREL_SOURCE_DIR) / "examples" / "shortcut-app";
+  const fs::path copy = dir / "shortcut-app";
+  fs::copy(example, copy, fs::copy_options::recursive);
+  fs::remove(copy / "acmenote.inf");
+  ASSERT_EQ(Run({"inf", "--name", "Acme Notes", "--version", "1.0", "--publisher", "Acme Ltd",
+                 "--shortcut", "Acme Notes=Acme Notes.bat", copy.string()}),
+            0)
+      << err.str();
+  EXPECT_EQ(ReadFile(copy / "acmenote.inf"), ReadFile(example / "acmenote.inf"));
+  ASSERT_EQ(Create(dir / "out.exe", {}, copy), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
+}
+
+}  // namespace
+}  // namespace pack_test

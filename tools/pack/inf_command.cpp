@@ -182,8 +182,9 @@ int RunInf(const std::vector<std::string> &args, std::ostream &out, std::ostream
           ? ShortInfName(ToPackage(options.name, options, "--name"))
           : ToPackage(fs::path(options.output).filename().string(), options, "the INF's name");
   for (const InfFinding &finding : InfNameFindings(options.advpack, wanted)) {
-    if (finding.severity == InfFinding::kError) throw PackError(finding.text);
-    err << "vantrel-pack inf: warning: " << finding.text << "\n";
+    std::string text = FromCodePage(finding.text, options.codePage);
+    if (finding.severity == InfFinding::kError) throw PackError(text);
+    err << "vantrel-pack inf: warning: " << text << "\n";
   }
   fs::path output = OutputPath(options, FromCodePage(wanted, options.codePage));
   if (fs::exists(output) && !options.force) {

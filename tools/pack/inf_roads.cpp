@@ -122,8 +122,8 @@ std::vector<InfFinding> InfNameFindings(bool useAdvpack, const std::string &infN
                      "the setupx command line would pass " + std::to_string(road.argumentsLength) +
                          " characters to rundll.exe under " + road.folder + ", more than the " +
                          std::to_string(kSixteenBitArgumentLimit) +
-                         " a 16-bit program receives: the installer would get a cut name; put "
-                         "the INF at the top of the archive with a short name"});
+                         " a 16-bit program receives: the installer would get a cut name; "
+                         "shorten the INF's path (an 8.3 name at the top of the archive)"});
   }
   return found;
 }
