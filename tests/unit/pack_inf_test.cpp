@@ -329,7 +329,7 @@ TEST_P(InfRoadLines, AreTheLinesTheStubStarts) {
   std::vector<std::string> shown;
   std::string folder;
   for (const auto &road : vantrel_pack::PackageRoads(advpack, "sub\\acme.inf")) {
-    if ((road.platform == "Windows NT family") != nt) continue;
+    if ((road.platform == "NT family") != nt) continue;
     shown.push_back(road.commandLine);
     folder = road.folder;
   }
@@ -463,10 +463,10 @@ TEST(InfWriter, WritesAnInfThatPassesTheChecksAndUndoesItselfOnEveryRoad) {
       EXPECT_EQ(values["DisplayVersion"], "1.0");
       EXPECT_EQ(values["Publisher"], "Acme, Ltd.");
       EXPECT_EQ(values["UninstallString"],
-                advpack ? "rundll32.exe advpack,LaunchINFSection %17%\\acmemine.inf,"
+                advpack ? "\"%11%\\rundll32.exe\" advpack,LaunchINFSection %17%\\acmemine.inf,"
                           "DefaultUninstall.NTx86"
-                        : "rundll32.exe setupapi,InstallHinfSection DefaultUninstall 132 "
-                          "%17%\\acmemine.inf");
+                        : "\"%11%\\rundll32.exe\" setupapi,InstallHinfSection DefaultUninstall "
+                          "132 %17%\\acmemine.inf");
       const InfSection *link = inf.Find("Link.2");
       ASSERT_NE(link, nullptr);
       std::vector<std::string> program = link->Find("CmdLine")->values;
@@ -487,6 +487,8 @@ TEST(InfWriter, RefusesWhatAnInfCannotHold) {
     const char *expected;
   } cases[] = {
       {"one name in two folders", [](InfPlan &p) { p.files.push_back("tools/Read Me.txt"); },
+       "have the same name"},
+      {"the INF's name in a sub-folder", [](InfPlan &p) { p.files.push_back("docs/ACMEMINE.INF"); },
        "have the same name"},
       {"a shortcut to nothing",
        [](InfPlan &p) {

@@ -189,10 +189,8 @@ void CheckReferences(const InfFile &inf, std::vector<InfFinding> &found) {
       for (const std::string &name : NamedSections(entry)) {
         if (!inf.Find(name)) {
           Error(found, Bracketed(section.name) + " " + entry.key + "=" + name + " (line " +
-                           std::to_string(entry.line) +
-                           ") names a section the INF does not "
-                           "have: add " +
-                           Bracketed(name) + " or correct the name");
+                           std::to_string(entry.line) + ") names a section the INF does not " +
+                           "have: add " + Bracketed(name) + " or correct the name");
           continue;
         }
         bool needsDestination = IsFileListDirective(entry.key) && !defaultDestination &&
@@ -200,7 +198,7 @@ void CheckReferences(const InfFile &inf, std::vector<InfFinding> &found) {
         if (needsDestination && reported.insert(InfFold(name)).second) {
           Error(found, "[DestinationDirs] has no entry for " + Bracketed(name) + " (used by " +
                            entry.key + " in " + Bracketed(section.name) +
-                           "), so its files would go to the system folder: add " + name +
+                           "), so the installer would take the system folder for it: add " + name +
                            "=DIRID,SUBFOLDER to [DestinationDirs]");
         }
       }

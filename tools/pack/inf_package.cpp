@@ -192,7 +192,7 @@ InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
 
 void PrintInfText(const InfInspection &inf, std::ostream &out) {
   for (const InfRoad &road : inf.roads) {
-    out << "road                " << road.installer << " (" << road.platform << ") runs ["
+    out << "road                " << road.installer << " (" << road.platform << "), section ["
         << road.section << "]\n";
     out << "  command line      " << road.commandLine << "\n";
     if (road.sixteenBit) {

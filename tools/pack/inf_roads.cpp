@@ -15,7 +15,7 @@ const char k9xTemp[] = "C:\\WINDOWS\\TEMP";
 InfRoad MakeRoad(InstallerRun run, bool windowsNT, const std::string &infName) {
   InfRoad road;
   road.installer = run == kSetupxRun ? "setupx" : run == kSetupapiRun ? "setupapi" : "advpack";
-  road.platform = windowsNT ? "Windows NT family" : "Windows 95/98";
+  road.platform = windowsNT ? "NT family" : "Windows 95/98";
   road.folder = std::string(windowsNT ? kTypicalNtTemp : k9xTemp) + kTempFolderName;
   road.sixteenBit = run == kSetupxRun;
   // The stub's own composition, into a buffer as large as any line can be.

@@ -18,7 +18,7 @@ constexpr size_t kSixteenBitArgumentLimit = 126;
 
 struct InfRoad {
   std::string installer;  // "setupapi", "setupx", "advpack"
-  std::string platform;   // "Windows NT family", "Windows 95/98"
+  std::string platform;   // "NT family", "Windows 95/98"
   std::string section;    // the section named on the command line
   std::string folder;     // the typical temporary folder the line is shown with
   std::string commandLine;

@@ -45,7 +45,7 @@ std::string Field(const std::string &value) {
   bool plain = !value.empty();
   for (unsigned char c : value) {
     plain = plain &&
-            (std::isalnum(c) || std::string("._-$~!#&'()@^{}`").find(char(c)) != std::string::npos);
+            (std::isalnum(c) || std::string("._-$~!#&'()^{}`").find(char(c)) != std::string::npos);
   }
   return plain ? value : Quoted(value);
 }
@@ -145,10 +145,10 @@ struct Folder {
 };
 
 // The files by folder, the top first; refuses two files of one name, which
-// [SourceDisksFiles] can list only once.
-std::vector<Folder> FoldersOf(const std::vector<std::string> &files) {
+// [SourceDisksFiles] can list only once (the INF itself is listed too).
+std::vector<Folder> FoldersOf(const std::vector<std::string> &files, const std::string &infName) {
   std::map<std::string, Folder> byPath;
-  std::map<std::string, std::string> byName;
+  std::map<std::string, std::string> byName = {{InfFold(infName), infName}};
   for (const std::string &file : files) {
     std::string path = Backslashed(file);
     auto seen = byName.emplace(InfFold(NameOf(path)), path);
@@ -171,7 +171,8 @@ std::vector<Folder> FoldersOf(const std::vector<std::string> &files) {
 
 class Writer {
  public:
-  explicit Writer(const InfPlan &plan) : plan_(plan), folders_(FoldersOf(plan.files)) {
+  explicit Writer(const InfPlan &plan)
+      : plan_(plan), folders_(FoldersOf(plan.files, plan.infName)) {
     CheckFolderName(plan.name, "--name");
     CheckText(plan.version, "--version");
     CheckText(plan.publisher, "--publisher");
@@ -350,14 +351,23 @@ class Writer {
     Line("HKLM,%AppKey%");
   }
 
+  // An installer program by its full path, in quotes: a program of that name
+  // in whatever folder is current must never be the one that runs. The NT
+  // family keeps rundll32.exe in the system folder, Windows 95/98 keep both
+  // rundll programs in the Windows folder.
+  static std::string SystemProgram(bool windowsNT, const char *program) {
+    return "\"%" + std::string(windowsNT ? kSystemFolder : kWindowsFolder) + "%\\" + program + "\"";
+  }
+
   // The command the Add/Remove Programs entry runs, as INF text.
   std::string UninstallCommand(bool windowsNT) const {
     std::string inf = InfCopyPath();
     if (plan_.advpack) {
-      return "rundll32.exe advpack,LaunchINFSection " + inf + "," +
+      return SystemProgram(windowsNT, "rundll32.exe") + " advpack,LaunchINFSection " + inf + "," +
              (windowsNT ? "DefaultUninstall.NTx86" : "DefaultUninstall");
     }
-    return std::string(windowsNT ? "rundll32.exe setupapi" : "rundll.exe setupx.dll") +
+    return (windowsNT ? SystemProgram(true, "rundll32.exe") + " setupapi"
+                      : SystemProgram(false, "rundll.exe") + " setupx.dll") +
            ",InstallHinfSection DefaultUninstall 132 " + inf;
   }
 
@@ -382,7 +392,8 @@ class Writer {
     }
     if (plan_.advpack) {
       Section("Links.NT.Run", "advpack has setupapi make the Start-menu items");
-      Line(InQuotes("rundll32.exe setupapi,InstallHinfSection Links.NT 132 " + InfCopyPath()));
+      Line(InQuotes(SystemProgram(true, "rundll32.exe") +
+                    " setupapi,InstallHinfSection Links.NT 132 " + InfCopyPath()));
       Section("Links.NT");
       Line("ProfileItems=" + LinkItems());
     }
@@ -428,11 +439,10 @@ class Writer {
       chain += (chain.empty() ? "" : " & ") + std::string("rd \"") + nt_.Path(path) + "\"";
     }
     if (HasLinks()) chain += " & rd \"%" + std::string(kCommonPrograms) + "%\\%AppName%\"";
-    Line(InQuotes("%" + std::string(kSystemFolder) + "%\\cmd.exe /c " + chain));
+    Line(InQuotes(SystemProgram(true, "cmd.exe") + " /c " + chain));
     Section("Folders.9x.Remove", "command.com runs one command at a time");
     for (const std::string &path : nested) {
-      Line(InQuotes("%" + std::string(kWindowsFolder) + "%\\command.com /c rd \"" +
-                    w9x_.Path(path) + "\""));
+      Line(InQuotes(SystemProgram(false, "command.com") + " /c rd \"" + w9x_.Path(path) + "\""));
     }
   }
 
