@@ -46,7 +46,8 @@ class InfRoadsCase(InstallCase):
         return self.prefix.drive_c / "windows" / "setup.ini"
 
     def clean_application(self):
-        for folder in (self.app_dir, self.menu_dir):
+        # The stub leaves the folders it extracted into; these tests take theirs away.
+        for folder in (self.app_dir, self.menu_dir, self.vantrel_temp):
             shutil.rmtree(folder, ignore_errors=True)
         for path in (self.inf_copy, self.setup_ini, self.prefix.drive_c / PLANTED_MARK):
             path.unlink(missing_ok=True)
