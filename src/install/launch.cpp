@@ -5,6 +5,7 @@
 #include "../startup/runtime.h"
 #include "../startup/text.h"
 #include "../startup/windows_family.h"
+#include "installer_command.h"
 
 namespace {
 const DWORD kFirstRunFlags = CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS;
@@ -89,37 +90,18 @@ DWORD StartWithProgram(char *line, const char *program) {
   return AppendLiteral(line, n, kCommandSize, " ");
 }
 
-DWORD AppendInfPath(char *line, DWORD n) {
-  n = AppendLiteral(line, n, kCommandSize, state.tempDir);
-  n = AppendLiteral(line, n, kCommandSize, "\\");
-  return AppendLiteral(line, n, kCommandSize, state.infName);
-}
-
-// "<rundll32.exe> advpack,LaunchINFSection <folder>\<inf>,<section>"
-void AdvpackCommand(char *line, const char *program, const char *section, bool ntSuffix) {
+// "<program> <arguments>": the arguments composed as vantrel-pack shows them.
+void InstallerCommand(char *line, const char *program, InstallerRun run, bool windowsNT) {
   DWORD n = StartWithProgram(line, program);
-  n = AppendLiteral(line, n, kCommandSize, "advpack,LaunchINFSection ");
-  n = AppendInfPath(line, n);
-  n = AppendLiteral(line, n, kCommandSize, ",");
-  n = AppendLiteral(line, n, kCommandSize, section);
-  if (ntSuffix) AppendLiteral(line, n, kCommandSize, ".ntx86");
+  AppendInstallerArguments(line, n, kCommandSize, run, windowsNT, state.tempDir, state.infName);
 }
 
-// "<program> setupx.dll,InstallHinfSection DefaultInstall 132 <folder>\<inf>"
-// with rundll.exe on Windows 95/98, or the same with rundll32.exe setupapi.
-void HinfCommand(char *line, const char *program, bool setupx) {
-  DWORD n = StartWithProgram(line, program);
-  n = AppendLiteral(line, n, kCommandSize, setupx ? "setupx.dll" : "setupapi");
-  n = AppendLiteral(line, n, kCommandSize, ",InstallHinfSection DefaultInstall 132 ");
-  AppendInfPath(line, n);
-}
-
-// Windows 95/98 is told by its SetupX.dll.
-bool SystemHasSetupx() {
+// The setupx road on Windows 95/98 (where SetupX.dll exists), else setupapi.
+InstallerRun HinfRun() {
   char setupx[kPathBufferSize];
   DWORD n = AppendLiteral(setupx, 0, sizeof setupx, state.systemDir);
   AppendLiteral(setupx, n, sizeof setupx, "\\SetupX.dll");
-  return PathExists(setupx);
+  return PathExists(setupx) ? kSetupxRun : kSetupapiRun;
 }
 
 void EnterFolder(const char *folder) {
@@ -154,20 +136,16 @@ void LaunchInf(HWND) {
 
   char line[kCommandSize];
   char program[kPathBufferSize];
-  bool setupx = !state.useAdvpack && SystemHasSetupx();
-  SystemProgramPath(setupx ? "rundll.exe" : "rundll32.exe", program);
-  if (state.useAdvpack) {
-    AdvpackCommand(line, program, "DefaultInstall2", IsWindowsNT());
-  } else {
-    HinfCommand(line, program, setupx);
-  }
+  InstallerRun run = state.useAdvpack ? kAdvpackFirstRun : HinfRun();
+  SystemProgramPath(InstallerProgram(run), program);
+  InstallerCommand(line, program, run, run == kAdvpackFirstRun && IsWindowsNT());
 
   EnterFolder(state.tempDir);
   if (!RunAndWait(program, line, kFirstRunFlags, false)) {
     MessageBoxA(nullptr, "Couldn't initialize installation.", "Error", MB_ICONHAND);
   }
   if (state.useAdvpack) {
-    AdvpackCommand(line, program, "DefaultInstallX", false);
+    InstallerCommand(line, program, kAdvpackSecondRun, false);
     RunAndWait(program, line, kSecondRunFlags, true);
   }
   EnterFolder(state.startDir);

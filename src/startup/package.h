@@ -8,8 +8,8 @@
 // package; true when the main dialog may run.
 bool LoadPackage();
 
-// The stub's temporary folder, made in the temporary path (or the system
-// folder) it chooses.
+// The temporary folder's name, with its leading backslash, as it is appended
+// to the temporary path (or the system directory).
 const char kTempFolderName[] = "\\$Vantrel.Tmp";
 
 // Positions the package file; `state.seekResult` receives the new position,

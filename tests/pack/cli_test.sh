@@ -19,8 +19,15 @@ mkdir "$WORK/bin" "$WORK/src" "$WORK/src/docs"
 cp "$PACK_BUILT" "$WORK/bin/vantrel-pack"
 PACK="$WORK/bin/vantrel-pack"
 { printf 'MZ'; head -c 35326 /dev/zero; } > "$WORK/bin/vantrel-stub.exe"
-printf '[Version]\r\nSignature="$CHICAGO$"\r\n' > "$WORK/src/app.inf"
 seq 1 3000 > "$WORK/src/docs/numbers.txt"
+printf 'MZ' > "$WORK/src/app.exe"
+
+# The two steps: an INF for the folder, then the package.
+"$PACK" inf --name "CLI test" --shortcut "CLI test=app.exe" -o "$WORK/src/app.inf" "$WORK/src" \
+  > "$WORK/out" 2> "$WORK/err" || fail "inf: $(cat "$WORK/err")"
+grep -q 'CopyFiles=' "$WORK/src/app.inf" || fail "the INF written copies nothing"
+"$PACK" inf --name "CLI test" -o "$WORK/src/app.inf" "$WORK/src" > /dev/null 2>&1
+[ $? -eq 1 ] || fail "inf replaced an existing INF without --force"
 
 "$PACK" create -o "$WORK/setup.exe" --title "CLI test" "$WORK/src" > "$WORK/out" 2> "$WORK/err" ||
   fail "create with the default stub: $(cat "$WORK/err")"
@@ -50,6 +57,7 @@ fi
 "$PACK" > /dev/null 2>&1
 [ $? -eq 2 ] || fail "no command does not exit with 2"
 "$PACK" --help | grep -q -- '--split' || fail "--help does not document --split"
+"$PACK" --help | grep -q -- '--shortcut' || fail "--help does not document inf --shortcut"
 
 rm "$WORK/bin/vantrel-stub.exe"
 "$PACK" create -o "$WORK/nostub.exe" "$WORK/src" > /dev/null 2> "$WORK/err"

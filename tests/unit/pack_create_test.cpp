@@ -145,7 +145,7 @@ TEST_F(PackTest, LevelZeroStores) {
 }
 
 TEST_F(PackTest, ZipSourceIsAppendedByteForByte) {
-  std::string zip = CraftZip({{"setup.inf", "[Version]\n"}, {"a/b.txt", "hello"}});
+  std::string zip = CraftZip({{"setup.inf", kEmptyInf}, {"a/b.txt", "hello"}});
   WriteFile(dir / "in.zip", zip);
   ASSERT_EQ(Create(dir / "out.exe", {"--title", "Z"}, dir / "in.zip"), 0) << err.str();
   std::string file = ReadFile(dir / "out.exe");
@@ -158,7 +158,7 @@ TEST_F(PackTest, ZipSourceIsAppendedByteForByte) {
 }
 
 TEST_F(PackTest, ZipWithDescriptorsButSizesIsAccepted) {
-  CraftedMember member{"setup.inf", "[Version]\n"};
+  CraftedMember member{"setup.inf", kEmptyInf};
   member.flags = 8;
   member.descriptor = true;
   WriteFile(dir / "in.zip", CraftZip({member, {"x.txt", "x"}}));
@@ -202,7 +202,7 @@ TEST_F(PackTest, ZipSourcesTheStubCannotWalkAreRefusedNamingTheMember) {
       {"no crc", noCrc, "nocrc.bin\": the local header has no CRC"},
   };
   for (const RefusedZip &c : cases) {
-    WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "[Version]\n"}, c.member}));
+    WriteFile(dir / "in.zip", CraftZip({{"setup.inf", kEmptyInf}, c.member}));
     EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1) << c.why;
     EXPECT_NE(err.str().find(c.expected), std::string::npos) << c.why << ": " << err.str();
     EXPECT_EQ(err.str().find('\n'), err.str().size() - 1) << "one line: " << err.str();
@@ -211,7 +211,7 @@ TEST_F(PackTest, ZipSourcesTheStubCannotWalkAreRefusedNamingTheMember) {
 }
 
 TEST_F(PackTest, ZipWhoseWalkStopsEarlyIsRefused) {
-  std::string zip = CraftZip({{"setup.inf", "[Version]\n"}, {"b.txt", "b"}});
+  std::string zip = CraftZip({{"setup.inf", kEmptyInf}, {"b.txt", "b"}});
   // Break the second local header's signature: the stub would stop there.
   size_t second = zip.find("PK\x03\x04", 4);
   zip[second + 2] = 9;
@@ -259,7 +259,7 @@ TEST_F(PackTest, ZipWhoseCentralDirectoryDisagreesWithItsLocalHeadersIsRefused) 
 }
 
 TEST_F(PackTest, ZipWithBytesAfterItsEndNeedsSkipCheck) {
-  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "[Version]\n"}}) + "trailing");
+  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", kEmptyInf}}) + "trailing");
   EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1);
   EXPECT_NE(err.str().find("integrity"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(dir / "out.exe"));
@@ -311,7 +311,7 @@ TEST_F(PackTest, ArchivesFromZipToolsRoundTrip) {
 }
 
 TEST_F(PackTest, LevelIsReportedAsUselessForAZipSource) {
-  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "x"}}));
+  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", kEmptyInf}}));
   ASSERT_EQ(Create(dir / "out.exe", {"--level", "6"}, dir / "in.zip"), 0) << err.str();
   EXPECT_NE(err.str().find("--level"), std::string::npos);
   ASSERT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 0) << err.str();

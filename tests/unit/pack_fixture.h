@@ -108,6 +108,25 @@ inline std::string CraftZip(const std::vector<CraftedMember> &members) {
   return zip.bytes;
 }
 
+// An INF file that passes vantrel-pack's checks on every road and installs
+// nothing: for archives whose other members are beside the point.
+inline const std::string kEmptyInf =
+    "[Version]\r\nSignature=\"$CHICAGO$\"\r\n"
+    "[DefaultInstall]\r\n[DefaultInstall2]\r\n[DefaultInstall2.ntx86]\r\n[DefaultInstallX]\r\n";
+
+// The INF of the test folder: it installs readme.txt and sub/data.bin on
+// every road.
+inline const std::string kFolderInf =
+    "[Version]\r\nSignature=\"$CHICAGO$\"\r\n"
+    "[DefaultInstall]\r\nCopyFiles=Top,Sub\r\n"
+    "[DefaultInstall2]\r\nCopyFiles=Top,Sub\r\n"
+    "[DefaultInstall2.ntx86]\r\nCopyFiles=Top,Sub\r\n"
+    "[DefaultInstallX]\r\n"
+    "[DestinationDirs]\r\nTop=24,App\r\nSub=24,App\\sub\r\n"
+    "[Top]\r\nreadme.txt\r\n[Sub]\r\ndata.bin\r\n"
+    "[SourceDisksNames]\r\n1=App,,,\r\n"
+    "[SourceDisksFiles]\r\nreadme.txt=1\r\ndata.bin=1,sub\r\n";
+
 class PackTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -118,7 +137,7 @@ class PackTest : public ::testing::Test {
     std::string image = "MZ" + Noise(kStubBytes - 2, 7);
     WriteFile(stub, image);
     source = dir / "src";
-    WriteFile(source / "setup.inf", "[Version]\nSignature=\"$CHICAGO$\"\n");
+    WriteFile(source / "setup.inf", kFolderInf);
     WriteFile(source / "readme.txt", std::string(5000, 'r'));
     WriteFile(source / "sub" / "data.bin", Noise(20000, 3));
   }

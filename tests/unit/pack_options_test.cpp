@@ -87,7 +87,7 @@ TEST_F(PackTest, EncryptedArchiveDecryptsWithUnzip) {
 }
 
 TEST_F(PackTest, PasswordNeedsAFolderAndATypeablePassword) {
-  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "x"}}));
+  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", kEmptyInf}}));
   EXPECT_EQ(Create(dir / "out.exe", {"--password", "x"}, dir / "in.zip"), 2);
   EXPECT_EQ(Create(dir / "out.exe", {"--password", ""}), 1);
   EXPECT_EQ(Create(dir / "out.exe", {"--password", std::string(80, 'p')}), 1);
@@ -153,8 +153,8 @@ TEST_F(PackTest, InfChoiceErrors) {
   fs::remove(source / "setup.inf");
   EXPECT_EQ(Create(dir / "out.exe", {}), 1);
   EXPECT_NE(err.str().find("no .inf"), std::string::npos) << err.str();
-  WriteFile(source / "a.inf", "x");
-  WriteFile(source / "B.INF", "x");
+  WriteFile(source / "a.inf", kEmptyInf);
+  WriteFile(source / "B.INF", kEmptyInf);
   EXPECT_EQ(Create(dir / "out.exe", {}), 1);
   EXPECT_NE(err.str().find("several"), std::string::npos) << err.str();
   EXPECT_EQ(Create(dir / "out.exe", {"--inf", "c.inf"}), 1);
@@ -162,7 +162,7 @@ TEST_F(PackTest, InfChoiceErrors) {
   EXPECT_FALSE(fs::exists(dir / "out.exe"));
   ASSERT_EQ(Create(dir / "out.exe", {"--inf", "b.inf"}), 0) << err.str();
   EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.infName, "B.INF");
-  WriteFile(source / "sub" / "deep.inf", "x");
+  WriteFile(source / "sub" / "deep.inf", kEmptyInf);
   ASSERT_EQ(Create(dir / "out.exe", {"--inf", "sub/deep.inf"}), 0) << err.str();
   EXPECT_EQ(ReadPackage((dir / "out.exe").string()).texts.infName, "sub\\deep.inf");
 }

@@ -266,7 +266,7 @@ TEST_F(PackTest, InspectAgreesWithTheStubsLoader) {
     const char *warning;  // nullptr: none
   };
   PackageContents base;
-  base.archive = BuildZip({{"setup.inf", testing_support::ToBytes("[Version]")}});
+  base.archive = BuildZip({{"setup.inf", testing_support::ToBytes(kEmptyInf)}});
   PackageContents negative = base, lowest = base, emptySplit = base;
   negative.welcomeLength = -5;
   lowest.licenceLength = INT32_MIN;

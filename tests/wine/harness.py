@@ -466,7 +466,7 @@ class Packer:
     """vantrel-pack create, with the options spelled as keyword arguments."""
 
     FLAGS = {"stay_open": "--stay-open", "admin": "--admin", "advpack": "--advpack",
-             "skip_check": "--skip-check"}
+             "skip_check": "--skip-check", "no_inf_check": "--no-inf-check"}
     VALUES = {"title": "--title", "inf": "--inf", "welcome": "--welcome",
               "welcome_file": "--welcome-file", "licence_file": "--licence-file",
               "password": "--password", "level": "--level", "split": "--split",
@@ -492,6 +492,14 @@ class Packer:
         if result.returncode != 0:
             raise HarnessError(f"vantrel-pack create failed: {_decode(result.stderr).strip()}")
         return Path(output)
+
+    def inf(self, folder, *options):
+        """vantrel-pack inf FOLDER with the command-line options given; the INF's path."""
+        result = subprocess.run([str(self.tool), "inf", *map(str, options), str(folder)],
+                                timeout=60, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if result.returncode != 0:
+            raise HarnessError(f"vantrel-pack inf failed: {_decode(result.stderr).strip()}")
+        return Path(_decode(result.stdout).split(":", 1)[0])
 
 
 class Session:

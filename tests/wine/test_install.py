@@ -67,7 +67,7 @@ class SetupapiInstallTest(InstallCase):
     def test_install_with_welcome_text(self):
         run = self.start(self.welcome_package())
         self.press_install(run)
-        inf = self.prefix.windows_path(self.vantrel_temp / "vantrel-demo.inf")
+        inf = self.prefix.windows_path(self.vantrel_temp / "vdemo.inf")
         self.assertEqual(self.wait_for_command(inf),
                          f"{self.rundll32} setupapi,InstallHinfSection DefaultInstall 132 {inf}")
         self.assertEqual(run.wait(timeout=60), 0)
@@ -80,7 +80,7 @@ class SetupapiInstallTest(InstallCase):
         # after 126 characters, so this package's INF name is short.
         source = self.work / "short-inf"
         shutil.copytree(DEMO_APP, source)
-        (source / "vantrel-demo.inf").rename(source / "d.inf")
+        (source / "vdemo.inf").rename(source / "d.inf")
         inf_path = self.prefix.windows_path(self.vantrel_temp / "d.inf")
         command_tail = "setupx.dll,InstallHinfSection DefaultInstall 132 " + inf_path
         if len("C:\\windows\\system32\\rundll32.exe " + command_tail) > 126:
@@ -217,8 +217,9 @@ class PasswordTest(InstallCase):
     def test_three_wrong_passwords_fail_the_extraction(self):
         source = self.work / "inf-only"
         source.mkdir()
-        shutil.copy(DEMO_APP / "vantrel-demo.inf", source)
-        run = self.start(self.welcome_package(source=source, password=PASSWORD))
+        shutil.copy(DEMO_APP / "vdemo.inf", source)
+        # The INF names files the package lacks: it must never run.
+        run = self.start(self.welcome_package(source=source, password=PASSWORD, no_inf_check=True))
         self.press_install(run)
         for attempt in ("one", "two", ""):
             self.answer_prompt(run, attempt)
@@ -259,7 +260,7 @@ class DamagedMemberTest(InstallCase):
                 package = self.welcome_package(f"setup-{level}.exe", level=level)
                 with zipfile.ZipFile(package) as archive:
                     names = [i.filename for i in archive.infolist()]
-                damaged = names[0] if names[0] != "vantrel-demo.inf" else names[1]
+                damaged = names[0] if names[0] != "vdemo.inf" else names[1]
                 self.damage_member(package, damaged)
                 run = self.start(package)
                 self.press_install(run)

@@ -19,7 +19,7 @@ class SlowInstallerCase(InstallCase):
         source.mkdir()
         for name in ("hello.bat", "readme.txt"):
             shutil.copy(DEMO_APP / name, source)
-        shutil.copy(FIXTURES / "slow-installer.inf", source)
+        shutil.copy(FIXTURES / "slowinst.inf", source)
         shutil.copy(self.driver.exe, source)
         return self.welcome_package(source=source, advpack=True)
 
@@ -60,11 +60,11 @@ class WaitTest(SlowInstallerCase):
         self.assertEqual(self.driver.post("quit", 77, hwnd=dialog.handle), 0)
         self.assertEqual(run.wait(timeout=20), 77)
         # Nothing after the wait ran: the extracted files are all still there.
-        self.assertIn("slow-installer.inf", self.temp_files())
+        self.assertIn("slowinst.inf", self.temp_files())
 
     def test_installer_command_lines_are_those_of_advpack(self):
         run, _ = self.start_installing()
-        inf = self.prefix.windows_path(self.vantrel_temp / "slow-installer.inf")
+        inf = self.prefix.windows_path(self.vantrel_temp / "slowinst.inf")
         self.assertEqual(self.wait_for_command(",DefaultInstall2.ntx86"),
                          f"{self.rundll32} advpack,LaunchINFSection {inf},DefaultInstall2.ntx86")
         self.assertEqual(self.wait_for_command(",DefaultInstallX"),
@@ -79,7 +79,7 @@ class WaitTest(SlowInstallerCase):
         self.assertTrue(run.running(), "the first run ended on WM_QUERYENDSESSION")
         self.assertEqual(self.driver.post("queryendsession", 9, hwnd=dialog.handle), 0)
         self.assertEqual(run.wait(timeout=20), 9)
-        self.assertIn("slow-installer.inf", self.temp_files())
+        self.assertIn("slowinst.inf", self.temp_files())
 
 
 class LaunchTest(InstallCase):

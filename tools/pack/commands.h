@@ -18,10 +18,12 @@ namespace vantrel_pack {
 int RunCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 int RunInspect(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+int RunInf(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 
 const char *CreateHelp();
 const char *InspectHelp();
 const char *ExtractHelp();
+const char *InfHelp();
 
 // The whole tool, with the standard streams given (tests capture them).
 int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);

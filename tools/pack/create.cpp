@@ -12,6 +12,7 @@
 #include "byte_source.h"
 #include "central_directory.h"
 #include "folder_archive.h"
+#include "inf_package.h"
 #include "pack_error.h"
 #include "package_format.h"
 #include "package_reader.h"
@@ -270,6 +271,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
     zipPath = options.source;
   }
   texts.infName = ChooseInf(names, options);
+  CheckInfForCreate(options, names, texts.infName, err);
 
   PackageHeader header;
   header.stayOpen = options.stayOpen;

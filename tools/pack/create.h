@@ -25,6 +25,7 @@ struct CreateOptions {
   bool adminRequired = false;
   bool useAdvpack = false;
   bool skipIntegrityCheck = false;
+  bool noInfCheck = false;  // INF errors become warnings
   std::optional<std::string> stub;
   uint64_t splitSize = 0;  // 0: one file
   int codePage = 1252;

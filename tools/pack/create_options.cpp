@@ -35,6 +35,8 @@ every member: sizes in every local header, no Zip64, at most 2 GiB).
   --skip-check          write the flag that makes the stub skip its check of
                         the archive's end; without it a single-part package
                         that would fail that check is refused here
+  --no-inf-check        make the package even when the INF checks find errors
+                        (they are shown as warnings)
   --stub FILE           the stub (exactly 35,328 bytes); default:
                         vantrel-stub.exe beside this program
   --split SIZE          split into pieces of SIZE bytes (k or m suffix,
@@ -45,6 +47,14 @@ every member: sizes in every local header, no Zip64, at most 2 GiB).
   --codepage N          Windows ANSI code page of the texts and file names
                         (default 1252); texts are read as UTF-8, and one that
                         cannot be written in the code page is an error
+
+The INF file is checked against the archive and the package's road: the
+sections the stub runs (DefaultInstall; with --advpack DefaultInstall2,
+DefaultInstall2.ntx86 and DefaultInstallX), the files its install sections
+copy (through SourceDisksNames/SourceDisksFiles, sub-folders included), the
+sections its directives name, and its name (8.3, no space or comma, and a
+setupx command line within the 126 characters of the 16-bit rundll.exe).
+Errors stop create; `vantrel-pack inf` writes an INF that passes.
 
 Line ends of the texts become CR LF. Exit status: 0 done, 1 bad input or a
 failed file operation, 2 bad command line. OUT is written under a temporary
@@ -99,6 +109,9 @@ CreateOptions ParseCreateOptions(const std::vector<std::string> &args) {
     } else if (name == "--skip-check") {
       in.NoValue();
       options.skipIntegrityCheck = true;
+    } else if (name == "--no-inf-check") {
+      in.NoValue();
+      options.noInfCheck = true;
     } else {
       throw UsageError("unknown option " + name);
     }

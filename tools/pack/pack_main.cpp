@@ -18,6 +18,7 @@ const Command kCommands[] = {
     {"create", RunCreate, CreateHelp, "make a package from a folder or a .zip file"},
     {"inspect", RunInspect, InspectHelp, "show a package as the stub will read it"},
     {"extract", RunExtract, ExtractHelp, "extract a package with the stub's own walk"},
+    {"inf", RunInf, InfHelp, "write an INF file that installs a folder"},
 };
 
 void PrintToolHelp(std::ostream &out) {

@@ -5,6 +5,7 @@
 #include "arguments.h"
 #include "central_directory.h"
 #include "commands.h"
+#include "inf_package.h"
 #include "pack_error.h"
 #include "package_reader.h"
 #include "text_codec.h"
@@ -49,6 +50,7 @@ struct Report {
   std::string checkState;  // "passed", "failed" or why the stub does not check
   ArchiveWalk walk;
   std::vector<std::string> warnings;
+  InfInspection inf;
 };
 
 void JudgeTheEnd(Report &report) {
@@ -101,6 +103,11 @@ Report Gather(const InspectOptions &options) {
   for (const std::string &problem :
        DirectoryDisagreements(*view.bytes, view.archiveBase, report.walk)) {
     report.warnings.push_back(problem + " (zip tools show other files than the stub installs)");
+  }
+  report.inf = InspectInf(*view.bytes, report.walk, view.texts.infName, view.header.useAdvpack,
+                          options.codePage);
+  for (const InfFinding &finding : report.inf.findings) {
+    if (finding.severity != InfFinding::kNote) report.warnings.push_back("INF: " + finding.text);
   }
   return report;
 }
@@ -204,6 +211,7 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
   }
   out << "walk ends           at offset " << r.walk.endOffset << ", " << r.walk.endDescription()
       << "\n";
+  PrintInfText(r.inf, out);
   out << "warnings            " << r.warnings.size() << "\n";
   for (const std::string &warning : r.warnings) out << "  warning: " << warning << "\n";
 }
@@ -246,7 +254,9 @@ void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out
   }
   out << (r.walk.members.empty() ? "" : "\n  ")
       << "],\n  \"walkEnd\": {\"offset\": " << r.walk.endOffset
-      << ", \"at\": " << Quoted(r.walk.endDescription(), true) << "},\n  \"warnings\": [";
+      << ", \"at\": " << Quoted(r.walk.endDescription(), true) << "},\n  \"inf\": ";
+  PrintInfJson(r.inf, out);
+  out << ",\n  \"warnings\": [";
   separator = "";
   for (const std::string &warning : r.warnings) {
     out << separator << Quoted(warning, true);
@@ -264,8 +274,10 @@ Shows the package PKG as the stub will read it: the header fields, the five
 texts in plain form (title, INF name, stored password, welcome text, licence
 text), archiveBase, the verdict of the stub's integrity check, and the
 archive's members as the stub walks them (local headers in file order:
-method, sizes, encryption, data-descriptor bit, CRC, name). A warning names
-each thing the stub cannot handle. For a split package give the program
+method, sizes, encryption, data-descriptor bit, CRC, name), the roads the
+INF file takes with the exact command lines the stub builds (shown under a
+typical temporary folder), and the checks `create` makes of the INF. A
+warning names each thing the stub or the installer cannot handle. For a split package give the program
 file; the numbered parts are read from beside it.
 
   --json         print the same as one JSON object

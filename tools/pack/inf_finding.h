@@ -1,0 +1,19 @@
+// One thing the INF checks found: an error stops `create` (the package would
+// install nothing, or only part, and still end as if all went well); a
+// warning may break on some systems; a note is for the author's eyes.
+#ifndef VANTREL_PACK_INF_FINDING_H
+#define VANTREL_PACK_INF_FINDING_H
+
+#include <string>
+
+namespace vantrel_pack {
+
+struct InfFinding {
+  enum Severity { kError, kWarning, kNote };
+  Severity severity;
+  std::string text;  // one sentence that names the fix
+};
+
+}  // namespace vantrel_pack
+
+#endif
