@@ -28,7 +28,7 @@ class VersionMatrixTest(InstallCase):
         cuts its command line after 126 characters."""
         source = self.work / "app"
         shutil.copytree(DEMO_APP, source)
-        (source / "vantrel-demo.inf").rename(source / "d.inf")
+        (source / "vdemo.inf").rename(source / "d.inf")
         return source
 
     def report_version(self, version):
