@@ -21,6 +21,13 @@ class ByteSource {
   std::vector<uint8_t> ReadBytes(uint64_t offset, size_t count) const;
 };
 
+// The little-endian number of `count` bytes at `at` of `bytes`.
+inline uint32_t LittleEndian(const std::vector<uint8_t> &bytes, size_t at, int count) {
+  uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[at + size_t(i)];
+  return value;
+}
+
 // Several files read as one stream, in order. Used for a single file too.
 class PieceSet : public ByteSource {
  public:

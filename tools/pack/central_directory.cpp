@@ -10,14 +10,9 @@ namespace {
 
 constexpr uint32_t kEndRecordSignature = 0x06054B50;
 constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
 constexpr size_t kEndRecordBytes = 22;
 constexpr size_t kCentralHeaderBytes = 46;
-
-uint32_t Get(const std::vector<uint8_t> &b, size_t at, int bytes) {
-  uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | b[at + size_t(i)];
-  return value;
-}
 
 struct DirectoryEntry {
   std::string name;
@@ -32,36 +27,23 @@ struct Directory {
   std::string problem;
 };
 
-// The end record nearest the end of the file, where readers look for it.
-bool FindEndRecord(const ByteSource &source, std::vector<uint8_t> &record) {
-  uint64_t size = source.Size();
-  uint64_t window = std::min<uint64_t>(size, uint64_t(kMaxEndWindow));
-  std::vector<uint8_t> tail = source.ReadBytes(size - window, size_t(window));
-  if (tail.size() < kEndRecordBytes) return false;
-  for (size_t i = tail.size() - kEndRecordBytes + 1; i-- > 0;) {
-    if (Get(tail, i, 4) != kEndRecordSignature) continue;
-    record.assign(tail.begin() + long(i), tail.begin() + long(i + kEndRecordBytes));
-    return true;
-  }
-  return false;
-}
-
 // Central directory offsets count from the archive's first byte, or, for an
 // archive whose offsets a tool adjusted for a prefix, from the file's.
 Directory ReadDirectory(const ByteSource &source, uint64_t archiveStart) {
   Directory d;
-  std::vector<uint8_t> end;
-  if (!FindEndRecord(source, end)) {
+  EndRecord record = FindEndRecord(source);
+  const std::vector<uint8_t> &end = record.bytes;
+  if (!record.found) {
     d.problem = "there is no central directory end record";
     return d;
   }
   d.found = true;
-  d.entries = Get(end, 10, 2);
-  uint64_t at = Get(end, 16, 4);
+  d.entries = LittleEndian(end, 10, 2);
+  uint64_t at = LittleEndian(end, 16, 4);
   std::vector<uint8_t> first = source.ReadBytes(archiveStart + at, 4);
-  if (first.size() < 4 || Get(first, 0, 4) != kCentralHeaderSignature) {
+  if (first.size() < 4 || LittleEndian(first, 0, 4) != kCentralHeaderSignature) {
     first = source.ReadBytes(at, 4);
-    if (d.entries > 0 && (first.size() < 4 || Get(first, 0, 4) != kCentralHeaderSignature)) {
+    if (d.entries > 0 && (first.size() < 4 || LittleEndian(first, 0, 4) != kCentralHeaderSignature)) {
       d.problem = "the end record does not point to the central directory";
       return d;
     }
@@ -70,19 +52,19 @@ Directory ReadDirectory(const ByteSource &source, uint64_t archiveStart) {
   }
   for (uint64_t i = 0; i < d.entries; ++i) {
     std::vector<uint8_t> h = source.ReadBytes(at, kCentralHeaderBytes);
-    if (h.size() < kCentralHeaderBytes || Get(h, 0, 4) != kCentralHeaderSignature) {
+    if (h.size() < kCentralHeaderBytes || LittleEndian(h, 0, 4) != kCentralHeaderSignature) {
       d.problem = "the central directory ends after " + std::to_string(i) + " of its " +
                   std::to_string(d.entries) + " entries";
       return d;
     }
     DirectoryEntry e;
-    e.flags = uint16_t(Get(h, 8, 2));
-    e.method = uint16_t(Get(h, 10, 2));
-    e.crc = Get(h, 16, 4);
-    e.compressedSize = Get(h, 20, 4);
-    e.uncompressedSize = Get(h, 24, 4);
-    uint32_t nameLength = Get(h, 28, 2), extraLength = Get(h, 30, 2), commentLength = Get(h, 32, 2);
-    e.offset = Get(h, 42, 4);
+    e.flags = uint16_t(LittleEndian(h, 8, 2));
+    e.method = uint16_t(LittleEndian(h, 10, 2));
+    e.crc = LittleEndian(h, 16, 4);
+    e.compressedSize = LittleEndian(h, 20, 4);
+    e.uncompressedSize = LittleEndian(h, 24, 4);
+    uint32_t nameLength = LittleEndian(h, 28, 2), extraLength = LittleEndian(h, 30, 2), commentLength = LittleEndian(h, 32, 2);
+    e.offset = LittleEndian(h, 42, 4);
     std::vector<uint8_t> name = source.ReadBytes(at + kCentralHeaderBytes, nameLength);
     e.name.assign(name.begin(), name.end());
     d.list.push_back(e);
@@ -124,6 +106,25 @@ void Compare(size_t i, const WalkedMember &m, const DirectoryEntry &e, uint64_t 
 }
 
 }  // namespace
+
+EndRecord FindEndRecord(const ByteSource &source) {
+  EndRecord record;
+  uint64_t size = source.Size();
+  uint64_t window = std::min<uint64_t>(size, uint64_t(kMaxEndWindow));
+  std::vector<uint8_t> tail = source.ReadBytes(size - window, size_t(window));
+  if (tail.size() < kEndRecordBytes) return record;
+  for (size_t i = tail.size() - kEndRecordBytes + 1; i-- > 0;) {
+    if (LittleEndian(tail, i, 4) != kEndRecordSignature) continue;
+    record.found = true;
+    record.bytes.assign(tail.begin() + long(i), tail.begin() + long(i + kEndRecordBytes));
+    record.zip64 = LittleEndian(tail, i + 10, 2) == 0xFFFF ||
+                   LittleEndian(tail, i + 12, 4) == 0xFFFFFFFF ||
+                   LittleEndian(tail, i + 16, 4) == 0xFFFFFFFF ||
+                   (i >= 20 && LittleEndian(tail, i - 20, 4) == kZip64LocatorSignature);
+    return record;
+  }
+  return record;
+}
 
 std::vector<std::string> DirectoryDisagreements(const ByteSource &source, uint64_t archiveStart,
                                                 const ArchiveWalk &walk) {

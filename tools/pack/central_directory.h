@@ -16,6 +16,14 @@ namespace vantrel_pack {
 
 class ByteSource;
 
+// The end record nearest the end of the file, where readers look for it.
+struct EndRecord {
+  bool found = false;
+  std::vector<uint8_t> bytes;  // its 22 bytes, without the comment
+  bool zip64 = false;          // Zip64 marks or a Zip64 locator in front of it
+};
+EndRecord FindEndRecord(const ByteSource &source);
+
 // Each way the central directory of the archive that starts at
 // `archiveStart` differs from `walk`, the stub's walk of that archive,
 // naming the member and the field; empty when they agree member for member

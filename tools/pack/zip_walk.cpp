@@ -21,16 +21,10 @@ constexpr uint64_t kLocalHeaderSize = 30;
 // The stub reads a name into a buffer of this size and refuses longer ones.
 constexpr size_t kNameBufferSize = 258;
 
-uint32_t Get(const std::vector<uint8_t> &b, size_t at, int bytes) {
-  uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | b[at + size_t(i)];
-  return value;
-}
-
 bool HasZip64Extra(const std::vector<uint8_t> &extra) {
   for (size_t at = 0; at + 4 <= extra.size();) {
-    uint32_t id = Get(extra, at, 2);
-    uint32_t length = Get(extra, at + 2, 2);
+    uint32_t id = LittleEndian(extra, at, 2);
+    uint32_t length = LittleEndian(extra, at + 2, 2);
     if (id == 0x0001) return true;
     at += 4 + length;
   }
@@ -47,15 +41,15 @@ WalkedMember ReadMember(const ByteSource &source, uint64_t offset,
                         const std::vector<uint8_t> &header) {
   WalkedMember m;
   m.offset = offset;
-  m.flags = uint16_t(Get(header, 6, 2));
-  m.method = uint16_t(Get(header, 8, 2));
-  m.dosTime = uint16_t(Get(header, 10, 2));
-  m.dosDate = uint16_t(Get(header, 12, 2));
-  m.crc = Get(header, 14, 4);
-  m.compressedSize = Get(header, 18, 4);
-  m.uncompressedSize = Get(header, 22, 4);
-  m.nameLength = uint16_t(Get(header, 26, 2));
-  m.extraLength = uint16_t(Get(header, 28, 2));
+  m.flags = uint16_t(LittleEndian(header, 6, 2));
+  m.method = uint16_t(LittleEndian(header, 8, 2));
+  m.dosTime = uint16_t(LittleEndian(header, 10, 2));
+  m.dosDate = uint16_t(LittleEndian(header, 12, 2));
+  m.crc = LittleEndian(header, 14, 4);
+  m.compressedSize = LittleEndian(header, 18, 4);
+  m.uncompressedSize = LittleEndian(header, 22, 4);
+  m.nameLength = uint16_t(LittleEndian(header, 26, 2));
+  m.extraLength = uint16_t(LittleEndian(header, 28, 2));
   std::vector<uint8_t> name = source.ReadBytes(offset + kLocalHeaderSize, m.nameLength);
   m.rawName.assign(name.begin(), name.end());
   m.name = m.rawName.substr(0, m.rawName.find('\0'));
@@ -71,7 +65,7 @@ WalkedMember ReadMember(const ByteSource &source, uint64_t offset,
   // the member's data is really there and the walk would derail.
   if (m.hasDescriptor() && m.compressedSize == 0) {
     std::vector<uint8_t> next = source.ReadBytes(dataEnd, 4);
-    m.sizeMissing = next.size() == 4 && !IsRecordSignature(Get(next, 0, 4));
+    m.sizeMissing = next.size() == 4 && !IsRecordSignature(LittleEndian(next, 0, 4));
   }
   // The stub tests the extracted data against the local header's CRC; only
   // empty data has a CRC of 0.
@@ -137,7 +131,7 @@ ArchiveWalk WalkArchive(const ByteSource &source, uint64_t start) {
       walk.endedAtEndOfFile = true;
       break;
     }
-    uint32_t signature = Get(header, 0, 4);
+    uint32_t signature = LittleEndian(header, 0, 4);
     if (signature == kDescriptorSignature) {
       ++walk.descriptorsSkipped;
       offset += 16;
