@@ -58,22 +58,24 @@ name and appears only when complete.
 Reproducible packages: the same SOURCE, options and stub give the same
 bytes, on any machine and at any time. Members are in name order, their
 times are the files' modification times read as UTC, and nothing else of
-the machine goes in. With SOURCE_DATE_EPOCH set (seconds since 1970), no
-member time is later than it, and the random bytes that open each encrypted
-member are derived from the password, the member's name and content instead:
-two such packages then show which encrypted members they share.
+the machine goes in; only the random bytes that open each encrypted member
+differ from run to run. With SOURCE_DATE_EPOCH set (seconds since 1970), no
+member time is later than it, and those bytes are derived from the password
+and the member's name and content instead: packages made so show which
+encrypted members they share (see the README).
 
-Signing: sign OUT after creating it; the stub accepts the certificate table
-a signing tool appends, and nothing else after the archive. Sign last: a
-byte changed afterwards makes the stub refuse the package as corrupted. For a
-split package sign OUT only, never the numbered parts.
+Signing: sign OUT once it is made; the stub accepts the certificate table a
+signing tool appends, and nothing else after the archive. Sign last: a byte
+changed afterwards makes the stub refuse the package as corrupted. Of a split
+package sign OUT only, and keep its name: the parts are found by it.
   Linux:    osslsigncode sign -pkcs12 cert.pfx -pass PASSWORD -n "TITLE" \
-              -ts http://timestamp.example.com -in OUT -out OUT-signed.exe
+              -ts http://timestamp.example.com -in OUT -out signed.exe
+            mv signed.exe OUT
   Windows:  signtool sign /fd sha256 /f cert.pfx /p PASSWORD
               /tr http://timestamp.example.com /td sha256 OUT
-Then `vantrel-pack inspect` shows where the signature lies and whether the
-stub accepts the package; `osslsigncode verify` or `signtool verify /pa`
-says whether the signature is valid.
+Then `vantrel-pack inspect OUT` shows where the signature lies and whether the
+stub accepts the package; `osslsigncode verify` or `signtool verify /pa` says
+whether the signature is valid.
 )";
 }
 
