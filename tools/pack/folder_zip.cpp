@@ -212,7 +212,7 @@ CentralEntry WriteMember(std::FILE *out, const std::string &outPath, const Sourc
   Put(header, entry.method, 2);
   Put(header, entry.dosTime, 2);
   Put(header, entry.dosDate, 2);
-  Put(header, 0, 12);  // CRC and sizes, patched below
+  for (int field = 0; field < 3; ++field) Put(header, 0, 4);  // CRC and sizes, patched below
   Put(header, uint32_t(file.name.size()), 2);
   Put(header, 0, 2);
   header.insert(header.end(), file.name.begin(), file.name.end());
