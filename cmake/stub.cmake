@@ -17,7 +17,9 @@ target_compile_options(vantrel-stub-linked PRIVATE
   -fno-tree-loop-distribute-patterns -ffunction-sections
   -Wall -Wextra -Werror>)
 target_link_options(vantrel-stub-linked PRIVATE
-  -nostdlib -Wl,-e,_StubEntry@0 -Wl,--gc-sections -s -mwindows)
+  -nostdlib -Wl,-e,_StubEntry@0 -Wl,--gc-sections -s -mwindows
+  # No link time in the image: the same sources give the same stub.
+  -Wl,--no-insert-timestamp)
 # advapi32 first: newer import libraries also list some of its functions under
 # kernel32, which older systems do not export there.
 target_link_libraries(vantrel-stub-linked PRIVATE advapi32 user32 kernel32 gcc)

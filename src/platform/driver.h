@@ -43,6 +43,9 @@ std::string PosixPath(const std::string &windowsPath);
 // After `bytes` more bytes have been written in all, every write falls short
 // (a full disk). A negative value lifts the limit.
 void LimitWrites(long long bytes);
+// Called after every WriteFile with the number of bytes it wrote (the
+// build machine's tools show progress from it).
+void OnWrite(std::function<void(DWORD)> hook);
 // Reads of a file opened from this Windows path deliver nothing once
 // `bytes` bytes have been read through that handle (a disk taken out).
 void CutReads(const std::string &windowsPath, long long bytes);

@@ -3,6 +3,7 @@
 // kept by the current file store (the real file system, or memory).
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -20,6 +21,7 @@ std::map<char, std::string> drives;
 std::set<char> substitutedDrives;
 bool memoryFiles = false;
 long long writeBudget = -1;
+std::function<void(DWORD)> writeHook;
 
 std::map<std::string, long long> readCuts;  // POSIX path -> bytes readable
 
@@ -193,6 +195,8 @@ std::string WindowsPath(const std::string &posixPath) {
 
 void LimitWrites(long long bytes) { writeBudget = bytes; }
 
+void OnWrite(std::function<void(DWORD)> hook) { writeHook = std::move(hook); }
+
 void CutReads(const std::string &windowsPath, long long bytes) {
   readCuts[PosixPath(windowsPath)] = bytes;
 }
@@ -255,6 +259,7 @@ void ResetFiles() {
   drives['Z'] = "";
   substitutedDrives.clear();
   writeBudget = -1;
+  writeHook = nullptr;
   readCuts.clear();
   if (memoryFiles) ClearMemoryStore();
   memoryFiles = false;
@@ -334,6 +339,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
   }
   if (writeBudget >= 0) writeBudget -= total;
   if (written) *written = total;
+  if (writeHook && total > 0) writeHook(total);
   if (total < count) return Fail(total < allowed ? error : ERROR_DISK_FULL);
   return TRUE;
 }

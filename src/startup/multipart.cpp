@@ -3,17 +3,31 @@
 #include "../archive/paths.h"
 #include "program_state.h"
 #include "runtime.h"
+#include "signature.h"
 #include "text.h"
 
 namespace {
 const DWORD kCopyChunk = 32768;
 const BYTE kLastPartNumber = 255;
 
-// Copies the open piece in `state.outFile` to the rebuilt file. A read that
-// delivers nothing before the piece's size is reached (a disk taken out)
-// fails the rebuild rather than looping.
-void CopyPiece() {
-  state.bytesLeft = LONG(GetFileSize(state.outFile, nullptr));
+// The bytes of the open piece that belong to the package: a signed program
+// file ends in its certificate table, which the rebuilt file leaves out.
+LONG PackageBytesOfPiece(BYTE partNumber) {
+  LONG size = LONG(GetFileSize(state.outFile, nullptr));
+  if (partNumber > 0) return size;
+  ImageSignature image;
+  if (FindCertificateTable(state.outFile, state.archiveBase, image) == kCertificatesInPlace) {
+    size = LONG(image.tableStart);
+  }
+  SetFilePointer(state.outFile, 0, nullptr, FILE_BEGIN);
+  return size;
+}
+
+// Copies the first `bytes` bytes of the open piece in `state.outFile` to the
+// rebuilt file. A read that delivers nothing before they are copied (a disk
+// taken out) fails the rebuild rather than looping.
+void CopyPiece(LONG bytes) {
+  state.bytesLeft = bytes;
   while (state.bytesLeft > 0 && !state.ioError) {
     DWORD want = DWORD(state.bytesLeft) < kCopyChunk ? DWORD(state.bytesLeft) : kCopyChunk;
     DWORD got = 0;
@@ -61,7 +75,7 @@ void CopyPieces() {
     state.outFile = CreateFileA(state.partPath.text, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (state.outFile != INVALID_HANDLE_VALUE) {
-      CopyPiece();
+      CopyPiece(PackageBytesOfPiece(partNumber));
       CloseHandle(state.outFile);
       if (partNumber == kLastPartNumber) counterSpent = true;
       ++partNumber;

@@ -5,6 +5,7 @@
 #include "multipart.h"
 #include "program_state.h"
 #include "runtime.h"
+#include "signature.h"
 #include "text.h"
 
 const char kDefaultWelcomeText[] = "\r\r\rPlease click \"Install\" to start setup.";
@@ -83,6 +84,49 @@ bool EndRecordReachesEnd(const BYTE *window, LONG length, LONG start, DWORD size
   }
   return false;
 }
+
+// The zero bytes just before the certificate table that may be its
+// alignment padding: at most seven.
+LONG PaddingBefore(const BYTE *window, LONG length) {
+  LONG zeros = 0;
+  while (zeros < LONG(kCertificateAlignment) - 1 && zeros < length &&
+         window[length - 1 - zeros] == 0) {
+    ++zeros;
+  }
+  return zeros;
+}
+
+bool MarkedAt(const BYTE *window, LONG end) {
+  return end >= 4 && window[end - 4] == 'R' && window[end - 3] == 'S' && window[end - 2] == 'F';
+}
+
+// The same rule as for an unsigned file, with the file taken to end where
+// the certificate table starts, less what may be its padding: whatever
+// passes unsigned passes signed.
+PackageEnd JudgeEndBeforeCertificates(DWORD tableStart) {
+  LONG window = LONG(tableStart) - state.archiveBase;
+  const LONG largest = kMaxEndWindow + LONG(kCertificateAlignment) - 1;
+  if (window > largest) window = largest;
+  if (window <= kEndRecordSize) return kArchiveTooShort;
+
+  BYTE *buffer = static_cast<BYTE *>(AllocateBlock(DWORD(window)));
+  SeekPackage(LONG(tableStart) - window, FILE_BEGIN);
+  LONG start = state.seekResult;
+  PackageEnd end = kEndUnreadable;
+  if (start >= 0 && ReadPackage(buffer, DWORD(window)) == DWORD(window)) {
+    LONG padding = PaddingBefore(buffer, window);
+    end = kNoEndRecordAtCertificates;
+    for (LONG cut = window - padding; cut <= window && end != kEndMarked; ++cut) {
+      if (MarkedAt(buffer, cut)) end = kEndMarked;
+    }
+    if (end != kEndMarked &&
+        EndRecordReachesEnd(buffer, window, start, tableStart - DWORD(padding))) {
+      end = kEndRecordAtCertificates;
+    }
+  }
+  ReleaseBlock(buffer);
+  return end;
+}
 }  // namespace
 
 void ReleasePackageTexts() {
@@ -150,6 +194,17 @@ void RejectCorruptPackage() {
 }
 
 PackageEnd JudgePackageEnd() {
+  // A signature is judged first: its table, then the checksum, which any
+  // byte changed since signing upsets.
+  ImageSignature image;
+  SignatureShape shape = FindCertificateTable(state.packageFile, state.archiveBase, image);
+  if (shape == kSecurityEntryBad) return kSecurityEntryRefused;
+  if (shape == kCertificatesInPlace && !ImageChecksumMatches(state.packageFile, image)) {
+    return kChangedAfterSigning;
+  }
+  if (state.multiPart) return kEndInParts;
+  if (shape == kCertificatesInPlace) return JudgeEndBeforeCertificates(image.tableStart);
+
   DWORD size = GetFileSize(state.packageFile, nullptr);
   LONG window = LONG(size) - state.archiveBase;
   if (window > kMaxEndWindow) window = kMaxEndWindow;
@@ -208,7 +263,7 @@ bool LoadPackage() {
     }
     ReadPackageTexts(lengths);
     state.archiveBase = ArchiveBase(lengths);
-    if (!state.multiPart && !state.skipIntegrityCheck) CheckPackageIntegrity();
+    if (!state.skipIntegrityCheck) CheckPackageIntegrity();
   }
   if (state.multiPart) return RebuildPackage();
   return true;

@@ -40,15 +40,24 @@ LONG ArchiveBase(const HeaderLengths &lengths);
 const LONG kEndRecordSize = 22;
 const LONG kMaxEndWindow = kEndRecordSize + 0xFFFF;
 
-// What the end of a single-part package shows.
+// What the end of a package shows. A signed program file ends in its
+// certificate table: the package inside it then ends where the table starts,
+// give or take the zero padding that aligns the table. Of a split package
+// only the program file's signature can be judged; the archive ends in the
+// parts.
 enum PackageEnd {
-  kEndMarked,            // the file ends in "RSF"
-  kEndRecordAtEnd,       // an end record, with its comment, reaches the end
-  kArchiveTooShort,      // 22 bytes or fewer follow archiveBase
-  kEndUnreadable,        // the last bytes cannot be read
-  kNoEndRecordAtEnd,     // no end record reaches the end of the file
+  kEndMarked,                  // the file (or the part before the table) ends in "RSF"
+  kEndRecordAtEnd,             // an end record, with its comment, reaches the end
+  kEndRecordAtCertificates,    // signed: an end record reaches the certificate table
+  kEndInParts,                 // split: the program file is unsigned or signed in place
+  kArchiveTooShort,            // 22 bytes or fewer follow archiveBase
+  kEndUnreadable,              // the last bytes cannot be read
+  kNoEndRecordAtEnd,           // no end record reaches the end of the file
+  kNoEndRecordAtCertificates,  // signed: no end record reaches the certificate table
+  kSecurityEntryRefused,       // the security entry names no table closing the file
+  kChangedAfterSigning,        // the image checksum no longer matches the file
 };
-inline bool PackageEndPasses(PackageEnd end) { return end <= kEndRecordAtEnd; }
+inline bool PackageEndPasses(PackageEnd end) { return end <= kEndInParts; }
 PackageEnd JudgePackageEnd();
 
 // Returns only when the package's end passes JudgePackageEnd; otherwise

@@ -31,6 +31,7 @@ grep -q 'CopyFiles=' "$WORK/src/app.inf" || fail "the INF written copies nothing
 
 "$PACK" create -o "$WORK/setup.exe" --title "CLI test" "$WORK/src" > "$WORK/out" 2> "$WORK/err" ||
   fail "create with the default stub: $(cat "$WORK/err")"
+[ -s "$WORK/err" ] && fail "create writes to a standard error that is no terminal: $(cat "$WORK/err")"
 [ "$(head -c 35328 "$WORK/setup.exe" | cmp - "$WORK/bin/vantrel-stub.exe" && echo same)" = same ] ||
   fail "the package does not start with the stub beside the tool"
 
@@ -58,6 +59,21 @@ fi
 [ $? -eq 2 ] || fail "no command does not exit with 2"
 "$PACK" --help | grep -q -- '--split' || fail "--help does not document --split"
 "$PACK" --help | grep -q -- '--shortcut' || fail "--help does not document inf --shortcut"
+
+# Progress shows on a terminal only, and never with --quiet.
+if command -v script > /dev/null; then
+  on_terminal() { script -qec "$1" /dev/null < /dev/null > "$WORK/tty" 2>&1; }
+  on_terminal "'$PACK' create -o '$WORK/tty.exe' '$WORK/src'" || fail "create on a terminal"
+  grep -qE 'zipping .* of .*, ([0-9]+) of \1 members, .*/s' "$WORK/tty" ||
+    fail "create shows no progress on a terminal: $(cat "$WORK/tty")"
+  on_terminal "'$PACK' extract '$WORK/tty.exe' -d '$WORK/tty-out'" || fail "extract on a terminal"
+  grep -qE 'extracting .* of .*, ([0-9]+) of \1 members, .*/s' "$WORK/tty" ||
+    fail "extract shows no progress on a terminal: $(cat "$WORK/tty")"
+  on_terminal "'$PACK' create -q -o '$WORK/tty.exe' '$WORK/src'"
+  [ -s "$WORK/tty" ] && fail "create --quiet prints: $(cat "$WORK/tty")"
+  on_terminal "'$PACK' extract -q '$WORK/tty.exe' -d '$WORK/tty-out'"
+  [ -s "$WORK/tty" ] && fail "extract --quiet prints: $(cat "$WORK/tty")"
+fi
 
 rm "$WORK/bin/vantrel-stub.exe"
 "$PACK" create -o "$WORK/nostub.exe" "$WORK/src" > /dev/null 2> "$WORK/err"

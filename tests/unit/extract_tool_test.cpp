@@ -47,6 +47,9 @@ TEST_F(ExtractTool, ExtractsIntoDirAndPrintsStatusLines) {
   EXPECT_EQ("  Extracting: " + w + "/setup.inf\n  Extracting: " + w + "/sub/data.bin\n",
             out_.str());
   EXPECT_EQ("", err_.str());
+  EXPECT_EQ(0, Run({pkg, "-d", dir, "--quiet"}));
+  EXPECT_EQ("", out_.str());
+  EXPECT_EQ("", err_.str());
   // Nothing else beside DIR: no rebuilt package, no temporary folder.
   EXPECT_EQ((std::vector<std::string>{"setup.inf", "sub", "sub/data.bin"}), [&] {
     std::vector<std::string> t;

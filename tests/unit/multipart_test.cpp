@@ -6,6 +6,7 @@
 #include "startup/multipart.h"
 #include "support/package_builder.h"
 #include "support/scratch.h"
+#include "support/signing.h"
 
 using namespace testing_support;
 
@@ -97,6 +98,31 @@ TEST_F(Rebuild, ThreePiecesAreJoinedInOrderWithoutAPrompt) {
   EXPECT_EQ(4u, got);
   EXPECT_EQ(0, memcmp(first, all.data(), 4));
   EXPECT_FALSE(state.ioError);
+}
+
+// Only the program file can carry a signature; its certificate table is no
+// part of the package. A security entry that names no table in place is
+// not the program's to interpret: the file is copied whole, as ever.
+TEST_F(Rebuild, ASignedProgramFileLosesItsCertificateTable) {
+  Bytes all = WritePieces({36000, 5000, 3000});
+  state.archiveBase = 35353;
+  Bytes program(all.begin(), all.begin() + 36000);
+  Bytes signedProgram = SignPackage(program);
+  ASSERT_GT(signedProgram.size(), program.size());
+  WriteFile("disk/SETUP.EXE", signedProgram);
+  Bytes expected(signedProgram.begin(), signedProgram.begin() + 36000);
+  expected.insert(expected.end(), all.begin() + 36000, all.end());
+  ASSERT_TRUE(RunRebuild());
+  EXPECT_EQ(expected, Rebuilt());
+
+  SignatureLayout outOfPlace;
+  outOfPlace.appended = Bytes(8, 0x55);
+  Bytes damaged = SignPackage(program, outOfPlace);
+  WriteFile("disk/SETUP.EXE", damaged);
+  expected = damaged;
+  expected.insert(expected.end(), all.begin() + 36000, all.end());
+  ASSERT_TRUE(RunRebuild());
+  EXPECT_EQ(expected, Rebuilt());
 }
 
 TEST_F(Rebuild, MissingPieceIsAskedForAndOkRetriesTheSamePiece) {

@@ -1,13 +1,22 @@
 // vantrel-pack create: the package layout, texts, flags and members, read
 // back both from the raw bytes and through the package reader.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
+#include <thread>
 
+#include "folder_archive.h"
 #include "pack_fixture.h"
-#include "support/package_builder.h"
 #include "package_reader.h"
+#include "sha256.h"
 #include "startup/descramble.h"
+#include "support/package_builder.h"
+#include "support/signing.h"
 #include "zip_walk.h"
 
 namespace pack_test {
@@ -227,8 +236,8 @@ TEST_F(PackTest, ZipWhoseWalkStopsEarlyIsRefused) {
 // installs what its local headers hold: an archive on which they disagree
 // shows one thing and installs another.
 TEST_F(PackTest, ZipWhoseCentralDirectoryDisagreesWithItsLocalHeadersIsRefused) {
-  std::string smuggled = CraftZip({{"setup.inf", "[Version]\n"}, {"evil.bat", "format c:"},
-                                   {"readme.txt", "read me"}});
+  std::string smuggled = CraftZip(
+      {{"setup.inf", "[Version]\n"}, {"evil.bat", "format c:"}, {"readme.txt", "read me"}});
   // The central directory names the second member notes.md.
   size_t central = smuggled.find("PK\x01\x02");
   smuggled.replace(smuggled.find("evil.bat", central), 8, "notes.md");
@@ -308,6 +317,202 @@ TEST_F(PackTest, ArchivesFromZipToolsRoundTrip) {
     EXPECT_EQ(files, 3u) << tool.command;
   }
   if (ran == 0) GTEST_SKIP() << "neither zip nor 7z is installed";
+}
+
+// ---- signed packages ---------------------------------------------------------
+
+std::string Signed(const std::string &package,
+                   const testing_support::SignatureLayout &layout = {}) {
+  testing_support::Bytes bytes(package.begin(), package.end());
+  bytes = testing_support::SignPackage(bytes, layout);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Inspect says where a signature lies and what the stub makes of it, never
+// whether it is valid; create lays split packages out so that the program
+// file can be signed, and the parts then read back without the signature.
+TEST_F(PackTest, SignedPackagesAreReadAsTheStubReadsThem) {
+  ASSERT_EQ(Create(dir / "setup.exe", {}), 0) << err.str();
+  std::string package = ReadFile(dir / "setup.exe");
+  std::string signedPackage = Signed(package);
+  const size_t tableStart = (package.size() + 7) / 8 * 8;
+  const size_t tableSize = signedPackage.size() - tableStart;
+  WriteFile(dir / "signed.exe", signedPackage);
+  ASSERT_EQ(Run({"inspect", (dir / "signed.exe").string()}), 0) << err.str();
+  std::string text = out.str();
+  EXPECT_NE(text.find("signature           signed: certificate table at offset " +
+                      std::to_string(tableStart) + ", " + std::to_string(tableSize) + " bytes"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("(validity not judged here"), std::string::npos);
+  EXPECT_NE(text.find("integrity check     passed (the archive's end record reaches the "
+                      "certificate table)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("warnings            0"), std::string::npos) << text;
+  ASSERT_EQ(Run({"inspect", "--json", (dir / "signed.exe").string()}), 0);
+  EXPECT_NE(out.str().find("\"signature\": {\"tableOffset\": " + std::to_string(tableStart) +
+                           ", \"tableSize\": " + std::to_string(tableSize) +
+                           ", \"acceptedByStub\": true"),
+            std::string::npos)
+      << out.str();
+  ASSERT_EQ(Run({"inspect", "--json", (dir / "setup.exe").string()}), 0);
+  EXPECT_NE(out.str().find("\"signature\": null"), std::string::npos);
+
+  // Damage after signing: the warning says that the stub will refuse it, and why.
+  testing_support::SignatureLayout appended;
+  appended.appended = testing_support::ToBytes("junk");
+  WriteFile(dir / "appended.exe", Signed(package, appended));
+  std::string changed = signedPackage;
+  changed[kStubBytes + 100] ^= 0x20;
+  WriteFile(dir / "changed.exe", changed);
+  for (const char *name : {"appended.exe", "changed.exe"}) {
+    ASSERT_EQ(Run({"inspect", (dir / name).string()}), 0);
+    EXPECT_NE(out.str().find("warning: the stub will call this package corrupted: the image"),
+              std::string::npos)
+        << name << ": " << out.str();
+  }
+
+  // A split package: only the program file is signed, and the stub's rebuild
+  // leaves its table out.
+  WriteFile(source / "big.bin", Noise(100000, 11));
+  ASSERT_EQ(Create(dir / "split.exe", {"--level", "0", "--split", "40k"}), 0) << err.str();
+  std::string first = ReadFile(dir / "split.exe");
+  WriteFile(dir / "split.exe", Signed(first));
+  PackageView view = ReadPackage((dir / "split.exe").string());
+  EXPECT_EQ(view.signature, kCertificatesInPlace);
+  EXPECT_EQ(view.end, kEndInParts);
+  EXPECT_EQ(view.bytes->Size(), uint64_t(view.header.totalSize));
+  ASSERT_EQ(Run({"inspect", (dir / "split.exe").string()}), 0);
+  EXPECT_NE(out.str().find("integrity check     passed"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("warnings            0"), std::string::npos) << out.str();
+  ASSERT_EQ(Run({"extract", (dir / "split.exe").string(), "-d", (dir / "x").string()}), 0)
+      << err.str();
+  EXPECT_EQ(ReadFile(dir / "x" / "big.bin"), ReadFile(source / "big.bin"));
+}
+
+// ---- reproducible packages --------------------------------------------------
+
+// One run of create as another machine would make it: its own working
+// folder, time zone and umask, and SOURCE_DATE_EPOCH set or not.
+class Reproducible : public PackTest {
+ protected:
+  void TearDown() override {
+    if (!savedTz.empty())
+      setenv("TZ", savedTz.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+    unsetenv("SOURCE_DATE_EPOCH");
+    umask(savedMask);
+    fs::current_path(savedCwd);
+    PackTest::TearDown();
+  }
+
+  // The same files in a new folder, written in the order given.
+  fs::path Source(const std::string &name, bool reversed) {
+    std::vector<std::pair<std::string, std::string>> files = {
+        {"setup.inf", kEmptyInf},
+        {"docs/read me.txt", std::string(3000, 'r')},
+        {"bin/data.bin", Noise(70000, 9)},
+        {"bin/empty.dat", ""},
+        {"a.txt", "first by name"}};
+    if (reversed) std::reverse(files.begin(), files.end());
+    fs::path folder = dir / name;
+    for (const auto &file : files) WriteFile(folder / file.first, file.second);
+    return folder;
+  }
+
+  static void SetModified(const fs::path &folder, time_t when) {
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+      if (!entry.is_regular_file()) continue;
+      struct timespec times[2] = {{when, 0}, {when, 0}};
+      ASSERT_EQ(utimensat(AT_FDCWD, entry.path().c_str(), times, 0), 0);
+    }
+  }
+
+  std::string CreateAs(const std::string &machine, const char *tz, mode_t mask,
+                       const fs::path &from, const std::vector<std::string> &options) {
+    fs::create_directories(dir / machine);
+    fs::current_path(dir / machine);
+    setenv("TZ", tz, 1);
+    tzset();
+    umask(mask);
+    std::vector<std::string> all = {"--level", "9", "--title", "Same", "--welcome", "Hello"};
+    all.insert(all.end(), options.begin(), options.end());
+    EXPECT_EQ(Create("setup.exe", all, from), 0) << err.str();
+    return ReadFile(dir / machine / "setup.exe");
+  }
+
+  std::string savedTz = getenv("TZ") ? getenv("TZ") : "";
+  mode_t savedMask = umask(022);
+  fs::path savedCwd = fs::current_path();
+};
+
+TEST_F(Reproducible, SameInputsGiveTheSameBytesAnywhereAndAnyTime) {
+  fs::path first = Source("first", false);
+  fs::path second = Source("second", true);  // another order on disk
+  fs::permissions(second / "a.txt", fs::perms::owner_read | fs::perms::owner_write);
+  SetModified(first, 1500000000);
+  SetModified(second, 1500000000);
+  std::string one = CreateAs("machine1", "UTC0", 022, first, {});
+  // DOS times count in two seconds: anything taken from the clock would show.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  std::string two = CreateAs("machine2", "XYZ-12:45", 077, second, {});
+  EXPECT_EQ(one.size(), two.size());
+  EXPECT_TRUE(one == two) << "the packages differ";
+
+  // With SOURCE_DATE_EPOCH the files' own times no longer need to agree, and
+  // encrypted members come out the same too.
+  const time_t epoch = 1600000000;
+  setenv("SOURCE_DATE_EPOCH", std::to_string(epoch).c_str(), 1);
+  SetModified(first, 1700000000);
+  SetModified(second, time(nullptr));
+  one = CreateAs("machine1", "UTC0", 022, first, {"--password", "secret"});
+  two = CreateAs("machine2", "XYZ-12:45", 077, second, {"--password", "secret"});
+  EXPECT_TRUE(one == two) << "the encrypted packages differ";
+  PackageView view = ReadPackage((dir / "machine2" / "setup.exe").string());
+  vantrel_pack::ArchiveWalk walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  ASSERT_EQ(walk.members.size(), 5u);
+  uint16_t epochTime = 0, epochDate = 0;
+  vantrel_pack::DosDateTime(epoch, epochTime, epochDate);
+  EXPECT_EQ(epochDate, (2020 - 1980) << 9 | 9 << 5 | 13);  // 2020-09-13 12:26:40 UTC
+  EXPECT_EQ(epochTime, 12 << 11 | 26 << 5 | 40 / 2);
+  for (const auto &m : walk.members) {
+    EXPECT_TRUE(m.encrypted()) << m.name;
+    // Every file is newer than the epoch: every time is clamped to it.
+    EXPECT_EQ(m.dosDate, epochDate) << m.name;
+    EXPECT_EQ(m.dosTime, epochTime) << m.name;
+  }
+
+  // Without it an encrypted package gets fresh random bytes every time.
+  unsetenv("SOURCE_DATE_EPOCH");
+  one = CreateAs("machine1", "UTC0", 022, first, {"--password", "secret"});
+  two = CreateAs("machine2", "UTC0", 022, first, {"--password", "secret"});
+  EXPECT_EQ(one.size(), two.size());
+  EXPECT_FALSE(one == two);
+
+  setenv("SOURCE_DATE_EPOCH", "yesterday", 1);
+  EXPECT_EQ(Create(dir / "bad.exe", {}, first), 1);
+  EXPECT_NE(err.str().find("SOURCE_DATE_EPOCH"), std::string::npos) << err.str();
+}
+
+// The derivation of reproducible encryption headers rests on it.
+TEST(Sha256, GivesTheStandardsDigests) {
+  auto hex = [](const std::string &text, size_t chunk) {
+    vantrel_pack::Sha256 hash;
+    for (size_t at = 0; at < text.size(); at += chunk) hash.Add(text.substr(at, chunk));
+    std::string out;
+    for (uint8_t b : hash.Finish())
+      out += "0123456789abcdef"[b >> 4], out += "0123456789abcdef"[b & 15];
+    return out;
+  };
+  EXPECT_EQ(hex("", 1), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(hex("abc", 1), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  EXPECT_EQ(hex(twoBlocks, 7), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(hex(std::string(1000000, 'a'), 4096),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST_F(PackTest, LevelIsReportedAsUselessForAZipSource) {

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <iostream>
 
 #include "pack_fixture.h"
+#include "progress.h"
 #include "package_reader.h"
 #include "zip_walk.h"
 
@@ -278,14 +280,58 @@ TEST_F(PackTest, HelpDocumentsEveryOption) {
   std::string create = out.str();
   for (const char *option : {"-o", "--level", "--title", "--inf", "--welcome ", "--welcome-file",
                              "--licence-file", "--password", "--stay-open", "--admin", "--advpack",
-                             "--skip-check", "--stub", "--split", "--codepage"}) {
+                             "--skip-check", "--stub", "--split", "--codepage", "--quiet"}) {
     EXPECT_NE(create.find(option), std::string::npos) << option;
     EXPECT_NE(tool.find(option), std::string::npos) << option;
+  }
+  // How to sign and how to build reproducibly are part of making a package.
+  for (const char *topic : {"osslsigncode sign", "signtool sign", "SOURCE_DATE_EPOCH"}) {
+    EXPECT_NE(create.find(topic), std::string::npos) << topic;
   }
   ASSERT_EQ(Run({"inspect", "--help"}), 0);
   for (const char *option : {"--json", "--codepage"}) {
     EXPECT_NE(out.str().find(option), std::string::npos) << option;
   }
+  ASSERT_EQ(Run({"extract", "--help"}), 0);
+  EXPECT_NE(out.str().find("--quiet"), std::string::npos);
+}
+
+// The progress line: redrawn in place, no more often than a few times a
+// second, blanked before other output, and nothing at all when not shown.
+TEST(Progress, IsDrawnInPlaceOnlyWhenShown) {
+  double now = 100;
+  std::ostringstream shown;
+  vantrel_pack::Progress progress(shown, true, "zipping", 4 * 1048576, 2, [&] { return now; });
+  now = 101;
+  progress.AddBytes(1048576);
+  EXPECT_EQ(shown.str(), "\rzipping 1.0 MiB of 4.0 MiB (25%), 0 of 2 members, 1.0 MiB/s");
+  progress.AddBytes(1048576);  // at once again: not redrawn
+  EXPECT_EQ(shown.str().find("2.0 MiB"), std::string::npos);
+  now = 102;
+  progress.SetMembersDone(1);
+  EXPECT_NE(shown.str().find("\rzipping 2.0 MiB of 4.0 MiB (50%), 1 of 2 members, 1.0 MiB/s"),
+            std::string::npos)
+      << shown.str();
+  shown.str("");
+  progress.Clear();
+  EXPECT_EQ(shown.str(), "\r" + std::string(59, ' ') + "\r");
+  shown.str("");
+  now = 104;
+  progress.AddBytes(2 * 1048576);
+  progress.SetMembersDone(2);
+  progress.Finish();
+  EXPECT_EQ(shown.str(), "\rzipping 4.0 MiB of 4.0 MiB (100%), 1 of 2 members, 1.0 MiB/s"
+                         "\rzipping 4.0 MiB of 4.0 MiB (100%), 2 of 2 members, 1.0 MiB/s\n");
+
+  std::ostringstream hidden;
+  vantrel_pack::Progress quiet(hidden, false, "zipping", 10, 1, [&] { return now; });
+  quiet.AddBytes(10);
+  quiet.SetMembersDone(1);
+  quiet.Finish();
+  EXPECT_EQ(hidden.str(), "");
+  // Only the standard streams can be terminals; a captured stream never is.
+  EXPECT_FALSE(vantrel_pack::ShowsProgress(hidden, false));
+  EXPECT_FALSE(vantrel_pack::ShowsProgress(std::cerr, true));
 }
 
 TEST_F(PackTest, OptionValuesMayFollowAnEqualsSign) {

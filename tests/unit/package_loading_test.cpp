@@ -2,9 +2,12 @@
 // temporary folder and the integrity check of the archive's end.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "startup/package.h"
 #include "support/package_builder.h"
 #include "support/scratch.h"
+#include "support/signing.h"
 
 using namespace testing_support;
 
@@ -31,6 +34,25 @@ class PackageLoading : public HostMachine {
 
   static Bytes SmallArchive(const std::string &comment = "") {
     return BuildZip({{"setup.inf", ToBytes("[Version]\r\n")}}, comment);
+  }
+
+  // The program's verdict on the end of `package`, by its own loading steps.
+  PackageEnd Verdict(const Bytes &package) {
+    WriteFile("setup.exe", package);
+    PackageEnd end = kEndUnreadable;
+    host::RunAsProcess([&] {
+      state.packageFile = CreateFileA("C:\\setup.exe", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HeaderLengths lengths;
+      ReadFixedHeader(lengths);
+      ReadPackageTexts(lengths);
+      state.archiveBase = ArchiveBase(lengths);
+      end = JudgePackageEnd();
+      CloseHandle(state.packageFile);
+      ReleasePackageTexts();
+      return 0;
+    });
+    return end;
   }
 
   bool RejectedAsCorrupt() const {
@@ -254,6 +276,260 @@ TEST_F(PackageLoading, SkipFlagAndMultiPartSkipTheCheck) {
   EXPECT_EQ(-1, Load(BuildPackage(contents), &loaded));
   EXPECT_TRUE(loaded);
   EXPECT_TRUE(host::MessageBoxes().empty());
+}
+
+// ---- signed packages ---------------------------------------------------------
+
+// A package whose length leaves `remainder` over a multiple of 8: the
+// signing tool pads it with 8 - remainder zeros (none for 0).
+Bytes PackageOfLength(size_t remainder, const std::string &commentEnd = "",
+                      const std::string &title = "") {
+  for (size_t extra = 0;; ++extra) {
+    PackageContents contents;
+    contents.title = title;
+    contents.archive =
+        BuildZip({{"setup.inf", ToBytes("[Version]\r\n")}}, std::string(extra, 'c') + commentEnd);
+    Bytes package = BuildPackage(contents);
+    if (package.size() % 8 == remainder) return package;
+  }
+}
+
+size_t TableStart(const Bytes &signedPackage) { return Le32At(signedPackage, kSecurityEntryAt); }
+
+struct SignedCase {
+  const char *name;
+  std::function<Bytes()> build;
+  PackageEnd verdict;
+};
+
+void PrintTo(const SignedCase &c, std::ostream *out) { *out << c.name; }
+
+class SignedPackage : public PackageLoading, public ::testing::WithParamInterface<SignedCase> {};
+
+const SignedCase kSignedCases[] = {
+    {"PaddedToItsTable", [] { return SignPackage(PackageOfLength(5)); }, kEndRecordAtCertificates},
+    {"AlignedWithoutPadding", [] { return SignPackage(PackageOfLength(0)); },
+     kEndRecordAtCertificates},
+    {"TwoCertificates",
+     [] {
+       SignatureLayout layout;
+       layout.certificates = {Bytes(1203, 0x30), Bytes(77, 0x31)};
+       return SignPackage(PackageOfLength(3), layout);
+     },
+     kEndRecordAtCertificates},
+    // Zeros at the end of the comment and the padding after them.
+    {"CommentEndingInZeros", [] { return SignPackage(PackageOfLength(3, std::string(3, '\0'))); },
+     kEndRecordAtCertificates},
+    // As unsigned: a comment may claim more than the file holds.
+    {"CommentClaimingMoreThanThereIs",
+     [] {
+       Bytes package = PackageOfLength(5);
+       size_t record = package.size() - 22;
+       while (Le32At(package, record) != 0x06054B50) --record;
+       package[record + 20] += 16;  // the comment's length
+       return SignPackage(package);
+     },
+     kEndRecordAtCertificates},
+    {"MarkBeforeTheTable",
+     [] {
+       PackageContents contents;
+       contents.archive = Bytes(40, 0x11);
+       contents.archive.insert(contents.archive.end(), {'R', 'S', 'F', '?'});
+       return SignPackage(BuildPackage(contents));
+     },
+     kEndMarked},
+    {"OneByteChangedInTheArchive",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));
+       package[35328 + 40] ^= 0x01;
+       return package;
+     },
+     kChangedAfterSigning},
+    {"ChecksumLeftAsBefore",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));
+       PutLe32At(package, kChecksumAt, 0);
+       return package;
+     },
+     kChangedAfterSigning},
+    // The checksum is brought up to date in the cases below, so that the
+    // table's place alone decides.
+    {"BytesAppendedAfterTheTable",
+     [] {
+       SignatureLayout layout;
+       layout.appended = ToBytes("appended");
+       return SignPackage(PackageOfLength(5), layout);
+     },
+     kSecurityEntryRefused},
+    {"EntryPointingIntoTheArchive",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));
+       uint32_t start = (35328 + 64) / 8 * 8;
+       PutLe32At(package, kSecurityEntryAt, start);
+       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - start);
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    {"EntryBeforeTheArchive",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));
+       PutLe32At(package, kSecurityEntryAt, 35328);
+       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - 35328);
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    {"TableShortOfTheEnd",
+     [] {
+       SignatureLayout layout;
+       layout.certificates = {Bytes(1200, 0x30), Bytes(64, 0x31)};
+       Bytes package = SignPackage(PackageOfLength(5), layout);
+       PutLe32At(package, kSecurityEntryAt + 4, 1208);  // the first certificate only
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    {"TableStartOffItsBoundary",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(4));
+       uint32_t start = Le32At(package, kSecurityEntryAt) - 4;
+       PutLe32At(package, kSecurityEntryAt, start);
+       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - start);
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    {"TablePastTheEnd",
+     [] {
+       SignatureLayout layout;
+       layout.tableStart = 0x7FFFFFF8;
+       return SignPackage(PackageOfLength(5), layout);
+     },
+     kSecurityEntryRefused},
+    {"SizeWithoutStart",
+     [] {
+       SignatureLayout layout;
+       layout.tableStart = 0;
+       return SignPackage(PackageOfLength(5), layout);
+     },
+     kSecurityEntryRefused},
+    {"LastCertificateUnpadded",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));  // 1,203 bytes: padded by 5
+       package.resize(package.size() - 4);
+       PutLe32At(package, kSecurityEntryAt + 4, Le32At(package, kSecurityEntryAt + 4) - 4);
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    // A well-formed table in the title, swallowing the rest of the file.
+    {"TableInsideTheHeaderTexts",
+     [] {
+       // The title starts at 35,353; the entry at the next multiple of 8.
+       Bytes package = PackageOfLength(0, "", std::string(7 + 8, 't'));
+       AddImageHeaders(package);
+       const uint32_t start = 35360;
+       PutLe32At(package, start, uint32_t(package.size()) - start);
+       PutLe32At(package, start + 4, 0x00020200);
+       PutLe32At(package, kSecurityEntryAt, start);
+       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - start);
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    {"UnknownCertificateRevision",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));
+       package[TableStart(package) + 5] = 0x03;
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    {"CertificateLongerThanTheTable",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));
+       size_t start = TableStart(package);
+       PutLe32At(package, start, Le32At(package, start) + 8);
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kSecurityEntryRefused},
+    {"SomethingElseThanPadding",
+     [] {
+       Bytes package = SignPackage(PackageOfLength(5));
+       package[TableStart(package) - 1] = 0x01;
+       UpdateImageChecksum(package);
+       return package;
+     },
+     kNoEndRecordAtCertificates},
+    {"EightZerosBeforeTheTable",
+     [] {
+       Bytes package = PackageOfLength(0);
+       package.resize(package.size() + 8, 0);
+       return SignPackage(package);
+     },
+     kNoEndRecordAtCertificates},
+    // An unsigned program: the file's end decides, as it always has.
+    {"UnsignedImage",
+     [] {
+       Bytes package = PackageOfLength(5);
+       AddImageHeaders(package);
+       return package;
+     },
+     kEndRecordAtEnd},
+    {"UnsignedImageWithBytesAppended",
+     [] {
+       Bytes package = PackageOfLength(5);
+       AddImageHeaders(package);
+       package.resize(package.size() + 3, 0);
+       return package;
+     },
+     kNoEndRecordAtEnd},
+};
+
+TEST_P(SignedPackage, IsJudgedByWhatPrecedesItsCertificateTable) {
+  Bytes package = GetParam().build();
+  EXPECT_EQ(int(GetParam().verdict), int(Verdict(package)));
+  bool loaded = false;
+  int code = Load(package, &loaded);
+  if (PackageEndPasses(GetParam().verdict)) {
+    EXPECT_EQ(-1, code);
+    EXPECT_TRUE(loaded);
+    EXPECT_TRUE(host::MessageBoxes().empty());
+  } else {
+    EXPECT_EQ(0, code);
+    EXPECT_TRUE(RejectedAsCorrupt());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, SignedPackage, ::testing::ValuesIn(kSignedCases),
+                         [](const ::testing::TestParamInfo<SignedCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+// With the check switched off the program does not look, signed or not; a
+// split package's program file is judged by its signature alone.
+TEST_F(PackageLoading, SkipFlagIgnoresTheSignatureAndSplitPackagesCheckIt) {
+  PackageContents contents;
+  contents.skipCheck = true;
+  contents.archive = SmallArchive();
+  SignatureLayout outOfPlace;
+  outOfPlace.appended = ToBytes("appended");
+  bool loaded = false;
+  EXPECT_EQ(-1, Load(SignPackage(BuildPackage(contents), outOfPlace), &loaded));
+  EXPECT_TRUE(loaded);
+  EXPECT_TRUE(host::MessageBoxes().empty());
+
+  contents.skipCheck = false;
+  contents.multiPart = true;
+  contents.archive = Bytes(5, 0x11);  // the rest of the archive is in the parts
+  Bytes program = SignPackage(BuildPackage(contents));
+  EXPECT_EQ(int(kEndInParts), int(Verdict(program)));
+  program[35328 + 30] ^= 0x01;
+  EXPECT_EQ(int(kChangedAfterSigning), int(Verdict(program)));
+  EXPECT_EQ(0, Load(program));
+  EXPECT_TRUE(RejectedAsCorrupt());
 }
 
 TEST_F(PackageLoading, LengthsPastTheEndFailAsCorruptNotAsFatalMemoryError) {

@@ -18,6 +18,7 @@
 #include "package_reader.h"
 #include "package_writer.h"
 #include "pending_output.h"
+#include "progress.h"
 #include "text_codec.h"
 #include "zip_source.h"
 #include "zip_walk.h"
@@ -199,11 +200,14 @@ std::string ZipFolder(const CreateOptions &options, PendingOutput &pending,
   if (files.empty()) throw PackError("the folder " + options.source + " holds no files");
   ChooseInf(names, options);  // fail before the work of compressing
   std::string zipPath = pending.Scratch(options.output);
-  if (options.password) {
-    WriteEncryptedZip(files, options.level, CheckedPassword(options), zipPath);
-  } else {
-    WritePlainZip(files, options.level, zipPath);
-  }
+  ZipSettings settings;
+  settings.level = options.level;
+  if (options.password) settings.password = CheckedPassword(options);
+  settings.sourceDateEpoch = options.sourceDateEpoch;
+  Progress progress(err, ShowsProgress(err, options.quiet), "zipping", ZipWork(files, settings),
+                    files.size());
+  WriteFolderZip(files, settings, zipPath, progress);
+  progress.Finish();
   PieceSet zip;
   if (!zip.AddFile(zipPath)) throw PackError("cannot open " + zipPath);
   ArchiveWalk walk = WalkArchive(zip, 0);
@@ -249,6 +253,8 @@ void CheckWithTheStub(const std::string &written, const PackageHeader &header,
 
 }  // namespace
 
+uint64_t SignablePieceSize(uint64_t splitSize) { return splitSize - splitSize % 8; }
+
 void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream &err) {
   const std::string stub = LoadStub(options);
   RefuseToReplaceOtherThanFiles({options.output});
@@ -286,16 +292,25 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   std::vector<uint8_t> headerBytes = EncodePackageHeader(header, texts);
 
   std::vector<std::string> paths = {options.output};
+  const uint64_t pieceSize = SignablePieceSize(options.splitSize);
   if (options.splitSize) {
-    paths = SplitPieceNames(options.output, totalSize, options.splitSize, archiveBase);
+    paths = SplitPieceNames(options.output, totalSize, pieceSize, archiveBase);
   }
   RefuseToReplaceOtherThanFiles(paths);
-  PackageWriter writer(pending, paths, options.splitSize);
+  PackageWriter writer(pending, paths, pieceSize);
   writer.Write(stub.data(), stub.size());
   writer.Write(headerBytes.data(), headerBytes.size());
-  writer.CopyFile(zipPath);
+  {
+    // A folder was shown being zipped; a .zip SOURCE is shown being copied.
+    bool show = zipPath == options.source && ShowsProgress(err, options.quiet);
+    Progress progress(err, show, "copying", FileSize(zipPath), names.size());
+    writer.CopyFile(zipPath, progress);
+    progress.SetMembersDone(names.size());
+    progress.Finish();
+  }
   CheckWithTheStub(pending.Flushed(options.output), header, texts, archiveBase);
   pending.Commit();
+  if (options.quiet) return;
   out << options.output << ": " << totalSize << " bytes";
   if (paths.size() > 1) out << " in " << paths.size() << " pieces";
   out << ", " << names.size() << " members\n";

@@ -29,10 +29,20 @@ struct CreateOptions {
   std::optional<std::string> stub;
   uint64_t splitSize = 0;  // 0: one file
   int codePage = 1252;
+  bool quiet = false;  // no progress display and no summary line
+  // SOURCE_DATE_EPOCH, when the environment sets it: see ZipSettings.
+  std::optional<int64_t> sourceDateEpoch;
 };
 
-// Throws UsageError.
-CreateOptions ParseCreateOptions(const std::vector<std::string> &args);
+// Throws UsageError. `sourceDateEpoch` is the environment's
+// SOURCE_DATE_EPOCH, or null when it is not set.
+CreateOptions ParseCreateOptions(const std::vector<std::string> &args,
+                                 const char *sourceDateEpoch = nullptr);
+
+// The piece size a --split SIZE gives: SIZE rounded down to a multiple of 8,
+// so that the program file can be signed without padding, which the stub's
+// rebuild could not tell from the package's own bytes.
+uint64_t SignablePieceSize(uint64_t splitSize);
 
 // Throws PackError; nothing is left at the output paths on failure.
 void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream &err);

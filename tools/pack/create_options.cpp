@@ -1,3 +1,5 @@
+#include <cstdlib>
+
 #include "arguments.h"
 #include "commands.h"
 #include "create.h"
@@ -40,13 +42,16 @@ every member: sizes in every local header, no Zip64, at most 2 GiB).
   --stub FILE           the stub (exactly 35,328 bytes); default:
                         vantrel-stub.exe beside this program
   --split SIZE          split into pieces of SIZE bytes (k or m suffix,
-                        1024-based): OUT holds the stub, header, texts and the
-                        start of the archive, the rest goes to OUT with its
-                        last three characters replaced by 001, 002, ...
-                        (at most 255 parts)
+                        1024-based; rounded down to a multiple of 8, so that
+                        OUT can be signed): OUT holds the stub, header, texts
+                        and the start of the archive, the rest goes to OUT
+                        with its last three characters replaced by 001, 002,
+                        ... (at most 255 parts)
   --codepage N          Windows ANSI code page of the texts and file names
                         (default 1252); texts are read as UTF-8, and one that
                         cannot be written in the code page is an error
+  -q, --quiet           no progress display and no summary line (progress is
+                        shown only when standard error is a terminal anyway)
 
 The INF file is checked against the archive and the package's road: the
 sections the stub runs (DefaultInstall; with --advpack DefaultInstall2,
@@ -59,10 +64,50 @@ Errors stop create; `vantrel-pack inf` writes an INF that passes.
 Line ends of the texts become CR LF. Exit status: 0 done, 1 bad input or a
 failed file operation, 2 bad command line. OUT is written under a temporary
 name and appears only when complete.
+
+Reproducible packages: the same SOURCE, options and stub give the same
+bytes, on any machine and at any time. Members are in name order, their
+times are the files' modification times read as UTC, and nothing else of
+the machine goes in; only the random bytes that open each encrypted member
+differ from run to run. With SOURCE_DATE_EPOCH set (seconds since 1970), no
+member time is later than it, and those bytes are derived from the password
+and the member's name and content instead: packages made so show which
+encrypted members they share (see the README).
+
+Signing: sign OUT once it is made; the stub accepts the certificate table a
+signing tool appends, and nothing else after the archive. Sign last: a byte
+changed afterwards makes the stub refuse the package as corrupted. Of a split
+package sign OUT only, and keep its name: the parts are found by it.
+  Linux:    osslsigncode sign -pkcs12 cert.pfx -pass PASSWORD -n "TITLE" \
+              -ts http://timestamp.example.com -in OUT -out signed.exe
+            mv signed.exe OUT
+  Windows:  signtool sign /fd sha256 /f cert.pfx /p PASSWORD
+              /tr http://timestamp.example.com /td sha256 OUT
+Then `vantrel-pack inspect OUT` shows where the signature lies and whether the
+stub accepts the package; `osslsigncode verify` or `signtool verify /pa` says
+whether the signature is valid.
 )";
 }
 
-CreateOptions ParseCreateOptions(const std::vector<std::string> &args) {
+namespace {
+
+// Seconds since 1970, as the reproducible-builds convention writes them; an
+// empty value counts as unset.
+std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
+  if (!value || !*value) return std::nullopt;
+  std::string text = value;
+  bool digits = text.size() <= 12;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  if (!digits) {
+    throw PackError("SOURCE_DATE_EPOCH is \"" + text + "\", not a number of seconds since 1970");
+  }
+  return std::stoll(text);
+}
+
+}  // namespace
+
+CreateOptions ParseCreateOptions(const std::vector<std::string> &args,
+                                 const char *sourceDateEpoch) {
   CreateOptions options;
   std::vector<std::string> positional;
   bool haveOutput = false;
@@ -112,6 +157,9 @@ CreateOptions ParseCreateOptions(const std::vector<std::string> &args) {
     } else if (name == "--no-inf-check") {
       in.NoValue();
       options.noInfCheck = true;
+    } else if (name == "-q" || name == "--quiet") {
+      in.NoValue();
+      options.quiet = true;
     } else {
       throw UsageError("unknown option " + name);
     }
@@ -120,6 +168,7 @@ CreateOptions ParseCreateOptions(const std::vector<std::string> &args) {
   if (positional.empty()) throw UsageError("no SOURCE folder or .zip file");
   if (positional.size() > 1) throw UsageError("more than one SOURCE: " + positional[1]);
   options.source = positional[0];
+  options.sourceDateEpoch = ParseSourceDateEpoch(sourceDateEpoch);
   if (options.welcomeText && options.welcomeFile) {
     throw UsageError("--welcome and --welcome-file exclude each other");
   }
@@ -127,7 +176,7 @@ CreateOptions ParseCreateOptions(const std::vector<std::string> &args) {
 }
 
 int RunCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  CreatePackage(ParseCreateOptions(args), out, err);
+  CreatePackage(ParseCreateOptions(args, std::getenv("SOURCE_DATE_EPOCH")), out, err);
   return 0;
 }
 

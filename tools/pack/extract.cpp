@@ -19,6 +19,7 @@
 #include "pack_error.h"
 #include "package_format.h"
 #include "platform/driver.h"
+#include "progress.h"
 #include "startup/package.h"
 #include "startup/program_state.h"
 #include "startup/text.h"
@@ -42,6 +43,7 @@ struct ExtractOptions {
   std::string folder;
   std::optional<std::string> password;
   int codePage = 1252;
+  bool quiet = false;
 };
 
 ExtractOptions ParseExtractOptions(const std::vector<std::string> &args) {
@@ -57,6 +59,9 @@ ExtractOptions ParseExtractOptions(const std::vector<std::string> &args) {
       options.password = in.Value();
     } else if (in.Name() == "--codepage") {
       options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
+    } else if (in.Name() == "-q" || in.Name() == "--quiet") {
+      in.NoValue();
+      options.quiet = true;
     } else {
       throw UsageError("unknown option " + in.Name());
     }
@@ -120,15 +125,25 @@ void ScriptTheUser(const ExtractOptions &options, std::ostream &err) {
 }
 
 // Prints the status lines shown since the last call, without the CR LF each
-// begins with, and with DIR's own name where the stub shows its drive.
+// begins with, and with DIR's own name where the stub shows its drive;
+// --quiet prints none. Each member's line tells the progress display that
+// the members before it are done.
 class StatusPrinter {
  public:
-  StatusPrinter(std::ostream &out, const std::string &folder) : out_(out), folder_(folder) {}
+  StatusPrinter(std::ostream &out, const std::string &folder, bool quiet)
+      : out_(out), folder_(folder), quiet_(quiet) {}
+  void Attach(Progress *progress) { progress_ = progress; }
+  uint64_t MembersStarted() const { return membersStarted_; }
   void Flush() {
     std::vector<std::string> lines = host::TextHistory("DLG_MAIN", IDC_MAIN_TEXT);
+    if (printed_ == lines.size()) return;
+    // The progress line makes way for the status lines and comes back under them.
+    if (progress_ && !quiet_) progress_->Clear();
     for (; printed_ < lines.size(); ++printed_) {
       std::string line = lines[printed_];
       if (line.compare(0, 2, "\r\n") == 0) line.erase(0, 2);
+      if (line.find("Extracting: ") != std::string::npos) ++membersStarted_;
+      if (quiet_) continue;
       const std::string drive = std::string(1, kOutputDrive) + ":\\";
       size_t at = line.find(drive);
       if (at != std::string::npos) {
@@ -139,12 +154,16 @@ class StatusPrinter {
       out_ << line << "\n";
     }
     out_.flush();
+    if (progress_ && membersStarted_ > 0) progress_->SetMembersDone(membersStarted_ - 1);
   }
 
  private:
   std::ostream &out_;
   std::string folder_;
+  bool quiet_;
   size_t printed_ = 0;
+  uint64_t membersStarted_ = 0;
+  Progress *progress_ = nullptr;
 };
 
 INT_PTR CALLBACK ExtractDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -168,12 +187,10 @@ std::set<std::pair<dev_t, ino_t>> PackageFiles(const std::string &package) {
 // A member that would replace the package being read, or one of its parts,
 // is refused before anything is written: extracting into the package's own
 // folder must not destroy the package.
-void RefuseMembersOverThePackage(const std::string &package, const std::string &folder) {
+void RefuseMembersOverThePackage(const ArchiveWalk &walk, const std::string &package,
+                                 const std::string &folder) {
   std::set<std::pair<dev_t, ino_t>> packageFiles = PackageFiles(package);
-  PieceSet bytes;
-  std::string rebuilt = host::PosixPath(state.rebuiltPath.text);
-  if (!bytes.AddFile(state.rebuiltPath.length ? rebuilt : package)) return;
-  for (const WalkedMember &member : WalkArchive(bytes, uint64_t(state.archiveBase)).members) {
+  for (const WalkedMember &member : walk.members) {
     std::string path = folder + "/" + member.name;
     for (char &c : path) c = c == '\\' ? '/' : c;
     struct stat info;
@@ -184,24 +201,50 @@ void RefuseMembersOverThePackage(const std::string &package, const std::string &
   }
 }
 
+// The archive the loaded stub is about to walk: in the program file, or
+// in the rebuilt file of a split package.
+ArchiveWalk WalkLoadedArchive(const std::string &package) {
+  PieceSet bytes;
+  std::string rebuilt = host::PosixPath(state.rebuiltPath.text);
+  if (!bytes.AddFile(state.rebuiltPath.length ? rebuilt : package)) return ArchiveWalk();
+  return WalkArchive(bytes, uint64_t(state.archiveBase));
+}
+
+uint64_t UncompressedBytes(const ArchiveWalk &walk) {
+  uint64_t total = 0;
+  for (const WalkedMember &member : walk.members) total += member.uncompressedSize;
+  return total;
+}
+
 // The load and the walk as one process of the stub; true when the walk
 // ran and succeeded. An integrity failure or a fatal error ends the process
-// before that.
-bool RunStub(StubSession &session, const std::string &folder, StatusPrinter &status) {
+// before that. The progress display counts what the stub writes.
+bool RunStub(StubSession &session, const std::string &folder, StatusPrinter &status,
+             bool showProgress, std::ostream &err) {
   bool loaded = false;
   session.Run([&] { loaded = LoadPackage(); });
   if (!loaded) return false;
-  RefuseMembersOverThePackage(session.PackagePath(), folder);
+  ArchiveWalk walk = WalkLoadedArchive(session.PackagePath());
+  RefuseMembersOverThePackage(walk, session.PackagePath(), folder);
   // A split package was rebuilt in the session's scratch folder; the
   // members go straight into DIR.
   std::string root = session.MapFolder(kOutputDrive, folder);
   CopyBytes(state.tempDir, root.c_str(), DWORD(root.size() + 1));
+  Progress progress(err, showProgress, "extracting", UncompressedBytes(walk),
+                    walk.members.size());
+  status.Attach(&progress);
+  host::OnWrite([&progress](DWORD bytes) { progress.AddBytes(bytes); });
   bool extracted = false;
   session.Run([&] {
     RunModalDialog("DLG_Main", ExtractDlgProc);
     extracted = state.extractOk;
   });
+  host::OnWrite(nullptr);
   status.Flush();
+  status.Attach(nullptr);
+  uint64_t started = status.MembersStarted();
+  progress.SetMembersDone(extracted || started == 0 ? started : started - 1);
+  progress.Finish();
   return extracted;
 }
 
@@ -213,7 +256,7 @@ bool IsRegularFile(const std::string &path) {
 }  // namespace
 
 const char *ExtractHelp() {
-  return "usage: vantrel-pack extract PACKAGE -d DIR [--password TEXT] [--codepage N]\n"
+  return "usage: vantrel-pack extract PACKAGE -d DIR [--password TEXT] [--codepage N] [-q]\n"
          "  Extracts the package's archive into DIR (made when missing) with the\n"
          "  stub's own loader and archive walk. Status lines go to stdout, the\n"
          "  stub's message boxes to stderr as \"caption: text\". An encrypted member\n"
@@ -225,6 +268,8 @@ const char *ExtractHelp() {
          "  Nothing is written outside DIR; files already in DIR are replaced by\n"
          "  members of the same name, but symbolic links in DIR are never\n"
          "  followed, and a member that would replace the package itself is refused.\n"
+         "  On a terminal, standard error shows the progress (bytes and members\n"
+         "  done, the rate); -q, --quiet shows neither that nor the status lines.\n"
          "  Exit status 0 exactly when the extraction succeeded.\n";
 }
 
@@ -243,9 +288,9 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
 
   StubSession session(options.package);
   ScriptTheUser(options, err);
-  StatusPrinter status(out, folder);
+  StatusPrinter status(out, folder, options.quiet);
   host::OnPump([&status] { status.Flush(); });
-  return RunStub(session, folder, status) ? 0 : 1;
+  return RunStub(session, folder, status, ShowsProgress(err, options.quiet), err) ? 0 : 1;
 }
 
 }  // namespace vantrel_pack

@@ -1,14 +1,19 @@
 // Zipping a folder for a package: every regular file below it, in name
-// order, names in the package's code page with '/' between folders.
-// Unencrypted archives are written by libzip; encrypted ones by our own
-// small writer, since the traditional encryption must be written the way
-// the stub checks it (check byte from the CRC, sizes in the local header).
+// order, names in the package's code page with '/' between folders. The
+// archive is written by our own small writer rather than a zip library, so
+// that every byte is decided here: the traditional encryption as the stub
+// checks it (check byte from the CRC, sizes in the local header), and
+// nothing that differs between machines or runs (file modes, time zones,
+// extra fields).
 #ifndef VANTREL_PACK_FOLDER_ARCHIVE_H
 #define VANTREL_PACK_FOLDER_ARCHIVE_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "progress.h"
 
 namespace vantrel_pack {
 
@@ -21,14 +26,28 @@ struct SourceFile {
 // hold, or anything that is neither a file nor a folder.
 std::vector<SourceFile> CollectFolder(const std::string &folder, int codePage);
 
-// Deflates (level 1..9) or stores (level 0) the files into a new zip at
-// `zipPath`.
-void WritePlainZip(const std::vector<SourceFile> &files, int level, const std::string &zipPath);
+struct ZipSettings {
+  int level = 6;  // 0 stores; 1..9 deflate
+  // In the code page; when given, every member is encrypted with it.
+  std::optional<std::string> password;
+  // SOURCE_DATE_EPOCH: member times no later than this (seconds since
+  // 1970, UTC), and the random bytes of encryption headers derived from the
+  // inputs instead, so that the same inputs give the same package.
+  std::optional<int64_t> sourceDateEpoch;
+};
 
-// The same with every member encrypted with the traditional zip
-// encryption under `password` (bytes in the code page).
-void WriteEncryptedZip(const std::vector<SourceFile> &files, int level, const std::string &password,
-                       const std::string &zipPath);
+// Zips the files into a new archive at `zipPath`, reporting the bytes read
+// and the members written to `progress`.
+void WriteFolderZip(const std::vector<SourceFile> &files, const ZipSettings &settings,
+                    const std::string &zipPath, Progress &progress);
+
+// The bytes WriteFolderZip will read for these files, for the progress
+// display.
+uint64_t ZipWork(const std::vector<SourceFile> &files, const ZipSettings &settings);
+
+// The DOS date and time of a moment (seconds since 1970, UTC), held within
+// the years DOS can name.
+void DosDateTime(int64_t seconds, uint16_t &dosTime, uint16_t &dosDate);
 
 // The traditional zip cipher, exposed for tests.
 class TraditionalCipher {

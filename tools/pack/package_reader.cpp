@@ -61,6 +61,13 @@ void LoadHeader(PackageView &view) {
   view.archiveBase = uint64_t(state.archiveBase);
   view.cutShort = view.programFileSize < kTextsOffset || view.programFileSize < view.archiveBase;
   session.Run([&] { view.end = JudgePackageEnd(); });
+  ImageSignature image{};
+  session.Run(
+      [&] { view.signature = FindCertificateTable(state.packageFile, state.archiveBase, image); });
+  if (view.signature != kNotSigned) {
+    view.certificateTableStart = image.tableStart;
+    view.certificateTableSize = image.tableSize;
+  }
 }
 
 // The part number the stub's disk prompt asked for, from its text.
@@ -108,14 +115,37 @@ std::string DescribePackageEnd(PackageEnd end) {
       return "the file ends in \"RSF\"";
     case kEndRecordAtEnd:
       return "the archive's end record reaches the end of the file";
+    case kEndRecordAtCertificates:
+      return "the archive's end record reaches the certificate table";
+    case kEndInParts:
+      return "the program file's own end is in order; the archive ends in the parts";
     case kArchiveTooShort:
       return "the archive part is 22 bytes or shorter";
     case kEndUnreadable:
       return "the end of the file cannot be read";
+    case kNoEndRecordAtCertificates:
+      return "no end record reaches the certificate table (bytes between the archive and the "
+             "signature)";
+    case kSecurityEntryRefused:
+      return "the image's security entry names no certificate table that starts after the "
+             "archive and runs to the end of the file";
+    case kChangedAfterSigning:
+      return "the image checksum does not match: the file was changed after signing (or the "
+             "signing tool did not update the checksum)";
     case kNoEndRecordAtEnd:
       break;
   }
   return "no end record reaches the end of the file";
+}
+
+std::string DescribeSignature(const PackageView &view) {
+  if (view.signature == kNotSigned) return "";
+  std::string where = "certificate table at offset " + std::to_string(view.certificateTableStart) +
+                      ", " + std::to_string(view.certificateTableSize) + " bytes";
+  if (view.signature == kSecurityEntryBad) {
+    return "security entry refused by the stub (" + where + ")";
+  }
+  return "signed: " + where;
 }
 
 PackageView ReadPackage(const std::string &path, bool rebuild) {

@@ -12,6 +12,7 @@
 #include "byte_source.h"
 #include "package_format.h"
 #include "startup/package.h"
+#include "startup/signature.h"
 #include "stub_session.h"
 
 namespace vantrel_pack {
@@ -32,6 +33,12 @@ struct PackageView {
   // The stub's verdict on the end of the file (it looks only when the
   // package is in one part and the check is not switched off).
   PackageEnd end = kNoEndRecordAtEnd;
+  // The program file's Authenticode signature as the stub finds it: the
+  // certificate table named by the image's security entry (start and size
+  // as the entry gives them, also when the stub refuses them).
+  SignatureShape signature = kNotSigned;
+  uint64_t certificateTableStart = 0;
+  uint64_t certificateTableSize = 0;
   // The program file and the numbered parts the stub's rebuild read.
   std::unique_ptr<PieceSet> pieces;
   // The package as the archive walk reads it: the program file, or for a
@@ -51,6 +58,10 @@ PackageView ReadPackage(const std::string &path, bool rebuild = true);
 
 // What the stub's verdict on the end of the file means, in words.
 std::string DescribePackageEnd(PackageEnd end);
+
+// Where the signature lies and what the stub makes of it, in words; empty
+// for an unsigned package.
+std::string DescribeSignature(const PackageView &view);
 
 }  // namespace vantrel_pack
 

@@ -14,6 +14,10 @@
 namespace vantrel_pack {
 namespace {
 
+// Inspect reads where a signature lies, never whether it holds.
+const char kValidityNotJudged[] =
+    "validity not judged here: osslsigncode verify or signtool verify /pa does that";
+
 struct InspectOptions {
   std::string package;
   bool json = false;
@@ -57,15 +61,20 @@ void JudgeTheEnd(Report &report) {
   const PackageView &view = report.view;
   report.endPasses = PackageEndPasses(view.end);
   report.endReason = DescribePackageEnd(view.end);
-  if (view.header.multiPart) {
-    report.checkState = "not checked by the stub (multi-part package)";
-  } else if (view.header.skipIntegrityCheck) {
+  if (view.header.skipIntegrityCheck) {
     report.checkState = "not checked by the stub (skipIntegrityCheck)";
+  } else if (view.header.multiPart && view.signature == kNotSigned) {
+    report.checkState = "not checked by the stub (multi-part package)";
   } else {
     report.checkState = report.endPasses ? "passed" : "failed";
     if (!report.endPasses) {
       report.warnings.push_back("the stub will call this package corrupted: " + report.endReason);
     }
+  }
+  if (view.signature == kSecurityEntryBad && view.header.skipIntegrityCheck) {
+    report.warnings.push_back(
+        "the image's security entry names no certificate table the stub accepts" +
+        std::string(view.header.multiPart ? ": the rebuild copies the program file whole" : ""));
   }
 }
 
@@ -199,6 +208,9 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
   if (v.texts.welcomeText.empty())
     out << "                    (no welcome text: installs unattended)\n";
   out << "archiveBase         " << v.archiveBase << "\n";
+  out << "signature           " << (v.signature == kNotSigned ? "none" : DescribeSignature(v))
+      << "\n";
+  if (v.signature != kNotSigned) out << "                    (" << kValidityNotJudged << ")\n";
   out << "integrity check     " << r.checkState << " (" << r.endReason << ")\n";
   out << "members             " << r.walk.members.size() << "\n";
   out << "  method  compressed  uncompressed  encrypted  descriptor  crc       name\n";
@@ -241,7 +253,16 @@ void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out
   out << "},\n  \"archiveBase\": " << v.archiveBase
       << ",\n  \"integrity\": {\"state\": " << Quoted(r.checkState, true)
       << ", \"passes\": " << (r.endPasses ? "true" : "false")
-      << ", \"reason\": " << Quoted(r.endReason, true) << "},\n  \"members\": [";
+      << ", \"reason\": " << Quoted(r.endReason, true) << "},\n  \"signature\": ";
+  if (v.signature == kNotSigned) {
+    out << "null";
+  } else {
+    out << "{\"tableOffset\": " << v.certificateTableStart
+        << ", \"tableSize\": " << v.certificateTableSize
+        << ", \"acceptedByStub\": " << (v.signature == kCertificatesInPlace ? "true" : "false")
+        << ", \"validity\": " << Quoted(kValidityNotJudged, true) << "}";
+  }
+  out << ",\n  \"members\": [";
   separator = "\n";
   for (const WalkedMember &m : r.walk.members) {
     out << separator << "    {\"offset\": " << m.offset << ", \"name\": " << text(m.name)
@@ -272,7 +293,9 @@ const char *InspectHelp() {
 
 Shows the package PKG as the stub will read it: the header fields, the five
 texts in plain form (title, INF name, stored password, welcome text, licence
-text), archiveBase, the verdict of the stub's integrity check, and the
+text), archiveBase, an Authenticode signature's certificate table (where it lies
+and how long it is; whether the signature is valid is left to osslsigncode
+verify or signtool verify), the verdict of the stub's integrity check, and the
 archive's members as the stub walks them (local headers in file order:
 method, sizes, encryption, data-descriptor bit, CRC, name), the roads the
 INF file takes with the exact command lines the stub builds (shown under a

@@ -63,13 +63,15 @@ void PackageWriter::Write(const void *data, size_t count) {
   }
 }
 
-void PackageWriter::CopyFile(const std::string &path) {
+void PackageWriter::CopyFile(const std::string &path, Progress &progress) {
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!in) throw PackError("cannot open " + path + ": " + std::strerror(errno));
   std::vector<uint8_t> buffer(1 << 16);
   size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0)
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
     Write(buffer.data(), got);
+    progress.AddBytes(got);
+  }
   if (std::ferror(in.get())) throw PackError("cannot read " + path);
 }
 

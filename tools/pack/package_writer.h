@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pending_output.h"
+#include "progress.h"
 
 namespace vantrel_pack {
 
@@ -23,8 +24,8 @@ class PackageWriter {
   // `pieceSize` 0 writes everything to `paths[0]`.
   PackageWriter(PendingOutput &pending, const std::vector<std::string> &paths, uint64_t pieceSize);
   void Write(const void *data, size_t count);
-  // Appends the whole file at `path`.
-  void CopyFile(const std::string &path);
+  // Appends the whole file at `path`, reporting the bytes copied.
+  void CopyFile(const std::string &path, Progress &progress);
 
  private:
   PendingOutput &pending_;

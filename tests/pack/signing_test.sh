@@ -1,0 +1,109 @@
+#!/bin/sh
+# Packages signed as a publisher signs them: osslsigncode with a throw-away
+# self-signed certificate, on packages made with the real stub. The signed
+# package, the signed split package and the signed encrypted package must
+# verify and extract; a signed package changed in any way must be refused
+# as corrupted by the stub's own loader (run by vantrel-pack extract).
+# usage: signing_test.sh PATH/TO/vantrel-pack PATH/TO/vantrel-stub.exe
+set -u
+PACK=$1
+STUB=$2
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+FAILURES=0
+CORRUPTED="The setup file is corrupted. Please obtain a new copy of the program."
+
+fail() {
+  echo "FAIL: $*" >&2
+  FAILURES=$((FAILURES + 1))
+}
+
+for tool in osslsigncode openssl python3; do
+  command -v $tool > /dev/null || { echo "missing $tool (scripts/bootstrap installs it)" >&2; exit 1; }
+done
+[ -f "$STUB" ] || { echo "missing the stub $STUB (make win32 builds it)" >&2; exit 1; }
+
+cd "$WORK"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+  -subj "/CN=Vantrel signing test" > openssl.log 2>&1 || { cat openssl.log >&2; exit 1; }
+
+mkdir -p src/docs
+printf '[Version]\r\nSignature="$CHICAGO$"\r\n[DefaultInstall]\r\n[DefaultInstall2]\r\n[DefaultInstall2.ntx86]\r\n[DefaultInstallX]\r\n' > src/setup.inf
+seq 1 20000 > src/docs/numbers.txt
+head -c 90000 /dev/urandom > src/docs/noise.bin
+
+# Signs $1 in place: the parts of a split package are found by the program
+# file's name, so the signed file must keep it.
+sign() {
+  osslsigncode sign -certs cert.pem -key key.pem -n "Vantrel test" -in "$1" -out "$1.signed" \
+    > sign.log 2>&1 || { fail "osslsigncode cannot sign $1: $(cat sign.log)"; return 1; }
+  mv "$1.signed" "$1"
+}
+
+verifies() {
+  osslsigncode verify -CAfile cert.pem -in "$1" > verify.log 2>&1
+}
+
+extracts() {  # PACKAGE [extract options...]
+  package=$1
+  shift
+  rm -rf out
+  "$PACK" extract "$package" -d out "$@" > extract.out 2> extract.err &&
+    diff -r src out > /dev/null
+}
+
+refused() {  # PACKAGE
+  rm -rf out
+  ! "$PACK" extract "$1" -d out > extract.out 2> extract.err &&
+    grep -qF "Error: $CORRUPTED" extract.err && [ ! -e out/setup.inf ]
+}
+
+# ---- a signed package, a signed split package, a signed encrypted package
+"$PACK" create -q --stub "$STUB" -o plain.exe --title "Signed" src || fail "create plain.exe"
+"$PACK" create -q --stub "$STUB" -o split.exe --split 40k src || fail "create split.exe"
+"$PACK" create -q --stub "$STUB" -o secret.exe --password "s3cret" src || fail "create secret.exe"
+[ -e split.002 ] || fail "the split package has no second part"
+for package in plain.exe split.exe secret.exe; do
+  sign $package || continue
+  verifies $package || fail "$package does not verify: $(cat verify.log)"
+  "$PACK" inspect $package > inspect.out || fail "inspect $package"
+  grep -q '^signature *signed: certificate table at offset' inspect.out ||
+    fail "inspect does not show the signature of $package"
+  grep -q '^integrity check *passed' inspect.out || fail "inspect: $package would be refused"
+  grep -q '^warnings *0' inspect.out || fail "inspect warns about $package: $(cat inspect.out)"
+done
+extracts plain.exe || fail "the signed package does not extract: $(cat extract.err)"
+extracts split.exe || fail "the signed split package does not extract: $(cat extract.err)"
+extracts secret.exe --password s3cret ||
+  fail "the signed encrypted package does not extract: $(cat extract.err)"
+
+# ---- changed after signing
+python3 - plain.exe << 'PY'
+import struct, sys
+signed = open(sys.argv[1], 'rb').read()
+header = struct.unpack_from('<I', signed, 0x3C)[0]
+entry = header + 24 + 96 + 4 * 8            # the security entry of a PE32 image
+table, size = struct.unpack_from('<II', signed, entry)
+archive = 35328 + 200                       # well inside the archive
+
+changed = bytearray(signed)
+changed[archive] ^= 0x01
+open('changed-byte.exe', 'wb').write(changed)
+
+open('appended.exe', 'wb').write(signed + b'appended after the signature')
+
+into = bytearray(signed)
+start = archive // 8 * 8
+struct.pack_into('<II', into, entry, start, len(signed) - start)
+open('entry-into-archive.exe', 'wb').write(into)
+PY
+for package in changed-byte.exe appended.exe entry-into-archive.exe; do
+  refused $package || fail "$package is not refused as corrupted: $(cat extract.err)"
+  "$PACK" inspect $package > inspect.out
+  grep -q 'warning: the stub will call this package corrupted' inspect.out ||
+    fail "inspect does not warn that $package will be refused"
+done
+verifies changed-byte.exe && fail "osslsigncode verifies a changed package"
+
+[ $FAILURES -eq 0 ] && echo "signed packages: all checks passed"
+exit $FAILURES
