@@ -85,19 +85,21 @@ TEST_F(PasswordDialog, EscapeCancelsAndLeavesThePasswordFieldsAlone) {
   EXPECT_EQ(1, state.typedPasswordLength);
 }
 
-TEST_F(PasswordDialog, AnswersOfTheProcedure) {
-  HWND none = nullptr;
-  EXPECT_EQ(FALSE, PasswordDlgProc(none, WM_COMMAND, 7, 0));
-  EXPECT_EQ(FALSE, PasswordDlgProc(none, WM_PAINT, 0, 0));
-  INT_PTR initAnswer = -1, okAnswer = -1, cancelAnswer = -1;
-  Run([&](const host::Dialog &d) {
-    initAnswer = PasswordDlgProc(d.window, WM_INITDIALOG, 0, 0);
-    okAnswer = PasswordDlgProc(d.window, WM_COMMAND, 1, 0);
+TEST_F(PasswordDialog, OtherCommandsAndMessagesChangeNothing) {
+  std::string field;
+  bool ended = true;
+  INT_PTR result = Run([&](const host::Dialog &d) {
+    d.Type(101, "typed");
+    PasswordDlgProc(d.window, WM_COMMAND, 7, 0);
+    PasswordDlgProc(d.window, WM_PAINT, 0, 0);
+    ended = d.Ended();
+    field = d.Text(101);
+    d.Click(1);
   });
-  Run([&](const host::Dialog &d) { cancelAnswer = PasswordDlgProc(d.window, WM_COMMAND, 2, 0); });
-  EXPECT_EQ(FALSE, initAnswer);
-  EXPECT_EQ(FALSE, okAnswer);
-  EXPECT_EQ(TRUE, cancelAnswer);
+  EXPECT_FALSE(ended);
+  EXPECT_EQ("typed", field);
+  EXPECT_EQ(1, result);
+  EXPECT_EQ("typed", std::string(state.typedPassword));
 }
 
 TEST_F(PasswordDialog, EachPromptStartsWithAnEmptyField) {
