@@ -10,7 +10,7 @@
 #include <ctime>
 #include <thread>
 
-#include "folder_archive.h"
+#include "folder_zip.h"
 #include "pack_fixture.h"
 #include "package_reader.h"
 #include "sha256.h"

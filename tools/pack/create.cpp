@@ -1,17 +1,20 @@
+// `vantrel-pack create`: its options, and the making of a package.
 #include "create.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
+#include "arguments.h"
 #include "byte_source.h"
 #include "central_directory.h"
-#include "folder_archive.h"
+#include "commands.h"
+#include "create_inputs.h"
+#include "folder_source.h"
+#include "folder_zip.h"
 #include "inf_package.h"
 #include "pack_error.h"
 #include "package_format.h"
@@ -19,145 +22,11 @@
 #include "package_writer.h"
 #include "pending_output.h"
 #include "progress.h"
-#include "text_codec.h"
 #include "zip_source.h"
 #include "zip_walk.h"
 
 namespace vantrel_pack {
 namespace {
-
-// The password dialog takes at most this many characters.
-constexpr size_t kMaxPasswordLength = 79;
-
-// Texts and the stub are read whole: a device or a pipe given by mistake
-// would be read for ever, so only regular files are taken.
-std::string ReadWholeFile(const std::string &path, uint64_t largest) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
-    throw PackError("cannot open " + path + ": " + std::strerror(errno));
-  }
-  if (!S_ISREG(info.st_mode)) throw PackError(path + " is not a regular file");
-  if (uint64_t(info.st_size) > largest) {
-    throw PackError(path + " has " + std::to_string(info.st_size) + " bytes; at most " +
-                    std::to_string(largest) + " are possible here");
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError("cannot open " + path + ": " + std::strerror(errno));
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw PackError("cannot read " + path);
-  return content.str();
-}
-
-std::string WithoutByteOrderMark(const std::string &text) {
-  return text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text;
-}
-
-std::string DefaultStubPath() {
-  char self[4096];
-  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length <= 0) return "vantrel-stub.exe";
-  std::string path(self, size_t(length));
-  return path.substr(0, path.rfind('/') + 1) + "vantrel-stub.exe";
-}
-
-std::string LoadStub(const CreateOptions &options) {
-  std::string path = options.stub ? *options.stub : DefaultStubPath();
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      uint64_t(info.st_size) != kStubSize) {
-    throw PackError("the stub " + path + " has " + std::to_string(info.st_size) +
-                    " bytes; it must have exactly " + std::to_string(kStubSize));
-  }
-  std::string stub = ReadWholeFile(path, kStubSize);
-  if (stub.size() != kStubSize) {
-    throw PackError("the stub " + path + " has " + std::to_string(stub.size()) +
-                    " bytes; it must have exactly " + std::to_string(kStubSize));
-  }
-  if (stub.compare(0, 2, "MZ") != 0) throw PackError("the stub " + path + " is not a program");
-  return stub;
-}
-
-// A text for the stub: UTF-8 in, code page and CR LF out.
-std::string StubText(const std::string &utf8, const CreateOptions &options,
-                     const std::string &what) {
-  return ToCrLf(ToCodePage(WithoutByteOrderMark(utf8), options.codePage, what));
-}
-
-PackageTexts MakeTexts(const CreateOptions &options) {
-  PackageTexts texts;
-  if (options.title) texts.title = StubText(*options.title, options, "the title");
-  if (texts.title.size() > 255) throw PackError("the title is longer than 255 bytes");
-  if (options.welcomeText) {
-    texts.welcomeText = StubText(*options.welcomeText, options, "the welcome text");
-  } else if (options.welcomeFile) {
-    texts.welcomeText =
-        StubText(ReadWholeFile(*options.welcomeFile, kMaxPackageSize), options, *options.welcomeFile);
-  }
-  if (options.licenceFile) {
-    texts.licenceText =
-        StubText(ReadWholeFile(*options.licenceFile, kMaxPackageSize), options, *options.licenceFile);
-  }
-  // An empty text is no text to the stub: the licence dialog would silently
-  // not appear, and a package without welcome text installs unattended.
-  if ((options.welcomeText || options.welcomeFile) && texts.welcomeText.empty()) {
-    throw PackError("the welcome text is empty; without --welcome or --welcome-file the package "
-                    "installs unattended, which is what an empty text would do");
-  }
-  if (options.licenceFile && texts.licenceText.empty()) {
-    throw PackError("the licence file " + *options.licenceFile +
-                    " is empty: the stub would not show the licence at all");
-  }
-  // The header's stored password stays empty: anyone holding the package
-  // could read it back.
-  return texts;
-}
-
-std::string Lower(std::string text) {
-  for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string WithBackslashes(std::string name) {
-  for (char &c : name) {
-    if (c == '/') c = '\\';
-  }
-  return name;
-}
-
-bool IsTopLevelInf(const std::string &name) {
-  return name.find_first_of("/\\") == std::string::npos && name.size() > 4 &&
-         Lower(name.substr(name.size() - 4)) == ".inf";
-}
-
-// The INF file the stub hands to the installer, named as in the archive
-// (Windows paths: '\' between folders).
-std::string ChooseInf(const std::vector<std::string> &names, const CreateOptions &options) {
-  std::string chosen;
-  if (options.infName) {
-    std::string wanted = ToCodePage(*options.infName, options.codePage, "the INF name");
-    for (const std::string &name : names) {
-      if (Lower(WithBackslashes(name)) == Lower(WithBackslashes(wanted))) chosen = name;
-    }
-    if (chosen.empty())
-      throw PackError("the INF file " + *options.infName + " is not in the archive");
-  } else {
-    std::vector<std::string> found;
-    for (const std::string &name : names) {
-      if (IsTopLevelInf(name)) found.push_back(name);
-    }
-    if (found.empty())
-      throw PackError("no .inf file at the top of the archive (name one with --inf)");
-    if (found.size() > 1) {
-      throw PackError("several .inf files at the top of the archive (" + found[0] + ", " +
-                      found[1] + ", ...): name one with --inf");
-    }
-    chosen = found[0];
-  }
-  chosen = WithBackslashes(chosen);
-  if (chosen.size() > 255) throw PackError("the INF name is longer than 255 bytes");
-  return chosen;
-}
 
 // The package replaces only regular files: renaming it over a device, a
 // pipe, a link or a folder would destroy what the name stood for.
@@ -175,24 +44,8 @@ bool IsFolder(const std::string &path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string CheckedPassword(const CreateOptions &options) {
-  std::string password = ToCodePage(*options.password, options.codePage, "the password");
-  if (password.empty()) throw PackError("the password is empty");
-  for (unsigned char c : password) {
-    if (c < 0x20 || c == 0x7F) {
-      throw PackError("the password holds a control character, which nobody can type into "
-                      "the password dialog");
-    }
-  }
-  if (password.size() > kMaxPasswordLength) {
-    throw PackError("the password is longer than " + std::to_string(kMaxPasswordLength) +
-                    " characters, more than the password dialog takes");
-  }
-  return password;
-}
-
-// Zips the folder into a scratch file and checks that what the zip
-// library wrote is what the stub can walk.
+// Zips the folder into a scratch file and checks that what was written is
+// what the stub can walk.
 std::string ZipFolder(const CreateOptions &options, PendingOutput &pending,
                       std::vector<std::string> &names, std::ostream &err) {
   std::vector<SourceFile> files = CollectFolder(options.source, options.codePage);
@@ -249,6 +102,19 @@ void CheckWithTheStub(const std::string &written, const PackageHeader &header,
     throw PackError("the package would fail the stub's integrity check: " +
                     DescribePackageEnd(view.end) + " (--skip-check turns the check off)");
   }
+}
+
+// Seconds since 1970, as the reproducible-builds convention writes them; an
+// empty value counts as unset.
+std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
+  if (!value || !*value) return std::nullopt;
+  std::string text = value;
+  bool digits = text.size() <= 12;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  if (!digits) {
+    throw PackError("SOURCE_DATE_EPOCH is \"" + text + "\", not a number of seconds since 1970");
+  }
+  return std::stoll(text);
 }
 
 }  // namespace
@@ -314,6 +180,162 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   out << options.output << ": " << totalSize << " bytes";
   if (paths.size() > 1) out << " in " << paths.size() << " pieces";
   out << ", " << names.size() << " members\n";
+}
+
+const char *CreateHelp() {
+  return R"(usage: vantrel-pack create -o OUT [options] SOURCE
+
+Makes the setup program OUT: the stub, a package header with the texts
+below, and a zip archive. SOURCE is a folder (zipped here, deflated) or a
+.zip file (appended byte for byte after checking that the stub can extract
+every member: sizes in every local header, no Zip64, at most 2 GiB).
+
+  -o, --output OUT      the program file to write (also the name the parts
+                        of a split package are derived from)
+  --level N             deflate level 0..9 for a folder SOURCE; 0 stores
+                        (default 6)
+  --title TEXT          dialog caption and disk prompt caption, at most 255
+                        bytes once converted
+  --inf NAME            the INF file to install; default: the only .inf file
+                        at the top of the archive
+  --welcome TEXT        text of the main dialog
+  --welcome-file FILE   the same, read from FILE; without either option the
+                        package installs unattended, without a dialog
+  --licence-file FILE   licence text the user must accept first
+  --password TEXT       folder SOURCE: encrypt every member with the
+                        traditional zip encryption; the user types the
+                        password (at most 79 characters), the package does
+                        not contain it
+  --stay-open           keep the dialog open after the installation
+  --admin               refuse to run without administrator rights
+  --advpack             install through advpack LaunchINFSection
+  --skip-check          write the flag that makes the stub skip its check of
+                        the archive's end; without it a single-part package
+                        that would fail that check is refused here
+  --no-inf-check        make the package even when the INF checks find errors
+                        (they are shown as warnings)
+  --stub FILE           the stub (exactly 35,328 bytes); default:
+                        vantrel-stub.exe beside this program
+  --split SIZE          split into pieces of SIZE bytes (k or m suffix,
+                        1024-based; rounded down to a multiple of 8, so that
+                        OUT can be signed): OUT holds the stub, header, texts
+                        and the start of the archive, the rest goes to OUT
+                        with its last three characters replaced by 001, 002,
+                        ... (at most 255 parts)
+  --codepage N          Windows ANSI code page of the texts and file names
+                        (default 1252); texts are read as UTF-8, and one that
+                        cannot be written in the code page is an error
+  -q, --quiet           no progress display and no summary line (progress is
+                        shown only when standard error is a terminal anyway)
+
+The INF file is checked against the archive and the package's road: the
+sections the stub runs (DefaultInstall; with --advpack DefaultInstall2,
+DefaultInstall2.ntx86 and DefaultInstallX), the files its install sections
+copy (through SourceDisksNames/SourceDisksFiles, sub-folders included), the
+sections its directives name, and its name (8.3, no space or comma, and a
+setupx command line within the 126 characters of the 16-bit rundll.exe).
+Errors stop create; `vantrel-pack inf` writes an INF that passes.
+
+Line ends of the texts become CR LF. Exit status: 0 done, 1 bad input or a
+failed file operation, 2 bad command line. OUT is written under a temporary
+name and appears only when complete.
+
+Reproducible packages: the same SOURCE, options and stub give the same
+bytes, on any machine and at any time. Members are in name order, their
+times are the files' modification times read as UTC, and nothing else of
+the machine goes in; only the random bytes that open each encrypted member
+differ from run to run. With SOURCE_DATE_EPOCH set (seconds since 1970), no
+member time is later than it, and those bytes are derived from the password
+and the member's name and content instead: packages made so show which
+encrypted members they share (see the README).
+
+Signing: sign OUT once it is made; the stub accepts the certificate table a
+signing tool appends, and nothing else after the archive. Sign last: a byte
+changed afterwards makes the stub refuse the package as corrupted. Of a split
+package sign OUT only, and keep its name: the parts are found by it.
+  Linux:    osslsigncode sign -pkcs12 cert.pfx -pass PASSWORD -n "TITLE" \
+              -ts http://timestamp.example.com -in OUT -out signed.exe
+            mv signed.exe OUT
+  Windows:  signtool sign /fd sha256 /f cert.pfx /p PASSWORD
+              /tr http://timestamp.example.com /td sha256 OUT
+Then `vantrel-pack inspect OUT` shows where the signature lies and whether the
+stub accepts the package; `osslsigncode verify` or `signtool verify /pa` says
+whether the signature is valid.
+)";
+}
+
+CreateOptions ParseCreateOptions(const std::vector<std::string> &args,
+                                 const char *sourceDateEpoch) {
+  CreateOptions options;
+  std::vector<std::string> positional;
+  bool haveOutput = false;
+  Arguments in(args);
+  while (in.Next()) {
+    if (!in.IsOption()) {
+      positional.push_back(in.Word());
+      continue;
+    }
+    const std::string name = in.Name();
+    if (name == "-o" || name == "--output") {
+      options.output = in.Value();
+      haveOutput = true;
+    } else if (name == "--level") {
+      options.level = int(ParseNumber(in.Value(), 0, 9, "--level"));
+      options.levelGiven = true;
+    } else if (name == "--title") {
+      options.title = in.Value();
+    } else if (name == "--inf") {
+      options.infName = in.Value();
+    } else if (name == "--welcome") {
+      options.welcomeText = in.Value();
+    } else if (name == "--welcome-file") {
+      options.welcomeFile = in.Value();
+    } else if (name == "--licence-file") {
+      options.licenceFile = in.Value();
+    } else if (name == "--password") {
+      options.password = in.Value();
+    } else if (name == "--stub") {
+      options.stub = in.Value();
+    } else if (name == "--split") {
+      options.splitSize = ParseSize(in.Value(), "--split");
+    } else if (name == "--codepage") {
+      options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
+    } else if (name == "--stay-open") {
+      in.NoValue();
+      options.stayOpen = true;
+    } else if (name == "--admin") {
+      in.NoValue();
+      options.adminRequired = true;
+    } else if (name == "--advpack") {
+      in.NoValue();
+      options.useAdvpack = true;
+    } else if (name == "--skip-check") {
+      in.NoValue();
+      options.skipIntegrityCheck = true;
+    } else if (name == "--no-inf-check") {
+      in.NoValue();
+      options.noInfCheck = true;
+    } else if (name == "-q" || name == "--quiet") {
+      in.NoValue();
+      options.quiet = true;
+    } else {
+      throw UsageError("unknown option " + name);
+    }
+  }
+  if (!haveOutput || options.output.empty()) throw UsageError("no output file (-o OUT)");
+  if (positional.empty()) throw UsageError("no SOURCE folder or .zip file");
+  if (positional.size() > 1) throw UsageError("more than one SOURCE: " + positional[1]);
+  options.source = positional[0];
+  options.sourceDateEpoch = ParseSourceDateEpoch(sourceDateEpoch);
+  if (options.welcomeText && options.welcomeFile) {
+    throw UsageError("--welcome and --welcome-file exclude each other");
+  }
+  return options;
+}
+
+int RunCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  CreatePackage(ParseCreateOptions(args, std::getenv("SOURCE_DATE_EPOCH")), out, err);
+  return 0;
 }
 
 }  // namespace vantrel_pack

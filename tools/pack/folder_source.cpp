@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "folder_archive.h"
+#include "folder_source.h"
 #include "pack_error.h"
 #include "text_codec.h"
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <random>
 
-#include "folder_archive.h"
+#include "folder_zip.h"
 #include "pack_error.h"
 #include "pending_output.h"
 #include "sha256.h"

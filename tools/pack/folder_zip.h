@@ -1,30 +1,21 @@
-// Zipping a folder for a package: every regular file below it, in name
-// order, names in the package's code page with '/' between folders. The
-// archive is written by our own small writer rather than a zip library, so
+// Zipping a folder's files for a package. The archive is written by our
+// own small writer rather than a zip library, so
 // that every byte is decided here: the traditional encryption as the stub
 // checks it (check byte from the CRC, sizes in the local header), and
 // nothing that differs between machines or runs (file modes, time zones,
 // extra fields).
-#ifndef VANTREL_PACK_FOLDER_ARCHIVE_H
-#define VANTREL_PACK_FOLDER_ARCHIVE_H
+#ifndef VANTREL_PACK_FOLDER_ZIP_H
+#define VANTREL_PACK_FOLDER_ZIP_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "folder_source.h"
 #include "progress.h"
 
 namespace vantrel_pack {
-
-struct SourceFile {
-  std::string path;  // on this machine
-  std::string name;  // member name, in the code page
-};
-
-// Throws PackError for an unreadable folder, a name the code page cannot
-// hold, or anything that is neither a file nor a folder.
-std::vector<SourceFile> CollectFolder(const std::string &folder, int codePage);
 
 struct ZipSettings {
   int level = 6;  // 0 stores; 1..9 deflate

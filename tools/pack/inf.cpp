@@ -4,7 +4,7 @@
 
 #include "arguments.h"
 #include "commands.h"
-#include "folder_archive.h"
+#include "folder_source.h"
 #include "inf_check.h"
 #include "inf_file.h"
 #include "inf_roads.h"
