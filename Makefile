@@ -27,7 +27,7 @@ asan:
 fuzzers:
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_FUZZ=ON \
 	  -DVANTREL_BIN_DIR=$(CURDIR)/build/fuzz/bin >/dev/null
-	cmake --build build/fuzz -j$(JOBS)
+	cmake --build build/fuzz -j$(JOBS) --target vantrel-fuzzers
 
 bootstrap:
 	scripts/bootstrap

@@ -23,7 +23,7 @@ target_link_libraries(vantrel_program PUBLIC vantrel_platform)
 target_include_directories(vantrel_program PUBLIC src)
 
 enable_testing()
-foreach(dir tools/pack tests/unit tests/stub tests/extract tests/bench tests/fuzz)
+foreach(dir tools/pack tests/support tests/unit tests/pack tests/image tests/bench tests/fuzz)
   if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
     add_subdirectory(${dir})
   endif()

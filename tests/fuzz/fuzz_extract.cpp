@@ -8,13 +8,11 @@
 // After every run: nothing may exist except the package, the folders the
 // machine started with and what lies inside the temporary folder; and a walk
 // that reported success must have written every byte it was given.
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <string>
 #include <vector>
 
 #include "archive/extract.h"
+#include "fuzz_machine.h"
 #include "platform/driver.h"
 #include "startup/entry.h"
 #include "startup/package.h"
@@ -26,41 +24,15 @@ namespace {
 const size_t kImageSize = 35328;
 int prompts;
 
-void Fail(const std::string &why) {
-  fprintf(stderr, "fuzz_extract: %s\n", why.c_str());
-  abort();
-}
-
-// FNV-1a: a cheap fingerprint of the input that decides the disk's size.
-unsigned long long Fingerprint(const uint8_t *data, size_t size) {
-  unsigned long long h = 1469598103934665603ULL;
-  for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ULL;
-  return h;
-}
-
 void FreshMachine(const uint8_t *data, size_t size) {
-  host::Reset();
-  state = ProgramState{};
-  host::UseMemoryFiles();
-  host::MapDrive('C', "/c");
+  fuzz_machine::FreshMachine({"/z"}, "setup.exe");
   host::MapDrive('Z', "/z");
-  host::MakeFolders("/c/temp");
-  host::MakeFolders("/c/windows/system32");
-  host::MakeFolders("/z");
   std::string package(kImageSize, '\0');
   package[0] = 'M';
   package[1] = 'Z';
   package.append(reinterpret_cast<const char *>(data), size);
-  if (!host::PutFile("/c/setup.exe", package)) Fail("cannot write the package");
-  host::SetSystemDirectory("C:\\windows\\system32");
-  host::SetWindowsDirectory("C:\\windows");
-  host::SetTempPath("C:\\temp\\");
-  host::SetCurrentDirectory("C:\\");
-  host::SetModuleFileName("C:\\setup.exe");
-  // Texts that claim gigabytes must fail as a damaged package, not exhaust
-  // the fuzzer's memory.
-  host::FailAllocationsAbove(64 << 20);
-  unsigned long long h = Fingerprint(data, size);
+  if (!host::PutFile("/c/setup.exe", package)) fuzz_machine::Fail("cannot write the package");
+  unsigned long long h = fuzz_machine::Fingerprint(data, size);
   if (h % 4 == 0) host::LimitWrites((long long)((h >> 8) % (4 * size + 1)));
 }
 
@@ -95,18 +67,6 @@ void RunStub() {
   });
 }
 
-void CheckNothingOutside() {
-  const std::string temp = "/c/temp/$Vantrel.Tmp";
-  for (const std::string &p : host::TreeBelow("/")) {
-    if (p == "/c" || p == "/z" || p == "/c/temp" || p == "/c/windows" ||
-        p == "/c/windows/system32" || p == "/c/setup.exe" || p == temp ||
-        p.compare(0, temp.size() + 1, temp + "/") == 0) {
-      continue;
-    }
-    Fail("created outside the temporary folder: " + p);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -114,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FreshMachine(data, size);
   ScriptUser();
   RunStub();
-  if (state.extractOk && state.ioError) Fail("the walk succeeded over a short write");
-  CheckNothingOutside();
+  if (state.extractOk && state.ioError) fuzz_machine::Fail("the walk succeeded over a short write");
+  fuzz_machine::CheckNothingOutside({"/z", "/c/setup.exe"});
   host::Reset();
   state = ProgramState{};
   return 0;

@@ -19,29 +19,13 @@
 #include "inflate/inflate.h"
 #include "platform/driver.h"
 #include "startup/runtime.h"
+#include "support/zlib_codec.h"
 
 namespace {
 
 void Fail(const char *why) {
   fprintf(stderr, "fuzz_inflate: %s\n", why);
   abort();
-}
-
-bool ZlibInflate(const uint8_t *data, size_t size, std::string *out) {
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) abort();
-  z.next_in = const_cast<Bytef *>(data);
-  z.avail_in = uInt(size);
-  unsigned char buffer[65536];
-  int rc;
-  do {
-    z.next_out = buffer;
-    z.avail_out = sizeof buffer;
-    rc = inflate(&z, Z_NO_FLUSH);
-    out->append(reinterpret_cast<char *>(buffer), sizeof buffer - z.avail_out);
-  } while (rc == Z_OK);
-  inflateEnd(&z);
-  return rc == Z_STREAM_END;
 }
 
 uLong Crc(const std::string &bytes) {
@@ -109,10 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Result ours = Decode(size, -1, -1);
   if (ours.ioError) Fail("a write fell short on an unlimited disk");
   if (ours.status == kStatusOk && ours.crc != Crc(ours.output)) Fail("CRC-32 of the output");
-  std::string theirs;
-  if (ZlibInflate(data, size, &theirs)) {
+  testing_support::Bytes theirs;
+  if (testing_support::RawInflate(data, size, &theirs)) {
     if (ours.status != kStatusOk) Fail("zlib accepts a stream the decoder refuses");
-    if (ours.output != theirs) Fail("output differs from zlib's");
+    if (ours.output != std::string(theirs.begin(), theirs.end()))
+      Fail("output differs from zlib's");
   }
 
   unsigned long long h = Fingerprint(data, size);

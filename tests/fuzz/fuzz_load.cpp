@@ -14,12 +14,10 @@
 // machine's own files, and when the loader accepted a split package, the
 // rebuilt file holds exactly the pieces, whole and in order, up to the
 // package's total size.
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <string>
 #include <vector>
 
+#include "fuzz_machine.h"
 #include "platform/driver.h"
 #include "startup/entry.h"
 #include "startup/package.h"
@@ -32,11 +30,6 @@ namespace {
 const size_t kImageSize = 35328;
 const char *const kPieceNames[] = {"SETUP.EXE", "SETUP.001", "SETUP.002", "SETUP.003"};
 const size_t kMaxPieces = 4;
-
-void Fail(const std::string &why) {
-  fprintf(stderr, "fuzz_load: %s\n", why.c_str());
-  abort();
-}
 
 struct Input {
   unsigned control = 0;
@@ -62,22 +55,11 @@ Input Parse(const uint8_t *data, size_t size) {
 }
 
 void FreshMachine(const Input &in) {
-  host::Reset();
-  state = ProgramState{};
-  host::UseMemoryFiles();
-  host::MapDrive('C', "/c");
-  host::MakeFolders("/c/dist");
-  host::MakeFolders("/c/temp");
-  host::MakeFolders("/c/windows/system32");
+  fuzz_machine::FreshMachine({"/c/dist"}, "dist\\SETUP.EXE");
   for (size_t i = 0; i < in.pieces.size(); ++i) {
-    if (!host::PutFile(std::string("/c/dist/") + kPieceNames[i], in.pieces[i])) Fail("no piece");
+    if (!host::PutFile(std::string("/c/dist/") + kPieceNames[i], in.pieces[i]))
+      fuzz_machine::Fail("no piece");
   }
-  host::SetSystemDirectory("C:\\windows\\system32");
-  host::SetWindowsDirectory("C:\\windows");
-  host::SetTempPath("C:\\temp\\");
-  host::SetCurrentDirectory("C:\\");
-  host::SetModuleFileName("C:\\dist\\SETUP.EXE");
-  host::FailAllocationsAbove(64 << 20);
   size_t total = 0;
   for (const std::string &piece : in.pieces) total += piece.size();
   size_t point = total ? (in.control >> 3) * total / 31 : 0;
@@ -111,11 +93,11 @@ void CheckRebuilt(const Input &in) {
   }
   std::string rebuilt;
   if (!host::GetFile(host::PosixPath(state.rebuiltPath.text), rebuilt)) {
-    Fail("the accepted package has no rebuilt file");
+    fuzz_machine::Fail("the accepted package has no rebuilt file");
   }
   if (rebuilt != expected) {
-    Fail("the rebuilt file holds " + std::to_string(rebuilt.size()) + " bytes, not the " +
-         std::to_string(expected.size()) + " of its pieces");
+    fuzz_machine::Fail("the rebuilt file holds " + std::to_string(rebuilt.size()) +
+                       " bytes, not the " + std::to_string(expected.size()) + " of its pieces");
   }
 }
 
@@ -131,18 +113,6 @@ void Run(const Input &in) {
   });
 }
 
-void CheckNothingOutside() {
-  const std::string temp = "/c/temp/$Vantrel.Tmp";
-  for (const std::string &p : host::TreeBelow("/")) {
-    if (p == "/c" || p == "/c/dist" || p == "/c/temp" || p == "/c/windows" ||
-        p == "/c/windows/system32" || p.compare(0, 8, "/c/dist/") == 0 || p == temp ||
-        p.compare(0, temp.size() + 1, temp + "/") == 0) {
-      continue;
-    }
-    Fail("created outside the temporary folder: " + p);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -151,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FreshMachine(in);
   ScriptUser(in);
   Run(in);
-  CheckNothingOutside();
+  fuzz_machine::CheckNothingOutside({"/c/dist"});
   host::Reset();
   state = ProgramState{};
   return 0;

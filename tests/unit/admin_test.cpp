@@ -4,7 +4,7 @@
 #include "startup/admin.h"
 #include "startup/package.h"
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 using namespace testing_support;
 

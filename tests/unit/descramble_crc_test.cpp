@@ -6,7 +6,7 @@
 #include "archive/crc32.h"
 #include "startup/descramble.h"
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 using namespace testing_support;
 

@@ -10,7 +10,7 @@
 #include "archive/extract.h"
 #include "startup/package.h"
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 #include "ui/window_helpers.h"
 
 namespace testing_support {

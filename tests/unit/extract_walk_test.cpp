@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "extract_fixture.h"
+#include "support/zlib_codec.h"
 
 using namespace testing_support;
 
@@ -34,7 +35,7 @@ Bytes WithoutCentralDirectory(const std::vector<ZipMember> &members) {
   for (const ZipMember &m : members) {
     end += 30 + m.name.size() + m.extra.size() +
            (m.rawData       ? m.rawData->size()
-            : m.method == 8 ? Deflate(m.data).size()
+            : m.method == 8 ? RawDeflate(m.data).size()
                             : m.data.size());
   }
   zip.resize(end);

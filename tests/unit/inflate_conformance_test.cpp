@@ -31,7 +31,7 @@ class Conformance : public InflateTest {
  protected:
   void Check(const Bytes &data, const char *what) {
     for (const Setting &s : kSettings) {
-      Bytes stream = ZlibDeflate(data, s.level, s.strategy);
+      Bytes stream = RawDeflate(data, s.level, s.strategy);
       // Junk after the member must never be read.
       Decoded d = Decode(stream, kMemberSize, Bytes(7, 0x55), Bytes(100, 0xAA));
       EXPECT_EQ(data.size(), d.output.size()) << what << " " << s.name;
@@ -78,7 +78,7 @@ TEST_F(Conformance, EveryLevel) {
   Bytes random = RandomBytes(20000, 9);
   data.insert(data.end(), random.begin(), random.end());
   for (int level = 0; level <= 9; ++level) {
-    Bytes stream = ZlibDeflate(data, level, Z_DEFAULT_STRATEGY);
+    Bytes stream = RawDeflate(data, level, Z_DEFAULT_STRATEGY);
     Decoded d = Decode(stream);
     EXPECT_TRUE(data == d.output) << "level " << level;
     EXPECT_EQ(kStatusOk, d.status) << "level " << level;
@@ -89,11 +89,11 @@ TEST_F(Conformance, EveryLevel) {
 TEST_F(Conformance, CompressedSizeAcrossReadChunks) {
   // Members of exactly one read chunk, one byte more, and many chunks.
   Bytes data = RandomBytes(32768 - 5, 10);
-  Bytes stream = ZlibDeflate(data, 0, Z_DEFAULT_STRATEGY);
+  Bytes stream = RawDeflate(data, 0, Z_DEFAULT_STRATEGY);
   ASSERT_EQ(32768u, stream.size());
   EXPECT_TRUE(data == Decode(stream).output);
   data = RandomBytes(32768 - 4, 11);
-  stream = ZlibDeflate(data, 0, Z_DEFAULT_STRATEGY);
+  stream = RawDeflate(data, 0, Z_DEFAULT_STRATEGY);
   ASSERT_EQ(32769u, stream.size());
   Decoded d = Decode(stream, kMemberSize, {}, Bytes(10, 1));
   EXPECT_TRUE(data == d.output);

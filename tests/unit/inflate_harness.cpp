@@ -129,39 +129,6 @@ DynamicCodes WriteDynamicHeader(BitWriter &out, bool last, const std::vector<int
   return codes;
 }
 
-Bytes ZlibDeflate(const Bytes &data, int level, int strategy) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy);
-  Bytes out(deflateBound(&z, uLong(data.size())) + 16);
-  z.next_in = const_cast<Bytef *>(data.data());
-  z.avail_in = uInt(data.size());
-  z.next_out = out.data();
-  z.avail_out = uInt(out.size());
-  int rc = deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  EXPECT_EQ(Z_STREAM_END, rc);
-  return out;
-}
-
-bool ZlibInflate(const Bytes &stream, Bytes *output) {
-  z_stream z{};
-  inflateInit2(&z, -15);
-  z.next_in = const_cast<Bytef *>(stream.data());
-  z.avail_in = uInt(stream.size());
-  output->clear();
-  unsigned char buffer[65536];
-  int rc;
-  do {
-    z.next_out = buffer;
-    z.avail_out = sizeof buffer;
-    rc = inflate(&z, Z_NO_FLUSH);
-    output->insert(output->end(), buffer, buffer + (sizeof buffer - z.avail_out));
-  } while (rc == Z_OK);
-  inflateEnd(&z);
-  return rc == Z_STREAM_END;
-}
-
 Bytes RandomBytes(size_t size, uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes out(size);

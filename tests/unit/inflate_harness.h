@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/zlib_codec.h"
+#include "support/host_machine.h"
 
 namespace inflate_test {
 
@@ -60,9 +61,8 @@ struct DynamicCodes {
 DynamicCodes WriteDynamicHeader(BitWriter &out, bool last, const std::vector<int> &literalLengths,
                                 const std::vector<int> &distanceLengths);
 
-Bytes ZlibDeflate(const Bytes &data, int level, int strategy);
-// Raw inflate; false when zlib does not reach the stream's end.
-bool ZlibInflate(const Bytes &stream, Bytes *output);
+using testing_support::RawDeflate;
+using testing_support::RawInflate;
 
 Bytes RandomBytes(size_t size, uint32_t seed);
 Bytes TextBytes(size_t size, uint32_t seed);

@@ -38,7 +38,7 @@ TEST_F(Streams, EmptyStoredAndEmptyFixedBlocksWriteNothing) {
 }
 
 TEST_F(Streams, ZeroCompressedCountNeverReadsTheFile) {
-  Bytes stream = ZlibDeflate(TextBytes(100, 1), 6, 0);
+  Bytes stream = RawDeflate(TextBytes(100, 1), 6, 0);
   Decoded d = Decode(stream, 0, Bytes(3, 0));
   EXPECT_TRUE(d.output.empty());
   EXPECT_EQ(3, d.readUpTo);
@@ -263,7 +263,7 @@ TEST_F(Streams, CodeLengthCodeWithoutSymbolsIsInvalid) {
 TEST_F(Streams, DistanceBeforeTheMembersFirstByteIsInvalid) {
   // A first member fills the window with its own bytes.
   Bytes first = RandomBytes(40000, 8);
-  EXPECT_TRUE(first == Decode(ZlibDeflate(first, 6, 0)).output);
+  EXPECT_TRUE(first == Decode(RawDeflate(first, 6, 0)).output);
   for (int distance : {2, 3, 32768}) {
     BitWriter w;
     FixedHeader(w, true);
@@ -398,7 +398,7 @@ TEST_F(Streams, InputEndingInsideABlockNeverDecodesTheEndMarker) {
 
   // Every truncation of a real stream yields a prefix of the real output.
   Bytes text = TextBytes(70000, 10);
-  Bytes full = ZlibDeflate(text, 6, 0);
+  Bytes full = RawDeflate(text, 6, 0);
   for (size_t cutAt : {size_t(0), size_t(1), full.size() / 3, full.size() / 2, full.size() - 1}) {
     Decoded t =
         Decode(Bytes(full.begin(), full.begin() + long(cutAt)), kMemberSize, {}, Bytes(50, 0));
@@ -410,7 +410,7 @@ TEST_F(Streams, InputEndingInsideABlockNeverDecodesTheEndMarker) {
 
 TEST_F(Streams, DeclaredCountLongerThanTheFileEndsTheMember) {
   Bytes text = TextBytes(50000, 11);
-  Bytes full = ZlibDeflate(text, 6, 0);
+  Bytes full = RawDeflate(text, 6, 0);
   Bytes cut(full.begin(), full.begin() + long(full.size() / 2));
   Decoded d = Decode(cut, (long long)full.size());
   EXPECT_LT(d.output.size(), text.size());
@@ -419,7 +419,7 @@ TEST_F(Streams, DeclaredCountLongerThanTheFileEndsTheMember) {
 
 TEST_F(Streams, ShortWriteOnAnyFlushSetsTheErrorAndEnds) {
   Bytes data = TextBytes(200000, 12);
-  Bytes stream = ZlibDeflate(data, 6, 0);
+  Bytes stream = RawDeflate(data, 6, 0);
   // The second window's write falls short; decoding stops there.
   host::LimitWrites(40000);
   Decoded d = Decode(stream);
@@ -431,13 +431,13 @@ TEST_F(Streams, ShortWriteOnAnyFlushSetsTheErrorAndEnds) {
   state.ioError = 0;
   host::LimitWrites(3 * 32768 + 10);
   Bytes small = TextBytes(3 * 32768 + 500, 13);
-  d = Decode(ZlibDeflate(small, 6, 0));
+  d = Decode(RawDeflate(small, 6, 0));
   EXPECT_TRUE(d.ioError);
   EXPECT_EQ(kStatusWriteFailed, d.status);
   EXPECT_EQ(3u * 32768 + 10, d.output.size());
   // The flag stays set through a later member that writes fully.
   host::LimitWrites(-1);
-  d = Decode(ZlibDeflate(small, 6, 0));
+  d = Decode(RawDeflate(small, 6, 0));
   EXPECT_TRUE(d.ioError);
   EXPECT_EQ(kStatusOk, d.status);
   EXPECT_TRUE(small == d.output);

@@ -6,7 +6,7 @@
 #include "install/launch.h"
 #include "startup/admin.h"
 #include "startup/windows_family.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 using namespace testing_support;
 

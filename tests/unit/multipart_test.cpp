@@ -5,7 +5,7 @@
 
 #include "startup/multipart.h"
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 #include "support/signing.h"
 
 using namespace testing_support;

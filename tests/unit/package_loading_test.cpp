@@ -6,7 +6,7 @@
 
 #include "startup/package.h"
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 #include "support/signing.h"
 
 using namespace testing_support;

@@ -1,7 +1,7 @@
 // The password dialog: what it shows, and what it leaves in the state.
 #include <gtest/gtest.h>
 
-#include "support/scratch.h"
+#include "support/host_machine.h"
 #include "ui/dialogs.h"
 #include "ui/window_helpers.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "startup/text.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 using namespace testing_support;
 

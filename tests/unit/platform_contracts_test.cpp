@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 using namespace testing_support;
 

@@ -8,7 +8,7 @@
 
 #include "startup/entry.h"
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 #include "ui/resource_ids.h"
 
 using namespace testing_support;

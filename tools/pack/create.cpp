@@ -66,8 +66,8 @@ std::string ZipFolder(const CreateOptions &options, PendingOutput &pending,
   ArchiveWalk walk = WalkArchive(zip, 0);
   std::vector<std::string> disagreements = DirectoryDisagreements(zip, 0, walk);
   if (!disagreements.empty()) {
-    throw PackError("the archive written for " + options.source + " disagrees with itself: " +
-                    disagreements[0]);
+    throw PackError("the archive written for " + options.source +
+                    " disagrees with itself: " + disagreements[0]);
   }
   for (const WalkProblem &problem : WalkWarnings(walk)) {
     if (problem.stopsInstallation) {

@@ -101,18 +101,19 @@ PackageTexts MakeTexts(const CreateOptions &options) {
   if (options.welcomeText) {
     texts.welcomeText = StubText(*options.welcomeText, options, "the welcome text");
   } else if (options.welcomeFile) {
-    texts.welcomeText =
-        StubText(ReadWholeFile(*options.welcomeFile, kMaxPackageSize), options, *options.welcomeFile);
+    texts.welcomeText = StubText(ReadWholeFile(*options.welcomeFile, kMaxPackageSize), options,
+                                 *options.welcomeFile);
   }
   if (options.licenceFile) {
-    texts.licenceText =
-        StubText(ReadWholeFile(*options.licenceFile, kMaxPackageSize), options, *options.licenceFile);
+    texts.licenceText = StubText(ReadWholeFile(*options.licenceFile, kMaxPackageSize), options,
+                                 *options.licenceFile);
   }
   // An empty text is no text to the stub: the licence dialog would silently
   // not appear, and a package without welcome text installs unattended.
   if ((options.welcomeText || options.welcomeFile) && texts.welcomeText.empty()) {
-    throw PackError("the welcome text is empty; without --welcome or --welcome-file the package "
-                    "installs unattended, which is what an empty text would do");
+    throw PackError(
+        "the welcome text is empty; without --welcome or --welcome-file the package "
+        "installs unattended, which is what an empty text would do");
   }
   if (options.licenceFile && texts.licenceText.empty()) {
     throw PackError("the licence file " + *options.licenceFile +
@@ -157,8 +158,9 @@ std::string CheckedPassword(const CreateOptions &options) {
   if (password.empty()) throw PackError("the password is empty");
   for (unsigned char c : password) {
     if (c < 0x20 || c == 0x7F) {
-      throw PackError("the password holds a control character, which nobody can type into "
-                      "the password dialog");
+      throw PackError(
+          "the password holds a control character, which nobody can type into "
+          "the password dialog");
     }
   }
   if (password.size() > kMaxPasswordLength) {

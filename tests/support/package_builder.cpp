@@ -1,8 +1,8 @@
 #include "support/package_builder.h"
 
-#include <zlib.h>
-
 #include <stdexcept>
+
+#include "support/zlib_codec.h"
 
 namespace testing_support {
 namespace {
@@ -54,33 +54,19 @@ uint32_t Crc32(const Bytes &data) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-Bytes Deflate(const Bytes &data, int level) {
-  z_stream z{};
-  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw std::runtime_error("deflateInit2");
-  Bytes out(deflateBound(&z, uLong(data.size())) + 16);
-  z.next_in = const_cast<Bytef *>(data.data());
-  z.avail_in = uInt(data.size());
-  z.next_out = out.data();
-  z.avail_out = uInt(out.size());
-  if (deflate(&z, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment) {
   Bytes zip, central;
   for (const ZipMember &m : members) {
     uint32_t crc = m.crc.value_or(Crc32(m.data));
-    Bytes body = m.rawData ? *m.rawData : (m.method == 8 ? Deflate(m.data) : m.data);
+    Bytes body = m.rawData ? *m.rawData : (m.method == 8 ? RawDeflate(m.data) : m.data);
     uint16_t flags = m.descriptor ? 8 : 0;
     if (!m.password.empty()) {
       flags |= 1;
       Cipher cipher(m.password);
       Bytes encrypted;
       for (int i = 0; i < 11; ++i) encrypted.push_back(cipher.Encrypt(uint8_t(i * 37 + 11)));
-      encrypted.push_back(cipher.Encrypt(m.descriptor ? uint8_t(m.dosTime >> 8) : uint8_t(crc >> 24)));
+      encrypted.push_back(
+          cipher.Encrypt(m.descriptor ? uint8_t(m.dosTime >> 8) : uint8_t(crc >> 24)));
       for (uint8_t b : body) encrypted.push_back(cipher.Encrypt(b));
       body = encrypted;
     }

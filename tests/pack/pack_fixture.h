@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "support/scratch_folder.h"
 
 namespace pack_test {
 
@@ -130,9 +131,7 @@ inline const std::string kFolderInf =
 class PackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vantrel-pack-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
+    dir = scratch_.path();
     stub = dir / "stub.exe";
     std::string image = "MZ" + Noise(kStubBytes - 2, 7);
     WriteFile(stub, image);
@@ -141,8 +140,6 @@ class PackTest : public ::testing::Test {
     WriteFile(source / "readme.txt", std::string(5000, 'r'));
     WriteFile(source / "sub" / "data.bin", Noise(20000, 3));
   }
-  void TearDown() override { fs::remove_all(dir); }
-
   int Run(const std::vector<std::string> &args) {
     out.str("");
     err.str("");
@@ -170,6 +167,7 @@ class PackTest : public ::testing::Test {
     return names;
   }
 
+  testing_support::ScratchFolder scratch_{"pack-test"};
   fs::path dir, stub, source;
   std::ostringstream out, err;
 };

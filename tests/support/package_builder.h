@@ -17,21 +17,19 @@ struct ZipMember {
   Bytes data;
   int method = 0;        // 0 stores; 8 deflates with zlib; any other value is written as is
   std::string password;  // not empty: traditional encryption
-  bool descriptor = false;  // bit 3 and a data descriptor after the data (sizes still in the header)
+  bool descriptor =
+      false;  // bit 3 and a data descriptor after the data (sizes still in the header)
   Bytes extra;
-  uint16_t dosTime = 0x6000;  // 12:00:00
-  uint16_t dosDate = 0x5A21;  // 2025-01-01
-  std::optional<uint32_t> signature;  // replaces 50 4B 03 04
-  std::optional<uint32_t> crc;        // replaces the real CRC-32
-  std::optional<Bytes> rawData;       // replaces the (compressed) data as written
+  uint16_t dosTime = 0x6000;                 // 12:00:00
+  uint16_t dosDate = 0x5A21;                 // 2025-01-01
+  std::optional<uint32_t> signature;         // replaces 50 4B 03 04
+  std::optional<uint32_t> crc;               // replaces the real CRC-32
+  std::optional<Bytes> rawData;              // replaces the (compressed) data as written
   std::optional<uint32_t> uncompressedSize;  // replaces the data's size in both headers
 };
 
 // Local headers and data, then a central directory and its end record.
 Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment = "");
-
-// Raw deflate of `data` with zlib at `level`.
-Bytes Deflate(const Bytes &data, int level = 6);
 
 // The zip CRC-32, computed independently of the program's table.
 uint32_t Crc32(const Bytes &data);
@@ -50,7 +48,7 @@ struct PackageContents {
   std::string licence;
   std::optional<int32_t> welcomeLength;  // replaces the real length in the header
   std::optional<int32_t> licenceLength;
-  std::optional<int32_t> totalSize;      // default: the size of the whole package
+  std::optional<int32_t> totalSize;  // default: the size of the whole package
   Bytes archive;
 };
 

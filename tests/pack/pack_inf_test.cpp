@@ -15,7 +15,7 @@
 #include "pack_error.h"
 #include "pack_fixture.h"
 #include "package_reader.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 namespace pack_test {
 namespace {

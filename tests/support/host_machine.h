@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/driver.h"
 #include "startup/program_state.h"
+#include "support/scratch_folder.h"
 
 namespace testing_support {
 
@@ -35,6 +37,7 @@ class HostMachine : public ::testing::Test {
   // as the entry routine would.
   void PrepareProgram();
 
+  std::unique_ptr<ScratchFolder> scratch_;
   std::string root_;
 };
 

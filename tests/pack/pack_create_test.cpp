@@ -12,6 +12,7 @@
 
 #include "folder_zip.h"
 #include "pack_fixture.h"
+#include "support/zlib_codec.h"
 #include "package_reader.h"
 #include "sha256.h"
 #include "startup/descramble.h"
@@ -27,18 +28,11 @@ using vantrel_pack::ReadPackage;
 
 // Inflates a raw deflate stream, for checking members without the tool.
 std::string Inflate(const std::string &packed, size_t expected) {
-  std::string out(expected, '\0');
-  z_stream stream{};
-  EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
-  stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
-  stream.avail_in = uInt(packed.size());
-  stream.next_out = reinterpret_cast<Bytef *>(out.data());
-  stream.avail_out = uInt(out.size());
-  int result = inflate(&stream, Z_FINISH);
-  inflateEnd(&stream);
-  EXPECT_EQ(result, Z_STREAM_END);
-  out.resize(stream.total_out);
-  return out;
+  testing_support::Bytes out;
+  EXPECT_TRUE(testing_support::RawInflate(reinterpret_cast<const unsigned char *>(packed.data()),
+                                          packed.size(), &out));
+  EXPECT_EQ(out.size(), expected);
+  return std::string(out.begin(), out.end());
 }
 
 std::string Unscrambled(std::string text) {

@@ -8,7 +8,7 @@
 
 #include "commands.h"
 #include "support/package_builder.h"
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "support/scratch.h"
+#include "support/host_machine.h"
 
 #include <stdlib.h>
 
@@ -14,8 +14,8 @@ namespace testing_support {
 void HostMachine::SetUp() {
   host::Reset();
   state = ProgramState{};
-  char pattern[] = "/tmp/vantrel-test-XXXXXX";
-  root_ = mkdtemp(pattern);
+  scratch_ = std::make_unique<ScratchFolder>("test");
+  root_ = scratch_->path();
   fs::create_directories(root_ + "/windows/system32");
   fs::create_directories(root_ + "/temp");
   host::MapDrive('C', root_);
@@ -28,8 +28,7 @@ void HostMachine::SetUp() {
 void HostMachine::TearDown() {
   host::Reset();
   state = ProgramState{};
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
+  scratch_.reset();
 }
 
 std::string HostMachine::Posix(const std::string &relative) const { return root_ + "/" + relative; }
