@@ -13,9 +13,21 @@ if(VANTREL_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The host dialog manager builds its windows from the resource script's
+# templates, read from the script at build time.
+set(DIALOG_TABLE "${CMAKE_BINARY_DIR}/generated/dialog_templates.inc")
+add_custom_command(OUTPUT "${DIALOG_TABLE}"
+  COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/generated"
+  COMMAND python3 "${CMAKE_SOURCE_DIR}/scripts/dialog_script.py"
+          "${CMAKE_SOURCE_DIR}/src/ui/resources.rc" "${CMAKE_SOURCE_DIR}/src/ui/resource_ids.h"
+          --host-table "${DIALOG_TABLE}"
+  DEPENDS "${CMAKE_SOURCE_DIR}/scripts/dialog_script.py" "${CMAKE_SOURCE_DIR}/src/ui/resources.rc"
+          "${CMAKE_SOURCE_DIR}/src/ui/resource_ids.h")
+
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS src/platform/*.cpp)
-add_library(vantrel_platform STATIC ${PLATFORM_SOURCES})
+add_library(vantrel_platform STATIC ${PLATFORM_SOURCES} "${DIALOG_TABLE}")
 target_include_directories(vantrel_platform PUBLIC src/platform/include src/platform)
+target_include_directories(vantrel_platform PRIVATE "${CMAKE_BINARY_DIR}/generated")
 
 # The stub's own procedures, for the host.
 add_library(vantrel_program STATIC ${PROGRAM_SOURCES})

@@ -41,28 +41,11 @@ struct DialogTemplate {
   std::vector<ControlTemplate> controls;
 };
 
-// The templates of the resource script, as the dialog manager would build
-// them (a unit test holds this list against the script).
+// The templates of the resource script, as the dialog manager builds them:
+// the table is written from the script itself when the layer is built.
 const std::vector<DialogTemplate> &Templates() {
   static const std::vector<DialogTemplate> templates = {
-      {"DLG_MAIN",
-       "Self-extracting Archive",
-       296,
-       83,
-       {{3003, false, ""}, {1, true, "&Install"}, {2, true, "&Close"}, {3002, false, ""}}},
-      {"DLG_LIC",
-       "Lic..",
-       315,
-       157,
-       {{2004, false, "To cont...."},
-        {2, true, "Cancel"},
-        {1, true, "I agree"},
-        {2002, false, "", true}}},
-      {"DLG_PASS",
-       "Enter pw...",
-       191,
-       41,
-       {{101, false, "", true}, {1, true, "&Ok"}, {2, true, "&Cancel"}}},
+#include "dialog_templates.inc"
   };
   return templates;
 }

@@ -3,9 +3,15 @@
 never hold, its dialog templates and icon, and every header field the
 Windows 95 and Windows NT 4.0 loaders read (from Microsoft's "PE Format"
 document, learn.microsoft.com/windows/win32/debug/pe-format)."""
+import os
 import struct
 import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts'))
+from dialog_script import CLASS_ORDINALS, STYLES, read_dialogs  # noqa: E402
+
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'src', 'ui')
 
 STUB = sys.argv.pop(1) if len(sys.argv) > 1 else 'build/bin/vantrel-stub.exe'
 HEADER_OFFSET = 35328
@@ -33,50 +39,6 @@ ALLOWED_IMPORTS = {
         'EqualSid', 'FreeSid',
     },
 }
-
-WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
-WS_MINIMIZEBOX, WS_CHILD, WS_TABSTOP, WS_GROUP = 0x00020000, 0x40000000, 0x00010000, 0x00020000
-WS_BORDER, WS_VSCROLL = 0x00800000, 0x00200000
-DS_MODALFRAME, DS_SETFONT, DS_3DLOOK, DS_CENTER = 0x80, 0x40, 0x04, 0x800
-BS_PUSHBUTTON, BS_DEFPUSHBUTTON, SS_LEFT, SS_ICON = 0, 1, 0, 3
-ES_MULTILINE, ES_AUTOVSCROLL, ES_AUTOHSCROLL = 0x4, 0x40, 0x80
-ES_PASSWORD, ES_READONLY, ES_WANTRETURN = 0x20, 0x800, 0x1000
-BUTTON, EDIT, STATIC = 0x80, 0x81, 0x82
-# A class may be written by name or by its predefined ordinal; both mean the same.
-CLASS_ORDINALS = {'BUTTON': BUTTON, 'EDIT': EDIT, 'STATIC': STATIC}
-CHILD = WS_CHILD | WS_VISIBLE
-
-# Each dialog as drawn: style, caption, (x, y, cx, cy), font, and its
-# controls in tab order: id, class, style, (x, y, cx, cy), text.
-DIALOGS = {
-    'DLG_MAIN': (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME
-                 | DS_SETFONT | DS_3DLOOK | DS_CENTER,
-                 'Self-extracting Archive', (6, 78, 296, 83), [
-                     (3003, STATIC, CHILD | SS_ICON, (5, 8, 18, 20), 'MNICON'),
-                     (1, BUTTON, CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, (249, 13, 43, 15), '&Install'),
-                     (2, BUTTON, CHILD | BS_PUSHBUTTON | WS_TABSTOP, (249, 33, 43, 15), '&Close'),
-                     (3002, STATIC, CHILD | SS_LEFT | WS_GROUP, (32, 6, 212, 75), ''),
-                 ]),
-    'DLG_LIC': (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT
-                | DS_3DLOOK | DS_CENTER,
-                'Lic..', (17, 23, 315, 157), [
-                    (2004, STATIC, CHILD | SS_LEFT, (10, 123, 297, 22), 'To cont....'),
-                    (2, BUTTON, CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, (168, 140, 55, 14), 'Cancel'),
-                    (1, BUTTON, CHILD | BS_PUSHBUTTON | WS_TABSTOP, (103, 140, 55, 14), 'I agree'),
-                    (2002, EDIT, CHILD | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY
-                     | ES_WANTRETURN | WS_BORDER | WS_VSCROLL | WS_TABSTOP, (9, 7, 296, 109), ''),
-                ]),
-    'DLG_PASS': (WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_3DLOOK
-                 | DS_CENTER,
-                 'Enter pw...', (12, 26, 191, 41), [
-                     # Scrolls, so that passwords wider than the field can be typed.
-                     (101, EDIT, CHILD | ES_PASSWORD | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
-                      (5, 6, 181, 12), ''),
-                     (1, BUTTON, CHILD | BS_PUSHBUTTON | WS_TABSTOP, (62, 24, 32, 13), '&Ok'),
-                     (2, BUTTON, CHILD | BS_PUSHBUTTON | WS_TABSTOP, (102, 24, 35, 13), '&Cancel'),
-                 ]),
-}
-
 
 # Section characteristics.
 SCN_CNT_CODE, SCN_MEM_EXECUTE, SCN_MEM_READ = 0x20, 0x20000000, 0x40000000
@@ -230,7 +192,7 @@ def parse_dialog(data):
     _, at = parse_sz_or_ord(data, at)  # class
     caption, at = parse_sz_or_ord(data, at)
     font = None
-    if style & DS_SETFONT:
+    if style & STYLES['DS_SETFONT']:
         size = struct.unpack_from('<H', data, at)[0]
         face, at = parse_sz_or_ord(data, at + 2)
         font = (size, face)
@@ -388,16 +350,19 @@ class StubImage(unittest.TestCase):
         for dll, names in imports.items():
             self.assertLessEqual(names, ALLOWED_IMPORTS[dll], dll)
 
-    def test_dialogs_are_as_drawn(self):
+    def test_dialogs_are_the_resource_scripts(self):
         dialogs = self.image.resources()[5]
-        for name, (style, caption, rect, controls) in DIALOGS.items():
+        drawn = read_dialogs(os.path.join(SOURCE, 'resources.rc'),
+                             os.path.join(SOURCE, 'resource_ids.h'))
+        self.assertEqual(set(drawn), set(dialogs))
+        for name, dialog in drawn.items():
             with self.subTest(dialog=name):
                 got_style, got_caption, got_rect, font, got_controls = parse_dialog(dialogs[name])
-                self.assertEqual(style, got_style)
-                self.assertEqual(caption, got_caption)
-                self.assertEqual(rect, got_rect)
-                self.assertEqual((8, 'MS Sans Serif'), font)
-                self.assertEqual(controls, got_controls)
+                self.assertEqual(dialog.style, got_style)
+                self.assertEqual(dialog.caption, got_caption)
+                self.assertEqual(dialog.rect, got_rect)
+                self.assertEqual(dialog.font, font)
+                self.assertEqual([c.compiled() for c in dialog.controls], got_controls)
 
     def test_icon_is_one_32_by_32_image_of_16_colours(self):
         resources = self.image.resources()
