@@ -54,7 +54,7 @@ PasswordOutcome ObtainMemberPassword() {
 
   PasswordOutcome outcome = TestPassword(header) ? kPasswordAccepted : kPasswordRefused;
   for (int prompt = 0; outcome == kPasswordRefused && prompt < kPromptsPerMember; ++prompt) {
-    if (RunModalDialog("DLG_PASS", PasswordDlgProc) != 1) {
+    if (RunModalDialog("DLG_PASS", PasswordDlgProc) != kPasswordDialogOk) {
       outcome = kPasswordCancelled;
       break;
     }

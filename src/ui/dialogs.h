@@ -4,6 +4,17 @@
 
 #include <windows.h>
 
+// What each dialog ends with (its EndDialog result, which RunModalDialog
+// returns). The main dialog's result is not used; it tells how it ended.
+enum DialogResult {
+  kMainExtractionFailed = 1,
+  kMainClosed = 2,
+  kLicenceAgreed = IDOK,
+  kLicenceDeclined = IDCANCEL,
+  kPasswordDialogOk = IDOK,
+  kPasswordDialogCancel = IDCANCEL,
+};
+
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK LicenceDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PasswordDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

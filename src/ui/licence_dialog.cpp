@@ -24,10 +24,10 @@ INT_PTR CALLBACK LicenceDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_AGREE:
-          EndDialog(dialog, 1);
+          EndDialog(dialog, kLicenceAgreed);
           return FALSE;
         case IDC_DECLINE:
-          EndDialog(dialog, 2);
+          EndDialog(dialog, kLicenceDeclined);
           return TRUE;
       }
       return FALSE;

@@ -38,7 +38,7 @@ bool LicenceAccepted(HWND dialog) {
   EnableButtons(dialog, FALSE);
   INT_PTR answer = RunModalDialog("DLG_LIC", LicenceDlgProc);
   EnableButtons(dialog, TRUE);
-  return answer == 1;
+  return answer == kLicenceAgreed;
 }
 
 void FinishInstallation(HWND dialog) {
@@ -62,7 +62,7 @@ void InstallCommand(HWND dialog) {
   EnableButtons(dialog, FALSE);
   ExtractArchive(dialog);
   if (!state.extractOk) {
-    EndDialog(dialog, 1);
+    EndDialog(dialog, kMainExtractionFailed);
   } else {
     SetItemText(dialog, IDC_MAIN_TEXT, "\r\nSetup is updating your system ...\r\n\r\n");
     LaunchInf(dialog);
@@ -73,7 +73,7 @@ void InstallCommand(HWND dialog) {
 
 void CloseCommand(HWND dialog) {
   RemoveExtractedFiles(dialog);
-  EndDialog(dialog, 2);
+  EndDialog(dialog, kMainClosed);
 }
 }  // namespace
 

@@ -31,10 +31,10 @@ INT_PTR CALLBACK PasswordDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       switch (LOWORD(wParam)) {
         case IDC_PASSWORD_OK:
           TakeTypedPassword(dialog);
-          EndDialog(dialog, 1);
+          EndDialog(dialog, kPasswordDialogOk);
           return FALSE;
         case IDC_PASSWORD_CANCEL:
-          EndDialog(dialog, 2);
+          EndDialog(dialog, kPasswordDialogCancel);
           return TRUE;
       }
       return FALSE;

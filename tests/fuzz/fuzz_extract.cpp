@@ -17,6 +17,7 @@
 #include "startup/entry.h"
 #include "startup/package.h"
 #include "startup/program_state.h"
+#include "ui/resource_ids.h"
 #include "ui/window_helpers.h"
 
 namespace {
@@ -45,11 +46,11 @@ void ScriptUser() {
   });
   host::OnDialog("DLG_PASS", [](const host::Dialog &d) {
     if (++prompts > 2) {
-      d.Click(2);
+      d.Click(IDC_PASSWORD_CANCEL);
       return;
     }
-    d.Type(101, "pw");
-    d.Click(1);
+    d.Type(IDC_PASSWORD_EDIT, "pw");
+    d.Click(IDC_PASSWORD_OK);
   });
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { ExtractArchive(d.window); });
 }

@@ -23,6 +23,7 @@
 #include "startup/package.h"
 #include "startup/program_state.h"
 #include "ui/dialogs.h"
+#include "ui/resource_ids.h"
 #include "ui/window_helpers.h"
 
 namespace {
@@ -78,9 +79,9 @@ void ScriptUser(const Input &in) {
     retried = true;
     return IDOK;
   });
-  host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Click(1); });
-  host::OnDialog("DLG_PASS", [](const host::Dialog &d) { d.Click(2); });
-  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(1); });
+  host::OnDialog("DLG_LIC", [](const host::Dialog &d) { d.Click(IDC_AGREE); });
+  host::OnDialog("DLG_PASS", [](const host::Dialog &d) { d.Click(IDC_PASSWORD_CANCEL); });
+  host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
 }
 
 // The pieces the rebuild must have joined: whole, in order, until the

@@ -11,6 +11,7 @@
 #include "startup/package.h"
 #include "support/package_builder.h"
 #include "support/host_machine.h"
+#include "ui/resource_ids.h"
 #include "ui/window_helpers.h"
 
 namespace testing_support {
@@ -70,17 +71,17 @@ class Extraction : public HostMachine {
   void AnswerPrompt(const host::Dialog &d) {
     ++prompts_;
     if (answers_.empty()) {
-      d.Click(2);
+      d.Click(IDC_PASSWORD_CANCEL);
       return;
     }
     std::optional<std::string> a = answers_.front();
     answers_.pop_front();
     if (!a) {
-      d.Click(2);
+      d.Click(IDC_PASSWORD_CANCEL);
       return;
     }
-    d.Type(101, *a);
-    d.Click(1);
+    d.Type(IDC_PASSWORD_EDIT, *a);
+    d.Click(IDC_PASSWORD_OK);
   }
 
   std::vector<std::string> Boxes() const {
