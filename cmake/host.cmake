@@ -35,6 +35,9 @@ target_link_libraries(vantrel_program PUBLIC vantrel_platform)
 target_include_directories(vantrel_program PUBLIC src)
 
 enable_testing()
+# The stub's tiers depend only downwards.
+add_test(NAME source_tiers COMMAND python3 "${CMAKE_SOURCE_DIR}/scripts/check_tiers.py"
+         "${CMAKE_SOURCE_DIR}/src")
 foreach(dir tools/pack tests/support tests/unit tests/pack tests/image tests/bench tests/fuzz)
   if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
     add_subdirectory(${dir})

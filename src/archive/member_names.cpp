@@ -1,6 +1,6 @@
 #include "member_names.h"
 
-#include "../startup/text.h"
+#include "../core/text.h"
 
 namespace {
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }

@@ -3,7 +3,7 @@
 #ifndef VANTREL_OUTPUT_H
 #define VANTREL_OUTPUT_H
 
-#include "../startup/program_state.h"
+#include "../core/program_state.h"
 
 // Copies `state.bytesLeft` bytes from the package file to `state.outFile`,
 // deciphering them when the member is encrypted and folding what was written

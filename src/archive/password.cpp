@@ -1,11 +1,10 @@
 #include "password.h"
 
-#include "../startup/runtime.h"
-#include "../startup/text.h"
-#include "../ui/dialogs.h"
-#include "../ui/window_helpers.h"
-#include "extract.h"
-#include "zipcrypto.h"
+#include "../core/runtime.h"
+#include "../core/text.h"
+#include "../core/progress.h"
+#include "walker.h"
+#include "../core/zipcrypto.h"
 
 namespace {
 const int kPromptsPerMember = 3;
@@ -54,7 +53,7 @@ PasswordOutcome ObtainMemberPassword() {
 
   PasswordOutcome outcome = TestPassword(header) ? kPasswordAccepted : kPasswordRefused;
   for (int prompt = 0; outcome == kPasswordRefused && prompt < kPromptsPerMember; ++prompt) {
-    if (RunModalDialog("DLG_PASS", PasswordDlgProc) != kPasswordDialogOk) {
+    if (!AskForPassword()) {
       outcome = kPasswordCancelled;
       break;
     }

@@ -3,7 +3,7 @@
 #ifndef VANTREL_PASSWORD_H
 #define VANTREL_PASSWORD_H
 
-#include "../startup/program_state.h"
+#include "../core/program_state.h"
 
 enum { kEncryptionHeaderSize = 12 };
 

@@ -1,6 +1,6 @@
 #include "bit_input.h"
 
-#include "../archive/zipcrypto.h"
+#include "../core/zipcrypto.h"
 
 const WORD maskBits[17] = {0,   1,    3,    7,    15,   31,    63,    127,  255,
                            511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};

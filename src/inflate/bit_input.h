@@ -4,7 +4,7 @@
 #ifndef VANTREL_BIT_INPUT_H
 #define VANTREL_BIT_INPUT_H
 
-#include "../startup/program_state.h"
+#include "../core/program_state.h"
 
 // maskBits[n] = 2^n - 1 for n = 0..16.
 extern const WORD maskBits[17];

@@ -1,6 +1,6 @@
 #include "huffman.h"
 
-#include "../startup/runtime.h"
+#include "../core/runtime.h"
 
 const WORD lengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
                              35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};

@@ -1,5 +1,5 @@
-#include "../archive/crc32.h"
-#include "../startup/runtime.h"
+#include "../core/crc32.h"
+#include "../core/runtime.h"
 #include "inflate.h"
 
 BYTE windowWrapped;

@@ -1,4 +1,4 @@
-#include "../startup/text.h"
+#include "../core/text.h"
 #include "inflate.h"
 
 int InflateStored() {

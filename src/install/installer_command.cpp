@@ -1,6 +1,6 @@
 #include "installer_command.h"
 
-#include "../startup/text.h"
+#include "../core/text.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "launch.h"
 
-#include "../archive/paths.h"
-#include "../startup/program_state.h"
-#include "../startup/runtime.h"
-#include "../startup/text.h"
-#include "../startup/windows_family.h"
+#include "../core/paths.h"
+#include "../core/program_state.h"
+#include "../core/runtime.h"
+#include "../core/text.h"
+#include "../core/windows_family.h"
 #include "installer_command.h"
 
 namespace {

@@ -1,9 +1,8 @@
 #include "removal.h"
 
-#include "../startup/program_state.h"
-#include "../startup/text.h"
-#include "../ui/resource_ids.h"
-#include "../ui/window_helpers.h"
+#include "../core/program_state.h"
+#include "../core/text.h"
+#include "../core/progress.h"
 
 void RemoveExtractedFiles(HWND dialog) {
   for (DWORD i = 0; i < state.extractedCount; ++i) {
@@ -12,7 +11,6 @@ void RemoveExtractedFiles(HWND dialog) {
     char line[kPathBufferSize + 16];
     DWORD n = AppendLiteral(line, 0, sizeof line, "\r\nDeleting ");
     AppendLiteral(line, n, sizeof line, path);
-    SetItemText(dialog, IDC_MAIN_TEXT, line);
-    PumpOneMessage();
+    ShowProgress(dialog, line);
   }
 }

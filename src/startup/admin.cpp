@@ -1,8 +1,8 @@
 #include "admin.h"
 
-#include "program_state.h"
-#include "runtime.h"
-#include "windows_family.h"
+#include "../core/program_state.h"
+#include "../core/runtime.h"
+#include "../core/windows_family.h"
 
 namespace {
 // The thread's token when it impersonates, otherwise the process's.

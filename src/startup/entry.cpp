@@ -1,11 +1,11 @@
 #include "entry.h"
 
-#include "../archive/crc32.h"
+#include "../core/crc32.h"
 #include "../ui/dialogs.h"
 #include "../ui/window_helpers.h"
 #include "package.h"
-#include "program_state.h"
-#include "runtime.h"
+#include "../core/program_state.h"
+#include "../core/runtime.h"
 
 namespace {
 void InitBuffers() {

@@ -1,10 +1,10 @@
 #include "multipart.h"
 
-#include "../archive/paths.h"
-#include "program_state.h"
-#include "runtime.h"
+#include "../core/paths.h"
+#include "../core/program_state.h"
+#include "../core/runtime.h"
 #include "signature.h"
-#include "text.h"
+#include "../core/text.h"
 
 namespace {
 const DWORD kCopyChunk = 32768;

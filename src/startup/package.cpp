@@ -1,12 +1,14 @@
 #include "package.h"
 
+#include "../core/package_file.h"
+
 #include "admin.h"
 #include "descramble.h"
 #include "multipart.h"
-#include "program_state.h"
-#include "runtime.h"
+#include "../core/program_state.h"
+#include "../core/runtime.h"
 #include "signature.h"
-#include "text.h"
+#include "../core/text.h"
 
 const char kDefaultWelcomeText[] = "\r\r\rPlease click \"Install\" to start setup.";
 
@@ -137,10 +139,6 @@ void ReleasePackageTexts() {
   if (state.licenceText != emptyText) ReleaseBlock(state.licenceText);
   state.storedPassword = state.licenceText = nullptr;
   state.welcomeText = nullptr;
-}
-
-void SeekPackage(LONG offset, DWORD origin) {
-  state.seekResult = LONG(SetFilePointer(state.packageFile, offset, nullptr, origin));
 }
 
 bool ReadFixedHeader(HeaderLengths &lengths) {

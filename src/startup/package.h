@@ -12,10 +12,6 @@ bool LoadPackage();
 // to the temporary path (or the system directory).
 const char kTempFolderName[] = "\\$Vantrel.Tmp";
 
-// Positions the package file; `state.seekResult` receives the new position,
-// -1 when the seek failed.
-void SeekPackage(LONG offset, DWORD origin);
-
 // The lengths of the two plain texts, which only loading needs.
 struct HeaderLengths {
   BYTE title;

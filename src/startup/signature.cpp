@@ -1,6 +1,6 @@
 #include "signature.h"
 
-#include "runtime.h"
+#include "../core/runtime.h"
 
 namespace {
 const DWORD kNewHeaderPointer = 0x3C;  // e_lfanew in the MS-DOS header

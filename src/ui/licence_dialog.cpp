@@ -1,4 +1,4 @@
-#include "../startup/program_state.h"
+#include "../core/program_state.h"
 #include "dialogs.h"
 #include "resource_ids.h"
 #include "window_helpers.h"

@@ -1,6 +1,6 @@
 #include "window_helpers.h"
 
-#include "../startup/program_state.h"
+#include "../core/program_state.h"
 
 void CenterWindow(HWND window) {
   RECT r;

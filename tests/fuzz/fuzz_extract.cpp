@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/extract.h"
+#include "archive/walker.h"
 #include "fuzz_machine.h"
 #include "platform/driver.h"
 #include "startup/entry.h"
 #include "startup/package.h"
-#include "startup/program_state.h"
+#include "core/program_state.h"
 #include "ui/resource_ids.h"
 #include "ui/window_helpers.h"
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/crc32.h"
+#include "core/crc32.h"
 #include "inflate/inflate.h"
 #include "platform/driver.h"
-#include "startup/runtime.h"
+#include "core/runtime.h"
 #include "support/zlib_codec.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "platform/driver.h"
 #include "startup/entry.h"
 #include "startup/package.h"
-#include "startup/program_state.h"
+#include "core/program_state.h"
 #include "ui/dialogs.h"
 #include "ui/resource_ids.h"
 #include "ui/window_helpers.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/driver.h"
-#include "startup/program_state.h"
+#include "core/program_state.h"
 
 namespace fuzz_machine {
 

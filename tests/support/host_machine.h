@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/driver.h"
-#include "startup/program_state.h"
+#include "core/program_state.h"
 #include "support/scratch_folder.h"
 
 namespace testing_support {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "archive/crc32.h"
+#include "core/crc32.h"
 #include "startup/descramble.h"
 #include "support/package_builder.h"
 #include "support/host_machine.h"

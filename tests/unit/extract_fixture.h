@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "archive/extract.h"
+#include "archive/walker.h"
 #include "startup/package.h"
 #include "support/package_builder.h"
 #include "support/host_machine.h"

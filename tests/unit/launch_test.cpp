@@ -5,7 +5,7 @@
 
 #include "install/launch.h"
 #include "startup/admin.h"
-#include "startup/windows_family.h"
+#include "core/windows_family.h"
 #include "support/host_machine.h"
 
 using namespace testing_support;

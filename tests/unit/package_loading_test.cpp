@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "core/package_file.h"
 #include "startup/package.h"
 #include "support/package_builder.h"
 #include "support/host_machine.h"

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "archive/password.h"
-#include "archive/zipcrypto.h"
+#include "core/zipcrypto.h"
 #include "extract_fixture.h"
-#include "startup/text.h"
+#include "core/text.h"
 
 using namespace testing_support;
 

@@ -1,12 +1,12 @@
 // Path operations: separators, existence tests, parent folders and the
 // creation of folder chains.
-#include "archive/paths.h"
+#include "core/paths.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "startup/text.h"
+#include "core/text.h"
 #include "support/host_machine.h"
 
 using namespace testing_support;

@@ -1,6 +1,6 @@
 // The traditional zip cipher, and an encrypted deflated member made by
 // Info-ZIP zip decoded through the decoder's reader.
-#include "archive/zipcrypto.h"
+#include "core/zipcrypto.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -2,7 +2,7 @@
 // build machine through the host platform layer, with DIR as the temporary
 // folder. What the stub would show goes to the standard streams: status
 // lines to stdout, message boxes to stderr as "caption: text".
-#include "archive/extract.h"
+#include "archive/walker.h"
 
 #include <sys/stat.h>
 #include <termios.h>
@@ -21,8 +21,8 @@
 #include "platform/driver.h"
 #include "progress.h"
 #include "startup/package.h"
-#include "startup/program_state.h"
-#include "startup/text.h"
+#include "core/program_state.h"
+#include "core/text.h"
 #include "stub_session.h"
 #include "text_codec.h"
 #include "ui/resource_ids.h"

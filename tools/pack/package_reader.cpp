@@ -5,7 +5,7 @@
 #include "pack_error.h"
 #include "platform/driver.h"
 #include "startup/multipart.h"
-#include "startup/program_state.h"
+#include "core/program_state.h"
 
 namespace vantrel_pack {
 namespace {

@@ -7,7 +7,7 @@
 #include "pack_error.h"
 #include "platform/driver.h"
 #include "startup/entry.h"
-#include "startup/program_state.h"
+#include "core/program_state.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "archive/extract.h"
+#include "archive/walker.h"
 #include "archive/member_names.h"
 #include "byte_source.h"
 #include "package_format.h"

@@ -3,7 +3,7 @@
 #ifndef VANTREL_EXTRACT_H
 #define VANTREL_EXTRACT_H
 
-#include "../startup/program_state.h"
+#include "../core/program_state.h"
 
 // Extracts every member in file order; the result is `state.extractOk`.
 // Status lines go to the text control of `dialog` (the main dialog).

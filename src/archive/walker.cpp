@@ -1,15 +1,14 @@
-#include "extract.h"
+#include "walker.h"
 
 #include "member_names.h"
 #include "../inflate/inflate.h"
-#include "../startup/package.h"
-#include "../startup/runtime.h"
-#include "../startup/text.h"
-#include "../ui/resource_ids.h"
-#include "../ui/window_helpers.h"
+#include "../core/package_file.h"
+#include "../core/progress.h"
+#include "../core/runtime.h"
+#include "../core/text.h"
 #include "output.h"
 #include "password.h"
-#include "paths.h"
+#include "../core/paths.h"
 
 namespace {
 const DWORD kNameBufferSize = 258;
@@ -122,8 +121,7 @@ void ShowExtracting(HWND dialog, const char *path) {
   char line[kPathBufferSize + 16];
   DWORD n = AppendLiteral(line, 0, sizeof line, "\r\n  Extracting: ");
   AppendLiteral(line, n, sizeof line, path);
-  SetItemText(dialog, IDC_MAIN_TEXT, line);
-  PumpOneMessage();
+  ShowProgress(dialog, line);
 }
 
 void RecordExtractedFile(const CountedString &path) {
@@ -257,7 +255,7 @@ void ExtractArchive(HWND dialog) {
     state.extractOk = 1;
   } else if (end == kWalkFailed) {
     ShowError("Error extracting file(s).");
-    SetItemText(dialog, IDC_MAIN_TEXT, "Error extracting file(s).");
+    ShowStatus(dialog, "Error extracting file(s).");
   }
   ReleaseBlock(nameBuffer);
 }

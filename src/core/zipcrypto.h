@@ -3,7 +3,7 @@
 #ifndef VANTREL_ZIPCRYPTO_H
 #define VANTREL_ZIPCRYPTO_H
 
-#include "../startup/program_state.h"
+#include "program_state.h"
 
 // Sets the keys from the first `length` bytes of `password`.
 void InitKeys(const char *password, DWORD length);

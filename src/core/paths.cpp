@@ -1,7 +1,7 @@
 #include "paths.h"
 
-#include "../startup/runtime.h"
-#include "../startup/text.h"
+#include "runtime.h"
+#include "text.h"
 
 void ToBackslashes(char *path) {
   for (; *path; ++path) {

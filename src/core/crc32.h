@@ -3,7 +3,7 @@
 #ifndef VANTREL_CRC32_H
 #define VANTREL_CRC32_H
 
-#include "../startup/program_state.h"
+#include "program_state.h"
 
 // Fills the already allocated `state.crcTable`.
 void BuildCrcTable();

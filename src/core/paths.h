@@ -3,7 +3,7 @@
 #ifndef VANTREL_PATHS_H
 #define VANTREL_PATHS_H
 
-#include "../startup/program_state.h"
+#include "program_state.h"
 
 // Replaces every '/' of the text by '\', in place.
 void ToBackslashes(char *path);
