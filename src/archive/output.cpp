@@ -1,8 +1,8 @@
 #include "output.h"
 
-#include "../startup/runtime.h"
-#include "crc32.h"
-#include "zipcrypto.h"
+#include "../core/crc32.h"
+#include "../core/runtime.h"
+#include "../core/zipcrypto.h"
 
 namespace {
 const LONG kCopyChunk = 32768;
