@@ -1,5 +1,41 @@
 // The one record of global state. Every field starts as zero when the process
-// starts; each subsystem reads and writes the fields it owns.
+// starts and lives until it ends; each subsystem reads and writes the fields
+// it owns, as the comment beside each field says.
+//
+// The fields, in the order the record declares them, fall into groups:
+//   folders and names      tempDir, systemDir, startDir, infName, title,
+//                          partPath, rebuiltPath
+//   the package header     stayOpen, adminRequired, multiPart,
+//                          skipIntegrityCheck, useAdvpack, hasTitle, the
+//                          text lengths, totalSize, archiveBase, and the
+//                          texts welcomeText, licenceText, storedPassword
+//   passwords              typedPassword, typedPasswordLength, password,
+//                          key0, key1, key2
+//   the run's progress     installStarted, extractOk, ioError,
+//                          queryEndSessionEnds, extractedFiles, extractedCount
+//   the package file       packageFile, seekResult
+//   the member being       localHeader, localHeaderSignature, outFile,
+//   extracted              bytesLeft, memberCrc, memberOutput, declaredSize,
+//                          sizeDeclared
+//   the decoder            bitBuffer, bitCount, inputBuffer, inputPos,
+//                          inputCount, slideWindow, windowPos,
+//                          fixedLiteralRoot, fixedDistanceRoot
+//   shared tables          crcTable
+//
+// Borrowed roles: during the rebuild of a split package, outFile holds the
+// part being READ, and inputBuffer, inputCount and bytesLeft serve the copy
+// (its buffer, the bytes of the last read, what is left of the part); the
+// decoder resets them for every member.
+//
+// State outside this record, each private to the file that owns it:
+//   programInstance (program_state.cpp)  the module handle the dialogs use
+//   randomState (startup/descramble.cpp) the descrambler's generator
+//   emptyText (startup/package.cpp)      the empty text of an absent one
+//   crcSlices (core/crc32.cpp)           the further tables of the fast CRC
+//   windowWrapped, fixedTableList (inflate/member.cpp)
+//                                        whether the window has been written
+//                                        out whole; the fixed codes' tables
+//   startupInfo (install/launch.cpp)     the start-up record of every child
 #ifndef VANTREL_PROGRAM_STATE_H
 #define VANTREL_PROGRAM_STATE_H
 
@@ -51,59 +87,64 @@ static_assert(sizeof(LocalHeader) == 30, "local header is 30 bytes");
 struct HuffmanEntry;
 
 struct ProgramState {
-  char *tempDir;
-  char typedPassword[kTypedPasswordSize];
-  char systemDir[kSystemDirSize];
-  char startDir[kStartDirSize];
-  CountedString password;
-  LONG typedPasswordLength;
-  CountedString extractedFiles[kMaxExtractedFiles];
-  LONG seekResult;
-  LONG archiveBase;
-  CountedString partPath;
-  char *infName;
-  char *title;
-  BYTE extractOk;
-  BYTE installStarted;
-  BYTE hasTitle;
-  BYTE stayOpen;
-  BYTE adminRequired;
-  BYTE multiPart;
-  BYTE skipIntegrityCheck;
-  LONG licenceTextLength;
-  LONG welcomeTextLength;
-  BYTE storedPasswordLength;
-  BYTE extractedCount;
-  BYTE ioError;
-  const char *welcomeText;
-  char *licenceText;
-  char *storedPassword;
-  LONG totalSize;
-  BYTE useAdvpack;
-  CountedString rebuiltPath;
-  DWORD bitBuffer;
-  WORD bitCount;
-  BYTE *inputBuffer;
-  BYTE *slideWindow;
-  WORD inputPos;
-  DWORD inputCount;
-  WORD windowPos;
-  HuffmanEntry *fixedLiteralRoot;
-  HuffmanEntry *fixedDistanceRoot;
-  DWORD *crcTable;
-  DWORD memberCrc;
-  DWORD key0, key1, key2;
-  DWORD localHeaderSignature;
-  LONG bytesLeft;
-  DWORD memberOutput;  // bytes of the current member written to its file so far
-  DWORD declaredSize;  // the member's uncompressed size, when sizeDeclared is set
-  BYTE sizeDeclared;
-  HANDLE packageFile;
-  HANDLE outFile;
-  LocalHeader localHeader;
-  // Set while the second advpack run is waited for: a WM_QUERYENDSESSION,
-  // retrieved or sent to the main dialog, then ends the program.
-  BYTE queryEndSessionEnds;
+  char *tempDir;                           // the temporary folder: a base and "\$Vantrel.Tmp";
+                                           // no final backslash once Install strips it
+  char typedPassword[kTypedPasswordSize];  // the password dialog's text; zeroed after each use
+  char systemDir[kSystemDirSize];          // GetSystemDirectoryA, 127 characters at most
+  char startDir[kStartDirSize];            // the working folder at start, restored after the INF
+  CountedString password;                  // the last password typed, tried first on each member
+  LONG typedPasswordLength;                // characters in typedPassword
+  CountedString extractedFiles[kMaxExtractedFiles];  // every file written, for the removal
+  LONG seekResult;                         // position after the last SeekPackage; -1 if it failed
+  LONG archiveBase;                        // where the zip archive starts in the package file
+  CountedString partPath;                  // the part being copied by the rebuild
+  char *infName;                           // the INF file's name, relative to tempDir
+  char *title;                             // the package's title (dialog and disk prompt caption)
+  BYTE extractOk;                          // the last extraction succeeded
+  BYTE installStarted;                     // Install was pressed; never cleared again in a run
+  BYTE hasTitle;                           // the header gives a title
+  BYTE stayOpen;                           // header flag: wait for the user, keep the dialog open
+  BYTE adminRequired;                      // header flag: refuse to run without administrator
+  BYTE multiPart;                          // header flag: the package continues in part files
+  BYTE skipIntegrityCheck;                 // header flag: do not judge the end of the file
+  LONG licenceTextLength;                  // as stored; not 0 shows the licence dialog
+  LONG welcomeTextLength;                  // as stored; 0 (with stayOpen clear) means unattended
+  BYTE storedPasswordLength;               // as stored; the stored password is never used
+  BYTE extractedCount;                     // entries in extractedFiles (at most 255)
+  BYTE ioError;                            // sticky: a short write, a failed rebuild, or a
+                                           // package file that would not open
+  const char *welcomeText;                 // the package's welcome text, or the default one
+  char *licenceText;                       // the package's licence text (empty when none)
+  char *storedPassword;                    // descrambled; consulted by nothing after loading
+  LONG totalSize;                          // header: the size of the whole package, all parts
+  BYTE useAdvpack;                         // header flag: install through advpack
+  CountedString rebuiltPath;               // tempDir\Vantrel.pkg for a split package, else empty
+  DWORD bitBuffer;                         // decoder: bits not yet used, the next in bit 0
+  WORD bitCount;                           // decoder: valid bits in bitBuffer
+  BYTE *inputBuffer;                       // decoder: the chunk of compressed input (rebuild:
+                                           // the copy buffer)
+  BYTE *slideWindow;                       // decoder: the 32 KiB output window
+  WORD inputPos;                           // decoder: next byte of inputBuffer
+  DWORD inputCount;                        // decoder: bytes the last refill gave (rebuild: the
+                                           // last read's count)
+  WORD windowPos;                          // decoder: next free place in slideWindow
+  HuffmanEntry *fixedLiteralRoot;          // decoder: the fixed codes' tables, built by the
+  HuffmanEntry *fixedDistanceRoot;         // member's first fixed block
+  DWORD *crcTable;                         // the CRC-32 table, built at start
+  DWORD memberCrc;                         // the CRC-32 register of the member's output
+  DWORD key0, key1, key2;                  // the cipher's keys for the member being read
+  DWORD localHeaderSignature;              // the local-header signature, made at run time so
+                                           // that the image never holds its bytes
+  LONG bytesLeft;                          // of the member's data not yet read (rebuild: of the
+                                           // part being copied)
+  DWORD memberOutput;                      // bytes of the member written to its file so far
+  DWORD declaredSize;                      // the member's uncompressed size, if sizeDeclared
+  BYTE sizeDeclared;                       // the local header states the uncompressed size
+  HANDLE packageFile;                      // the program's own file, or the rebuilt one
+  HANDLE outFile;                          // the member's output file (rebuild: the part read)
+  LocalHeader localHeader;                 // the local header of the member being extracted
+  BYTE queryEndSessionEnds;                // set while the second advpack run is waited for: a
+                                           // WM_QUERYENDSESSION then ends the program
 };
 
 extern ProgramState state;
