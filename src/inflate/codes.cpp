@@ -90,21 +90,40 @@ __attribute__((always_inline)) inline void CopyMatch(BYTE *to, unsigned distance
   }
 }
 
+// Looks up the literal/length entry at the buffer's next bits, following a
+// sub-table pointer (the root bits are then dropped).
+__attribute__((always_inline)) inline DWORD LiteralEntry(Decoding &d, const DWORD *literals) {
+  DWORD entry = literals[d.bits & kLiteralMask];
+  if (entry & kEntrySubtable) {
+    Drop(d, kLiteralRootBits);
+    entry = literals[EntryValue(entry) + ((DWORD)d.bits & ((1u << EntryCodeBits(entry)) - 1))];
+  }
+  return entry;
+}
+
 // Decodes one literal, copy or block end, and writes what it stands for.
 // Returns kGoOn or the status that ends the block (kStatusOk at its end).
 // `careful` is a constant at each call, so each path compiles on its own.
 __attribute__((always_inline)) inline int DecodeOne(Decoding &d, const DWORD *literals,
                                                     const DWORD *distances, bool careful) {
   Refill(d, careful);
-  DWORD entry = literals[d.bits & kLiteralMask];
-  if (entry & kEntrySubtable) {
-    Drop(d, kLiteralRootBits);
-    entry = literals[EntryValue(entry) + ((DWORD)d.bits & ((1u << EntryCodeBits(entry)) - 1))];
-  }
+  DWORD entry = LiteralEntry(d, literals);
   if ((LONG)entry < 0) {
     Drop(d, EntryBits(entry));
     if (Overran(d, careful)) return kStatusInputEnded;
     *d.out++ = (BYTE)(entry >> 16);
+    // Literals come in runs. A 64-bit buffer holds bits enough for two more
+    // literals of the root table; anything else waits for the next refill.
+    if (kWordBits == 64 && !careful) {
+      entry = literals[d.bits & kLiteralMask];
+      if ((LONG)entry >= 0) return kGoOn;
+      Drop(d, EntryBits(entry));
+      *d.out++ = (BYTE)(entry >> 16);
+      entry = literals[d.bits & kLiteralMask];
+      if ((LONG)entry >= 0) return kGoOn;
+      Drop(d, EntryBits(entry));
+      *d.out++ = (BYTE)(entry >> 16);
+    }
     return kGoOn;
   }
   if (entry & kEntryExceptional) {
@@ -177,7 +196,9 @@ int InflateCodes(const DWORD *literals, const DWORD *distances) {
 
   int status;
   for (;;) {
-    while (d.out < flushAt && d.end - d.next >= (LONG)kFastInputMargin) {
+    // Where the careful path takes over; the chunk's end moves only there.
+    const BYTE *fastEnd = d.end - d.next > kFastInputMargin ? d.end - kFastInputMargin : d.next;
+    while (d.out < flushAt && d.next < fastEnd) {
       status = DecodeOne(d, literals, distances, false);
       if (status != kGoOn) goto done;
     }

@@ -368,6 +368,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--runs", type=int, default=5, help="runs per extraction (best taken)")
     parser.add_argument("--skip-scale", action="store_true", help="leave out the 1 GiB package")
+    parser.add_argument("--decoder-only", action="store_true", help="only the decoder figures")
     args = parser.parse_args()
     for tool in ("zip", "7z", "unzip"):
         if not shutil.which(tool):
@@ -376,6 +377,8 @@ def main():
     log(machine_description())
     found = decoder_bench()
     wine_bench(found)
+    if args.decoder_only:
+        return
     prepare_corpora()
     package_corpora()
     corpora = WORK / "corpora"
