@@ -61,6 +61,18 @@ inline bool Overran(const Decoding &d, bool careful, unsigned pending = 0) {
   return careful && d.count + pending < bitInput.markerBits;
 }
 
+// Copies words from `from` to `to` until `to` reaches `stop`, running up to
+// a word past it.
+__attribute__((always_inline)) inline void CopyWords(BYTE *to, const BYTE *from, BYTE *stop) {
+  do {
+    BitWord word;
+    __builtin_memcpy(&word, from, kWordBytes);
+    __builtin_memcpy(to, &word, kWordBytes);
+    from += kWordBytes;
+    to += kWordBytes;
+  } while (to < stop);
+}
+
 // Copies `length` bytes from `distance` bytes back. The source lies behind
 // the destination, so a copy of whole words is right wherever the distance
 // is a word or more: each word read is complete before it is written again.
@@ -71,13 +83,7 @@ __attribute__((always_inline)) inline void CopyMatch(BYTE *to, unsigned distance
   const BYTE *from = to - distance;
   BYTE *stop = to + length;
   if (distance >= kWordBytes) {
-    do {
-      BitWord word;
-      __builtin_memcpy(&word, from, kWordBytes);
-      __builtin_memcpy(to, &word, kWordBytes);
-      from += kWordBytes;
-      to += kWordBytes;
-    } while (to < stop);
+    CopyWords(to, from, stop);
   } else if (distance == 1) {
     BitWord word = (BitWord)*from * (~(BitWord)0 / 0xFF);
     do {
@@ -113,7 +119,14 @@ __attribute__((always_inline)) inline int DecodeOne(Decoding &d, const DWORD *li
     if (Overran(d, careful)) return kStatusInputEnded;
     *d.out++ = (BYTE)(entry >> 16);
     // Literals come in runs. A 64-bit buffer holds bits enough for two more
-    // literals of the root table; anything else waits for the next refill.
+    // literals of the root table, a 32-bit one often for one more; anything
+    // else waits for the next refill.
+    if (kWordBits == 32 && !careful && d.count >= kLiteralRootBits) {
+      entry = literals[d.bits & kLiteralMask];
+      if ((LONG)entry >= 0) return kGoOn;
+      Drop(d, EntryBits(entry));
+      *d.out++ = (BYTE)(entry >> 16);
+    }
     if (kWordBits == 64 && !careful) {
       entry = literals[d.bits & kLiteralMask];
       if ((LONG)entry >= 0) return kGoOn;
@@ -164,14 +177,15 @@ __attribute__((always_inline)) inline int DecodeOne(Decoding &d, const DWORD *li
 
   // A source behind the window's start continues at its end, in the half
   // written out before; before the first half is written, there is no
-  // such output and the distance is invalid.
+  // such output and the distance is invalid. That part of the source lies
+  // at least 32 KiB after the destination, so whole words serve; what they
+  // write past the part is written again by the rest of the copy.
   unsigned behind = (unsigned)(d.out - d.window);
   if (distance > behind) {
     if (!d.full) return kStatusInvalidCode;
     unsigned first = distance - behind;
-    const BYTE *from = d.window + kWindowSpan - first;
     if (first > length) first = length;
-    for (unsigned i = 0; i < first; ++i) d.out[i] = from[i];
+    CopyWords(d.out, d.window + kWindowSpan - (distance - behind), d.out + first);
     d.out += first;
     length -= first;
     if (!length) return kGoOn;
