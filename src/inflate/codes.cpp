@@ -76,8 +76,9 @@ __attribute__((always_inline)) inline void CopyWords(BYTE *to, const BYTE *from,
 // Copies `length` bytes from `distance` bytes back. The source lies behind
 // the destination, so a copy of whole words is right wherever the distance
 // is a word or more: each word read is complete before it is written again.
-// Shorter distances repeat a pattern that is built as the copy goes. Words
-// may run past the copy's end into bytes that no later copy reaches.
+// Distance 1 repeats one byte, a word at a time; the other short distances
+// go byte by byte, each byte read after it was written. Words may run past
+// the copy's end, into bytes no back-reference reaches any more.
 __attribute__((always_inline)) inline void CopyMatch(BYTE *to, unsigned distance,
                                                      unsigned length) {
   const BYTE *from = to - distance;

@@ -30,7 +30,7 @@ import zlib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-BIN = ROOT / "build" / "bin"
+BIN = ROOT / "build" / "bin"  # --bin-dir replaces it (to measure another build)
 WORK = ROOT / "build" / "bench"
 PREFIX = ROOT / "build" / "wineprefix-bench"
 CORPUS_VERSION = "2"
@@ -369,7 +369,11 @@ def main():
     parser.add_argument("--runs", type=int, default=5, help="runs per extraction (best taken)")
     parser.add_argument("--skip-scale", action="store_true", help="leave out the 1 GiB package")
     parser.add_argument("--decoder-only", action="store_true", help="only the decoder figures")
+    parser.add_argument("--bin-dir", type=Path, help="the programs to measure (default build/bin)")
     args = parser.parse_args()
+    global BIN
+    if args.bin_dir:
+        BIN = args.bin_dir.resolve()
     for tool in ("zip", "7z", "unzip"):
         if not shutil.which(tool):
             sys.exit(f"{tool} is missing: run scripts/bootstrap")

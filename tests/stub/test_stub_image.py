@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Checks of the stub image: its size, what it imports, its subsystem
 version, the bytes it must never hold, and its dialog templates and icon."""
+import re
+import shutil
 import struct
+import subprocess
 import sys
 import unittest
 
@@ -30,6 +33,12 @@ ALLOWED_IMPORTS = {
         'EqualSid', 'FreeSid',
     },
 }
+
+# What a Pentium (without MMX) cannot run: the Pentium Pro's CMOVcc, FCMOVcc,
+# FCOMI/FUCOMI, UD2, SYSENTER and multi-byte NOP, and any MMX or SSE code.
+LATER_THAN_PENTIUM = re.compile(
+    r'^(cmov|fcmov|fcomi|fucomi|ud2|sysenter|sysexit|nopw|nopl|emms|movq|movd|prefetch|'
+    r'lfence|mfence|sfence|clflush)|%x?mm\d|%ymm')
 
 WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
 WS_MINIMIZEBOX, WS_CHILD, WS_TABSTOP, WS_GROUP = 0x00020000, 0x40000000, 0x00010000, 0x00020000
@@ -221,6 +230,18 @@ class StubImage(unittest.TestCase):
         self.assertLessEqual(set(imports), set(ALLOWED_IMPORTS))
         for dll, names in imports.items():
             self.assertLessEqual(names, ALLOWED_IMPORTS[dll], dll)
+
+    def test_uses_only_instructions_a_pentium_has(self):
+        objdump = shutil.which('i686-w64-mingw32-objdump') or 'objdump'
+        listing = subprocess.run([objdump, '-d', '--no-show-raw-insn', STUB], capture_output=True,
+                                 text=True, check=True).stdout
+        later = set()
+        for line in listing.splitlines():
+            fields = line.split('\t')
+            if len(fields) >= 2 and fields[0].strip().endswith(':'):
+                if LATER_THAN_PENTIUM.search(fields[1].strip()):
+                    later.add(fields[1].split()[0])
+        self.assertEqual(set(), later)
 
     def test_dialogs_are_as_drawn(self):
         dialogs = self.image.resources()[5]
