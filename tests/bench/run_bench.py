@@ -33,10 +33,10 @@ ROOT = Path(__file__).resolve().parents[2]
 BIN = ROOT / "build" / "bin"  # --bin-dir replaces it (to measure another build)
 WORK = ROOT / "build" / "bench"
 PREFIX = ROOT / "build" / "wineprefix-bench"
-CORPUS_VERSION = "2"
+CORPUS_VERSION = "3"
 
 MIXED_BYTES = 50 << 20
-MIXED_FILE_MIN = 16 << 10
+MIXED_FILE_MIN = 6 << 10
 MIXED_FILE_LIMIT = 4 << 20
 SMALL_FILES = 10000
 SCALE_SIZES = (64 << 20, 256 << 20, 1 << 30)
