@@ -22,9 +22,7 @@ void BuildCrcSlices() {
 }
 
 // The table of a byte followed by `zeros` more bytes of the block.
-inline const DWORD *Slice(int zeros) {
-  return zeros == 0 ? state.crcTable : crcSlices[zeros - 1];
-}
+inline const DWORD *Slice(int zeros) { return zeros == 0 ? state.crcTable : crcSlices[zeros - 1]; }
 
 inline DWORD LoadWord(const BYTE *p) {
   DWORD w;

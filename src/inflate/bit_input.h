@@ -65,9 +65,7 @@ inline void NeedBits(unsigned n, BitInput &in) {
   }
 }
 
-inline DWORD PeekBits(unsigned n, const BitInput &in) {
-  return (DWORD)in.bits & ((1u << n) - 1);
-}
+inline DWORD PeekBits(unsigned n, const BitInput &in) { return (DWORD)in.bits & ((1u << n) - 1); }
 
 inline void DumpBits(unsigned n, BitInput &in) {
   in.bits >>= n;

@@ -79,8 +79,7 @@ __attribute__((always_inline)) inline void CopyWords(BYTE *to, const BYTE *from,
 // Distance 1 repeats one byte, a word at a time; the other short distances
 // go byte by byte, each byte read after it was written. Words may run past
 // the copy's end, into bytes no back-reference reaches any more.
-__attribute__((always_inline)) inline void CopyMatch(BYTE *to, unsigned distance,
-                                                     unsigned length) {
+__attribute__((always_inline)) inline void CopyMatch(BYTE *to, unsigned distance, unsigned length) {
   const BYTE *from = to - distance;
   BYTE *stop = to + length;
   if (distance >= kWordBytes) {

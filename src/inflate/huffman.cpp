@@ -7,9 +7,9 @@ static const WORD lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15
                                     31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 static const BYTE lengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-static const WORD distanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                      33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                      1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+static const WORD distanceBase[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 static const BYTE distanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
@@ -128,8 +128,8 @@ static bool OpenSubtable(TableFill &f, unsigned prefix, unsigned length, const u
   f.subtableBits = bits;
   f.used += 1u << bits;
   if (!f.complete) Replicate(f.table, f.subtable, 1, f.used, kEntryInvalid);
-  f.table[prefix] = kEntryExceptional | kEntrySubtable | (DWORD)f.subtable << 16 |
-                    (DWORD)bits << 8 | f.rootBits;
+  f.table[prefix] =
+      kEntryExceptional | kEntrySubtable | (DWORD)f.subtable << 16 | (DWORD)bits << 8 | f.rootBits;
   return true;
 }
 

@@ -39,9 +39,9 @@ enum {
 
 // The decoder's output position, kept from block to block.
 struct OutputWindow {
-  BYTE *bytes;         // state.slideWindow
-  unsigned position;   // index of the next output byte, 0..65,535 between blocks
-  BYTE full;           // a whole half has been written: every distance reaches output
+  BYTE *bytes;        // state.slideWindow
+  unsigned position;  // index of the next output byte, 0..65,535 between blocks
+  BYTE full;          // a whole half has been written: every distance reaches output
 };
 extern OutputWindow outputWindow;
 

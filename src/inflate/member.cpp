@@ -5,9 +5,9 @@
 
 OutputWindow outputWindow;
 
-// Writes `count` bytes of the window to the output file and folds what was
-// written into the CRC.
-static int WriteOutput(const BYTE *from, unsigned count) {
+// Writes `count` bytes of the window, from `from`, to the output file with
+// one WriteFile call and folds what was written into the CRC.
+static int FlushWindow(const BYTE *from, unsigned count) {
   // A stream that would write more than its header declares is damaged or
   // hostile (a few KiB can decode to gigabytes): stop before writing it.
   if (state.sizeDeclared && count > state.declaredSize - state.memberOutput) {
@@ -29,7 +29,7 @@ static int WriteOutput(const BYTE *from, unsigned count) {
 
 int FlushHalf(unsigned end) {
   OutputWindow &w = outputWindow;
-  int status = WriteOutput(w.bytes + end - kHalfWindow, kHalfWindow);
+  int status = FlushWindow(w.bytes + end - kHalfWindow, kHalfWindow);
   w.full = 1;
   if (end == kWindowSpan) {
     unsigned over = w.position - kWindowSpan;
@@ -69,7 +69,7 @@ int InflateMember() {
   // The open half's bytes; a damaged member keeps them unwritten.
   unsigned start = outputWindow.position < kHalfWindow ? 0 : kHalfWindow;
   if (status == kStatusOk && outputWindow.position > start) {
-    status = WriteOutput(outputWindow.bytes + start, outputWindow.position - start);
+    status = FlushWindow(outputWindow.bytes + start, outputWindow.position - start);
   }
 
   ReleaseBlock(state.inputBuffer);

@@ -124,17 +124,17 @@ int InflateDynamic() {
     }
     lengths[codeLengthOrder[j]] = (BYTE)length;
   }
-  int status = CodeLengthCodeStatus(BuildHuffmanTable(
-      lengths, 19, kCodeLengthCode, codeLengthTable, kCodeLengthRootBits, kCodeLengthTableSize));
+  int status = CodeLengthCodeStatus(BuildHuffmanTable(lengths, 19, kCodeLengthCode, codeLengthTable,
+                                                      kCodeLengthRootBits, kCodeLengthTableSize));
   if (status) return status;
   status = ReadCodeLengths(lengths, literals + distances);
   if (status) return status;
   status = LiteralCodeStatus(BuildHuffmanTable(lengths, literals, kLiteralLengthCode, literalTable,
                                                kLiteralRootBits, kLiteralTableSize));
   if (status) return status;
-  status = DistanceCodeStatus(BuildHuffmanTable(lengths + literals, distances, kDistanceCode,
-                                                distanceTable, kDistanceRootBits,
-                                                kDistanceTableSize));
+  status =
+      DistanceCodeStatus(BuildHuffmanTable(lengths + literals, distances, kDistanceCode,
+                                           distanceTable, kDistanceRootBits, kDistanceTableSize));
   if (status) return status;
   return InflateCodes(literalTable, distanceTable);
 }

@@ -7,11 +7,10 @@
 //   vantrel-wine-bench.exe STREAM CRC32-HEX OUTPUT-BYTES
 //
 // Prints the best wall-clock time of seven alternating runs per side.
-#include <windows.h>
-#include <zlib.h>
-
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
+#include <zlib.h>
 
 #include "archive/crc32.h"
 #include "inflate/inflate.h"
@@ -108,8 +107,8 @@ int main(int argc, char **argv) {
     DWORD a = 0, b = 0;
     double s = TimeStub(path, &a), z = TimeZlib(path, &b);
     if (a != expected || b != expected) {
-      fprintf(stderr, "CRC-32 mismatch: stub %08lX zlib %08lX expected %08lX\n",
-              (unsigned long)a, (unsigned long)b, (unsigned long)expected);
+      fprintf(stderr, "CRC-32 mismatch: stub %08lX zlib %08lX expected %08lX\n", (unsigned long)a,
+              (unsigned long)b, (unsigned long)expected);
       return 1;
     }
     if (s < stub) stub = s;
@@ -138,8 +137,7 @@ int main(int argc, char **argv) {
   ReleaseBlock(data);
 
   printf("stub decoder (i686, stub flags): %8.1f MB/s of output\n", megabytes / stub);
-  printf("zlib %-7s (i686, -O2)       : %8.1f MB/s of output\n", zlibVersion(),
-         megabytes / zlib);
+  printf("zlib %-7s (i686, -O2)       : %8.1f MB/s of output\n", zlibVersion(), megabytes / zlib);
   printf("ratio stub/zlib under Wine     : %8.2f\n", zlib / stub);
   printf("CRC-32 alone: stub %.0f MB/s, zlib %.0f MB/s\n", megabytes / ours, megabytes / theirs);
   return 0;
