@@ -219,8 +219,8 @@ int InflateCodes(const DWORD *literals, const DWORD *distances) {
     if (d.out >= flushAt) {
       outputWindow.position = (unsigned)(d.out - d.window);
       status = FlushHalf((unsigned)(flushAt - d.window));
-      if (status) goto done;
       d.out = d.window + outputWindow.position;
+      if (status) goto done;
       d.full = 1;
       flushAt = d.window + (flushAt == d.window + kHalfWindow ? kWindowSpan : kHalfWindow);
       continue;
