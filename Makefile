@@ -50,8 +50,8 @@ test-fuzz:
 demo: bootstrap all
 	scripts/demo
 
-bench: host
-	$(BIN)/vantrel-bench
+bench: bootstrap all
+	python3 tests/bench/run_bench.py
 
 fuzz: fuzzers
 	scripts/fuzz --seconds $(FUZZ_SECONDS)

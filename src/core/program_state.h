@@ -17,9 +17,9 @@
 //   the member being       localHeader, localHeaderSignature, outFile,
 //   extracted              bytesLeft, memberCrc, memberOutput, declaredSize,
 //                          sizeDeclared
-//   the decoder            bitBuffer, bitCount, inputBuffer, inputPos,
-//                          inputCount, slideWindow, windowPos,
-//                          fixedLiteralRoot, fixedDistanceRoot
+//   the decoder's buffers  inputBuffer, inputCount, slideWindow (its bit
+//                          buffer, positions and tables are the decoder's
+//                          own, in inflate/)
 //   shared tables          crcTable
 //
 // Borrowed roles: during the rebuild of a split package, outFile holds the
@@ -32,9 +32,11 @@
 //   randomState (startup/descramble.cpp) the descrambler's generator
 //   emptyText (startup/package.cpp)      the empty text of an absent one
 //   crcSlices (core/crc32.cpp)           the further tables of the fast CRC
-//   windowWrapped, fixedTableList (inflate/member.cpp)
-//                                        whether the window has been written
-//                                        out whole; the fixed codes' tables
+//   bitInput (inflate/bit_input.cpp)     the decoder's bit buffer and input
+//   outputWindow (inflate/member.cpp)    the decoder's window position and
+//                                        whether it has been written out whole
+//   the code tables (inflate/tables.cpp) the dynamic and fixed codes' tables,
+//                                        and whether the fixed ones are built
 //   startupInfo (install/launch.cpp)     the start-up record of every child
 #ifndef VANTREL_PROGRAM_STATE_H
 #define VANTREL_PROGRAM_STATE_H
@@ -84,8 +86,6 @@ struct LocalHeader {
 #pragma pack(pop)
 static_assert(sizeof(LocalHeader) == 30, "local header is 30 bytes");
 
-struct HuffmanEntry;
-
 struct ProgramState {
   char *tempDir;                           // the temporary folder: a base and "\$Vantrel.Tmp";
                                            // no final backslash once Install strips it
@@ -119,17 +119,11 @@ struct ProgramState {
   LONG totalSize;                          // header: the size of the whole package, all parts
   BYTE useAdvpack;                         // header flag: install through advpack
   CountedString rebuiltPath;               // tempDir\Vantrel.pkg for a split package, else empty
-  DWORD bitBuffer;                         // decoder: bits not yet used, the next in bit 0
-  WORD bitCount;                           // decoder: valid bits in bitBuffer
   BYTE *inputBuffer;                       // decoder: the chunk of compressed input (rebuild:
                                            // the copy buffer)
-  BYTE *slideWindow;                       // decoder: the 32 KiB output window
-  WORD inputPos;                           // decoder: next byte of inputBuffer
+  BYTE *slideWindow;                       // decoder: the output window, two 32 KiB halves
   DWORD inputCount;                        // decoder: bytes the last refill gave (rebuild: the
                                            // last read's count)
-  WORD windowPos;                          // decoder: next free place in slideWindow
-  HuffmanEntry *fixedLiteralRoot;          // decoder: the fixed codes' tables, built by the
-  HuffmanEntry *fixedDistanceRoot;         // member's first fixed block
   DWORD *crcTable;                         // the CRC-32 table, built at start
   DWORD memberCrc;                         // the CRC-32 register of the member's output
   DWORD key0, key1, key2;                  // the cipher's keys for the member being read

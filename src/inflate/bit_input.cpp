@@ -2,20 +2,53 @@
 
 #include "../core/zipcrypto.h"
 
-const WORD maskBits[17] = {0,   1,    3,    7,    15,   31,    63,    127,  255,
-                           511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
+BitInput bitInput;
 
-LONG RefillAndReadByte() {
+void ResetBitInput() {
+  bitInput.next = state.inputBuffer;
+  bitInput.end = state.inputBuffer;
+  bitInput.bits = 0;
+  bitInput.count = 0;
+  bitInput.markerBits = 0;
+}
+
+// Reads the member's next chunk into the input buffer: never more than the
+// member has left, so nothing after it is ever read (or deciphered). False
+// when the member's data is used up or the read delivers nothing; from then
+// on nothing more is read.
+static bool ReadNextChunk(BitInput &in) {
+  if (state.bytesLeft <= 0) return false;
   DWORD want = state.bytesLeft < kWindowSize ? (DWORD)state.bytesLeft : (DWORD)kWindowSize;
   DWORD got = 0;
   ReadFile(state.packageFile, state.inputBuffer, want, &got, nullptr);
-  state.inputCount = got;
-  if (state.localHeader.flags & 1) DecipherBuffer(state.inputBuffer, got);
-  state.inputPos = 0;
+  if (got > want) got = want;
   if (got == 0) {
     state.bytesLeft = 0;
-    return -1;
+    return false;
   }
-  state.inputPos = 1;
-  return state.inputBuffer[0];
+  if (state.localHeader.flags & 1) DecipherBuffer(state.inputBuffer, got);
+  state.bytesLeft -= (LONG)got;
+  in.next = state.inputBuffer;
+  in.end = state.inputBuffer + got;
+  return true;
+}
+
+// Past the member's data the buffer takes whole bytes of one bits, as many
+// as fit, so that the stream keeps its byte alignment.
+static void AddEndMarkers(BitInput &in) {
+  unsigned added = (kWordBits - 1 - in.count) & ~7u;
+  in.bits |= ~(BitWord)0 << in.count;
+  in.count += added;
+  in.markerBits += added;
+}
+
+void NeedBitsSlowly(unsigned n, BitInput &in) {
+  while (in.count < n) {
+    if (in.next == in.end && !ReadNextChunk(in)) {
+      AddEndMarkers(in);
+      return;
+    }
+    in.bits |= (BitWord)*in.next++ << in.count;
+    in.count += 8;
+  }
 }

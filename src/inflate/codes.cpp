@@ -1,131 +1,237 @@
 #include "inflate.h"
 
-// The hot loop keeps the whole input and output state in locals: the window
-// is written through a byte pointer, which may alias anything, so fields of
-// `state` read in the loop would be reloaded after every byte written. The
-// chunk's bytes are taken directly; only at the chunk's end does a byte come
-// through NextCompressedByte, with `state` brought up to date around it.
-struct CodeInput {
-  const BYTE *next;
-  LONG available;  // bytes of the chunk not yet taken, all within the member
-  bool markers;    // an end marker has entered the bit buffer
+// The decoding loop of fixed and dynamic blocks, where the decoder spends
+// its time. It keeps the input and output state in locals: the window is
+// written through byte pointers, which may alias anything, so fields of
+// global records read in the loop would be reloaded after every byte.
+//
+// While the input chunk has bytes to spare, the bit buffer is refilled a
+// whole word at a time without looking at the chunk's end, and a symbol is
+// decoded with no test of the input at all. Near the chunk's end a symbol
+// is decoded carefully: bytes come one at a time through the byte source,
+// which reads the next chunk, and past the member's data end markers come
+// in, which the careful path watches for.
+
+namespace {
+
+enum {
+  kGoOn = -1,  // the symbol was a literal or a copy; decoding goes on
+  // The most bytes one symbol's refills read ahead of `next`.
+  kFastInputMargin = 4 * kWordBytes,
+  kLiteralMask = (1u << kLiteralRootBits) - 1,
+  kDistanceMask = (1u << kDistanceRootBits) - 1,
 };
 
-static LONG SlowByte(CodeInput &in) {
-  LONG taken = (LONG)(in.next - state.inputBuffer) - state.inputPos;
-  state.bytesLeft -= taken;
-  state.inputPos = (WORD)(in.next - state.inputBuffer);
-  LONG c = NextCompressedByte();
-  in.next = state.inputBuffer + state.inputPos;
-  in.available = (LONG)state.inputCount - state.inputPos;
-  if (c < 0) in.markers = true;
-  return c;
+struct Decoding {
+  BitWord bits;
+  unsigned count;
+  const BYTE *next;
+  const BYTE *end;
+  BYTE *out;
+  BYTE *window;
+  BYTE full;  // every distance up to 32 KiB reaches this member's output
+};
+
+inline void Drop(Decoding &d, unsigned n) {
+  d.bits >>= n;
+  d.count -= n;
 }
 
-static inline void Need(unsigned n, DWORD &b, unsigned &k, CodeInput &in) {
-  while (k < n) {
-    LONG c;
-    if (in.available > 0) {
-      c = *in.next++;
-      --in.available;
-    } else {
-      c = SlowByte(in);
+// Makes at least kRefillBits bits valid. The careful way goes through the
+// byte source with the state brought up to date around it.
+__attribute__((always_inline)) inline void Refill(Decoding &d, bool careful) {
+  if (!careful) {
+    RefillFromWord(d.bits, d.count, d.next);
+    return;
+  }
+  if (d.count >= kRefillBits) return;
+  bitInput.bits = d.bits;
+  bitInput.count = d.count;
+  bitInput.next = d.next;
+  NeedBitsSlowly(kRefillBits, bitInput);
+  d.bits = bitInput.bits;
+  d.count = bitInput.count;
+  d.next = bitInput.next;
+  d.end = bitInput.end;
+}
+
+// In the careful path: whether the bits consumed so far, less `pending` of
+// them, ran into the end markers.
+inline bool Overran(const Decoding &d, bool careful, unsigned pending = 0) {
+  return careful && d.count + pending < bitInput.markerBits;
+}
+
+// Copies words from `from` to `to` until `to` reaches `stop`, running up to
+// a word past it.
+__attribute__((always_inline)) inline void CopyWords(BYTE *to, const BYTE *from, BYTE *stop) {
+  do {
+    BitWord word;
+    __builtin_memcpy(&word, from, kWordBytes);
+    __builtin_memcpy(to, &word, kWordBytes);
+    from += kWordBytes;
+    to += kWordBytes;
+  } while (to < stop);
+}
+
+// Copies `length` bytes from `distance` bytes back. The source lies behind
+// the destination, so a copy of whole words is right wherever the distance
+// is a word or more: each word read is complete before it is written again.
+// Distance 1 repeats one byte, a word at a time; the other short distances
+// go byte by byte, each byte read after it was written. Words may run past
+// the copy's end, into bytes no back-reference reaches any more.
+__attribute__((always_inline)) inline void CopyMatch(BYTE *to, unsigned distance, unsigned length) {
+  const BYTE *from = to - distance;
+  BYTE *stop = to + length;
+  if (distance >= kWordBytes) {
+    CopyWords(to, from, stop);
+  } else if (distance == 1) {
+    BitWord word = (BitWord)*from * (~(BitWord)0 / 0xFF);
+    do {
+      __builtin_memcpy(to, &word, kWordBytes);
+      to += kWordBytes;
+    } while (to < stop);
+  } else {
+    do *to++ = *from++;
+    while (to < stop);
+  }
+}
+
+// Looks up the literal/length entry at the buffer's next bits, following a
+// sub-table pointer (the root bits are then dropped).
+__attribute__((always_inline)) inline DWORD LiteralEntry(Decoding &d, const DWORD *literals) {
+  DWORD entry = literals[d.bits & kLiteralMask];
+  if (entry & kEntrySubtable) {
+    Drop(d, kLiteralRootBits);
+    entry = literals[EntryValue(entry) + ((DWORD)d.bits & ((1u << EntryCodeBits(entry)) - 1))];
+  }
+  return entry;
+}
+
+// Decodes one literal, copy or block end, and writes what it stands for.
+// Returns kGoOn or the status that ends the block (kStatusOk at its end).
+// `careful` is a constant at each call, so each path compiles on its own.
+__attribute__((always_inline)) inline int DecodeOne(Decoding &d, const DWORD *literals,
+                                                    const DWORD *distances, bool careful) {
+  Refill(d, careful);
+  DWORD entry = LiteralEntry(d, literals);
+  if ((LONG)entry < 0) {
+    Drop(d, EntryBits(entry));
+    if (Overran(d, careful)) return kStatusInputEnded;
+    *d.out++ = (BYTE)(entry >> 16);
+    // Literals come in runs. A 64-bit buffer holds bits enough for two more
+    // literals of the root table, a 32-bit one often for one more; anything
+    // else waits for the next refill.
+    if (kWordBits == 32 && !careful && d.count >= kLiteralRootBits) {
+      entry = literals[d.bits & kLiteralMask];
+      if ((LONG)entry >= 0) return kGoOn;
+      Drop(d, EntryBits(entry));
+      *d.out++ = (BYTE)(entry >> 16);
     }
-    b |= (DWORD)c << k;
-    k += 8;
+    if (kWordBits == 64 && !careful) {
+      entry = literals[d.bits & kLiteralMask];
+      if ((LONG)entry >= 0) return kGoOn;
+      Drop(d, EntryBits(entry));
+      *d.out++ = (BYTE)(entry >> 16);
+      entry = literals[d.bits & kLiteralMask];
+      if ((LONG)entry >= 0) return kGoOn;
+      Drop(d, EntryBits(entry));
+      *d.out++ = (BYTE)(entry >> 16);
+    }
+    return kGoOn;
   }
-}
-
-__attribute__((always_inline)) static inline const HuffmanEntry *Decode(const HuffmanEntry *t,
-                                                                        unsigned m, DWORD &b,
-                                                                        unsigned &k,
-                                                                        CodeInput &in) {
-  if (!t) return nullptr;
-  Need(m, b, k, in);
-  t += b & maskBits[m];
-  while (t->op > kOpLiteral) {
-    if (t->op == kOpInvalid) return nullptr;
-    DumpBits(t->bits, b, k);
-    unsigned e = t->op - 16u;
-    Need(e, b, k, in);
-    t = t->subtable + (b & maskBits[e]);
+  if (entry & kEntryExceptional) {
+    if (!(entry & kEntryEndOfBlock)) return kStatusInvalidCode;
+    Drop(d, EntryBits(entry));
+    return Overran(d, careful) ? kStatusInputEnded : kStatusOk;
   }
-  DumpBits(t->bits, b, k);
-  return t;
+
+  // A length, its extra bits taken with its code.
+  BitWord before = d.bits;
+  Drop(d, EntryBits(entry));
+  if (Overran(d, careful, EntryBits(entry) - EntryCodeBits(entry))) return kStatusInputEnded;
+  unsigned length = EntryValue(entry) + EntryExtra(entry, before);
+
+  // Its distance. A 64-bit buffer still holds enough bits for the longest
+  // distance code and its extra bits; a 32-bit one is refilled, and again
+  // between code and extra bits when they do not fit together.
+  if (kWordBits == 32 || careful) Refill(d, careful);
+  entry = distances[d.bits & kDistanceMask];
+  if (entry & kEntrySubtable) {
+    Drop(d, kDistanceRootBits);
+    entry = distances[EntryValue(entry) + ((DWORD)d.bits & ((1u << EntryCodeBits(entry)) - 1))];
+  }
+  if (entry & kEntryExceptional) return kStatusInvalidCode;
+  unsigned distance;
+  if (kWordBits == 32 && d.count < EntryBits(entry)) {
+    unsigned codeBits = EntryCodeBits(entry), extraBits = EntryBits(entry) - codeBits;
+    Drop(d, codeBits);
+    Refill(d, careful);
+    distance = EntryValue(entry) + ((DWORD)d.bits & ((1u << extraBits) - 1));
+    Drop(d, extraBits);
+  } else {
+    before = d.bits;
+    Drop(d, EntryBits(entry));
+    distance = EntryValue(entry) + EntryExtra(entry, before);
+  }
+  if (Overran(d, careful)) return kStatusInputEnded;
+
+  // A source behind the window's start continues at its end, in the half
+  // written out before; before the first half is written, there is no
+  // such output and the distance is invalid. That part of the source lies
+  // at least 32 KiB after the destination, so whole words serve; what they
+  // write past the part is written again by the rest of the copy.
+  unsigned behind = (unsigned)(d.out - d.window);
+  if (distance > behind) {
+    if (!d.full) return kStatusInvalidCode;
+    unsigned first = distance - behind;
+    if (first > length) first = length;
+    CopyWords(d.out, d.window + kWindowSpan - (distance - behind), d.out + first);
+    d.out += first;
+    length -= first;
+    if (!length) return kGoOn;
+  }
+  CopyMatch(d.out, distance, length);
+  d.out += length;
+  return kGoOn;
 }
 
-static int Finish(int status, const CodeInput &in) {
-  state.bytesLeft -= (LONG)(in.next - state.inputBuffer) - state.inputPos;
-  state.inputPos = (WORD)(in.next - state.inputBuffer);
-  return status;
-}
+}  // namespace
 
-int InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, unsigned bl, unsigned bd) {
-  DWORD b = state.bitBuffer;
-  unsigned k = state.bitCount;
-  unsigned w = state.windowPos;
-  BYTE *window = state.slideWindow;
-  CodeInput in;
-  in.next = state.inputBuffer + state.inputPos;
-  in.available = (LONG)state.inputCount - state.inputPos;
-  in.markers = state.bytesLeft < 0;
+int InflateCodes(const DWORD *literals, const DWORD *distances) {
+  Decoding d;
+  d.bits = bitInput.bits;
+  d.count = bitInput.count;
+  d.next = bitInput.next;
+  d.end = bitInput.end;
+  d.window = outputWindow.bytes;
+  d.out = d.window + outputWindow.position;
+  d.full = outputWindow.full;
+  BYTE *flushAt = d.window + (outputWindow.position < kHalfWindow ? kHalfWindow : kWindowSpan);
 
+  int status;
   for (;;) {
-    const HuffmanEntry *t = Decode(tl, bl, b, k, in);
-    if (!t) return Finish(kStatusInvalidCode, in);
-    if (in.markers && InputOverrun(k)) return Finish(kStatusInputEnded, in);
-    unsigned e = t->op;
-    if (e == kOpLiteral) {
-      window[w++] = (BYTE)t->value;
-      if (w == kWindowSize) {
-        if (int status = FlushWindow(w)) return Finish(status, in);
-        w = 0;
-      }
+    // Where the careful path takes over; the chunk's end moves only there.
+    const BYTE *fastEnd = d.end - d.next > kFastInputMargin ? d.end - kFastInputMargin : d.next;
+    while (d.out < flushAt && d.next < fastEnd) {
+      status = DecodeOne(d, literals, distances, false);
+      if (status != kGoOn) goto done;
+    }
+    if (d.out >= flushAt) {
+      outputWindow.position = (unsigned)(d.out - d.window);
+      status = FlushHalf((unsigned)(flushAt - d.window));
+      d.out = d.window + outputWindow.position;
+      if (status) goto done;
+      d.full = 1;
+      flushAt = d.window + (flushAt == d.window + kHalfWindow ? kWindowSpan : kHalfWindow);
       continue;
     }
-    if (e == kOpEndOfBlock) break;
-
-    Need(e, b, k, in);
-    unsigned length = t->value + (b & maskBits[e]);
-    DumpBits(e, b, k);
-    t = Decode(td, bd, b, k, in);
-    if (!t) return Finish(kStatusInvalidCode, in);
-    e = t->op;
-    Need(e, b, k, in);
-    unsigned distance = t->value + (b & maskBits[e]);
-    DumpBits(e, b, k);
-    if (in.markers && InputOverrun(k)) return Finish(kStatusInputEnded, in);
-    // Before the window first fills, only this member's output may be copied:
-    // the rest of the window is another member's data or uninitialised.
-    if (distance > w && !windowWrapped) return Finish(kStatusInvalidCode, in);
-
-    // Copy in chunks that end at the window end; a chunk whose source lies
-    // wholly behind it moves as one block, an overlapping one byte by byte so
-    // that it repeats the bytes it has just written.
-    unsigned d = (w - distance) & (kWindowSize - 1);
-    do {
-      unsigned chunk = kWindowSize - (d > w ? d : w);
-      if (chunk > length) chunk = length;
-      length -= chunk;
-      BYTE *to = window + w;
-      const BYTE *from = window + d;
-      w += chunk;
-      d += chunk;
-      if (d <= (unsigned)(to - window)) {
-        __builtin_memcpy(to, from, chunk);
-      } else {
-        do *to++ = *from++;
-        while (--chunk);
-      }
-      if (w == kWindowSize) {
-        if (int status = FlushWindow(w)) return Finish(status, in);
-        w = 0;
-      }
-      d &= kWindowSize - 1;
-    } while (length);
+    status = DecodeOne(d, literals, distances, true);
+    if (status != kGoOn) goto done;
   }
-  state.bitBuffer = b;
-  state.bitCount = (WORD)k;
-  state.windowPos = (WORD)w;
-  return Finish(kStatusOk, in);
+done:
+  bitInput.bits = d.bits;
+  bitInput.count = d.count;
+  bitInput.next = d.next;
+  outputWindow.position = (unsigned)(d.out - d.window);
+  return status;
 }

@@ -1,161 +1,188 @@
 #include "huffman.h"
 
-#include "../core/runtime.h"
+// Base lengths and extra bits of length symbols 257..285, and of distance
+// symbols 0..29. Symbols 286, 287, 30 and 31 may be given code lengths but
+// mean nothing: they decode as invalid codes.
+static const WORD lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+static const BYTE lengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                     2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+static const WORD distanceBase[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+static const BYTE distanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                       6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-const WORD lengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
-                             35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
-const BYTE lengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
-                              3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
-const WORD distanceBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,   33,
-                               49,   65,   97,   129,  193,  257,   385,   513,   769, 1025, 1537,
-                               2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 0,   0};
-const BYTE distanceExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
-                                7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 99, 99};
-
-enum { kMaxCodeBits = 16, kMaxSymbols = 288 };
-
-// Allocates a table of 2^bits entries behind a link entry that chains it onto
-// the list; returns the table proper.
-static HuffmanEntry *NewTable(unsigned bits, HuffmanEntry **list) {
-  HuffmanEntry *block =
-      (HuffmanEntry *)AllocateBlock(((1u << bits) + 1) * (DWORD)sizeof(HuffmanEntry));
-  block->subtable = *list;
-  *list = block + 1;
-  return block + 1;
+// The table entry of one symbol whose code has `codeBits` bits at its level.
+static DWORD SymbolEntry(CodeKind kind, unsigned symbol, unsigned codeBits) {
+  DWORD bits = (DWORD)codeBits << 8 | codeBits;
+  if (kind == kCodeLengthCode) return (DWORD)symbol << 16 | bits;
+  if (kind == kDistanceCode) {
+    if (symbol >= 30) return kEntryInvalid;
+    return (DWORD)distanceBase[symbol] << 16 | (bits + distanceExtra[symbol]);
+  }
+  if (symbol < 256) return kEntryLiteral | (DWORD)symbol << 16 | bits;
+  if (symbol == 256) return kEntryExceptional | kEntryEndOfBlock | bits;
+  if (symbol - 257 >= 29) return kEntryInvalid;
+  return (DWORD)lengthBase[symbol - 257] << 16 | (bits + lengthExtra[symbol - 257]);
 }
 
-int BuildHuffmanTable(const WORD *lengths, unsigned n, unsigned s, const WORD *bases,
-                      const BYTE *extras, HuffmanEntry **root, HuffmanEntry **list, unsigned *m) {
-  unsigned c[kMaxCodeBits + 1];
-  unsigned x[kMaxCodeBits + 1];
-  WORD v[kMaxSymbols + 1];
-  // Level arrays run from -1, kept at index 0 here: level h lives at h + 1.
-  unsigned lxStore[kMaxCodeBits + 2];
-  HuffmanEntry *u[kMaxCodeBits + 1];
-  unsigned *lx = lxStore + 1;
+// Step 1, counting: how many symbols have a code of each length.
+static void CountLengths(const BYTE *lengths, unsigned count, unsigned *ofLength) {
+  for (unsigned length = 0; length <= kMaxCodeBits; ++length) ofLength[length] = 0;
+  for (unsigned symbol = 0; symbol < count; ++symbol) ofLength[lengths[symbol]]++;
+}
 
-  unsigned el = n > 256 ? lengths[256] : (unsigned)kMaxCodeBits;
-  for (unsigned j = 0; j <= kMaxCodeBits; ++j) c[j] = 0;
-  for (unsigned i = 0; i < n; ++i) c[lengths[i]]++;
-  if (c[0] == n) {
-    *root = nullptr;
-    *m = 0;
-    return kBuildComplete;
+// Step 2, the completeness check: a code of length L owns 2^(15 - L) of the
+// 2^15 patterns of 15 bits; a prefix code can own all of them at most.
+static CodeShape ShapeOf(const unsigned *ofLength) {
+  const DWORD allPatterns = 1u << kMaxCodeBits;
+  DWORD owned = 0;
+  for (unsigned length = 1; length <= kMaxCodeBits; ++length) {
+    owned += (DWORD)ofLength[length] << (kMaxCodeBits - length);
   }
+  if (owned > allPatterns) return kCodeOversubscribed;
+  if (owned == allPatterns) return kCodeComplete;
+  if (owned == 0) return kCodeEmpty;
+  // The one incomplete code a deflate encoder must make: a single
+  // distance (or literal) with a 1-bit code.
+  if (owned == allPatterns / 2 && ofLength[1] == 1) return kCodeSingle;
+  return kCodeIncomplete;
+}
 
-  unsigned k = 1;
-  while (c[k] == 0) ++k;
-  unsigned g = kMaxCodeBits;
-  while (c[g] == 0) --g;
-  unsigned l = *m;
-  if (l < k) l = k;
-  if (l > g) l = g;
-
-  // Kraft check; the patterns an incomplete code leaves free become extra
-  // codes of the longest length, which decode as invalid.
-  int y = 1 << k;
-  for (unsigned j = k; j < g; ++j, y <<= 1) {
-    y -= (int)c[j];
-    if (y < 0) return kBuildOversubscribed;
+// Step 3, sorting: the symbols that have a code, by code length and by
+// symbol within a length, which is the order canonical codes are handed out
+// in. Returns how many there are.
+static unsigned SortSymbols(const BYTE *lengths, unsigned count, const unsigned *ofLength,
+                            WORD *sorted) {
+  unsigned start[kMaxCodeBits + 2];
+  start[1] = 0;
+  for (unsigned length = 1; length <= kMaxCodeBits; ++length) {
+    start[length + 1] = start[length] + ofLength[length];
   }
-  y -= (int)c[g];
-  if (y < 0) return kBuildOversubscribed;
-  c[g] += (unsigned)y;
-
-  // Symbols sorted by code length, by symbol within a length.
-  x[1] = 0;
-  for (unsigned j = 1; j < g; ++j) x[j + 1] = x[j] + c[j];
-  for (unsigned i = 0; i < n; ++i) {
-    if (lengths[i]) v[x[lengths[i]]++] = (WORD)i;
+  for (unsigned symbol = 0; symbol < count; ++symbol) {
+    if (lengths[symbol]) sorted[start[lengths[symbol]]++] = (WORD)symbol;
   }
-  unsigned coded = n - c[0];
+  return start[kMaxCodeBits + 1];
+}
 
-  *root = nullptr;
-  unsigned i = 0;  // the current code, bit-reversed
-  unsigned p = 0;
-  int h = -1;
-  unsigned w = 0;
-  lx[-1] = 0;
-  x[0] = 0;
-  HuffmanEntry *q = nullptr;
-  unsigned z = 0;
-  for (; k <= g; ++k) {
-    for (unsigned a = c[k]; a-- > 0;) {
-      // Open tables down to the level in which this code ends.
-      while (k > w + lx[h]) {
-        w += lx[h];
-        ++h;
-        z = g - w < l ? g - w : l;
-        unsigned j = k - w;
-        unsigned f = 1u << j;
-        if (f > a + 1 && j < z) {
-          // Too few codes of this length to fill a j-bit table: grow it, up
-          // to the limit, while the longer codes fill it.
-          f -= a + 1;
-          for (++j; j < z; ++j) {
-            f <<= 1;
-            if (f <= c[w + j]) break;
-            f -= c[w + j];
-          }
-        }
-        // The end-of-block code ends exactly at a table boundary, so a block
-        // end never asks for bits beyond it.
-        if (w + j > el && w < el) j = el - w;
-        z = 1u << j;
-        lx[h] = j;
-        q = NewTable(j, list);
-        u[h] = q;
-        if (!*root) *root = q;
-        if (h > 0) {
-          x[h] = i;
-          HuffmanEntry r;
-          r.bits = (BYTE)lx[h - 1];
-          r.op = (BYTE)(16 + j);
-          r.value = 0;
-          r.subtable = q;
-          u[h - 1][(i & ((1u << w) - 1)) >> (w - lx[h - 1])] = r;
-        }
-      }
+// The code after `code` (both of `length` bits), kept bit-reversed: the
+// stream sends a code's most significant bit first, and the table is
+// indexed with the bits in the order they arrive. Moving on to a longer
+// length appends zero bits, which the reversed form keeps as it is.
+static unsigned NextCode(unsigned code, unsigned length) {
+  unsigned bit = 1u << (length - 1);
+  while (code & bit) {
+    code ^= bit;
+    bit >>= 1;
+  }
+  return code ^ bit;
+}
 
-      HuffmanEntry r;
-      r.bits = (BYTE)(k - w);
-      r.subtable = nullptr;
-      r.value = 0;
-      if (p >= coded) {
-        r.op = kOpInvalid;
-      } else {
-        unsigned symbol = v[p++];
-        if (symbol < s) {
-          r.op = symbol < 256 ? kOpLiteral : kOpEndOfBlock;
-          r.value = (WORD)symbol;
-        } else {
-          r.op = extras[symbol - s];
-          r.value = bases[symbol - s];
-        }
-      }
-      for (unsigned j = i >> w; j < z; j += 1u << (k - w)) q[j] = r;
+// Writes `entry` at `first` and every `stride` entries after it, up to `size`:
+// a code shorter than the table's index bits owns every index that starts
+// with it.
+static void Replicate(DWORD *table, unsigned first, unsigned stride, unsigned size, DWORD entry) {
+  for (unsigned i = first; i < size; i += stride) table[i] = entry;
+}
 
-      unsigned j = 1u << (k - 1);
-      while (i & j) {
-        i ^= j;
-        j >>= 1;
-      }
-      i ^= j;
+// The index bits of a sub-table whose first code has `length` bits: the
+// fewest that the codes still to be placed, shortest first, fill; or, for
+// the last sub-table of an incomplete code, enough for its longest code.
+static unsigned SubtableBits(unsigned length, unsigned rootBits, const unsigned *left,
+                             unsigned longest) {
+  unsigned bits = length - rootBits;
+  LONG space = 1 << bits;
+  for (;;) {
+    space -= (LONG)left[rootBits + bits];
+    if (space <= 0 || rootBits + bits >= longest) return bits;
+    ++bits;
+    space <<= 1;
+  }
+}
 
-      while ((i & ((1u << w) - 1)) != x[h]) {
-        --h;
-        w -= lx[h];
-      }
+// How much room a table needs. All sub-tables but the last are filled by
+// their codes (canonical codes are handed out without gaps), and a filled
+// sub-table of b index bits holds at least b + 1 codes longer than the
+// root, since a complete code b bits deep has b + 1 codes or more. With at
+// most 15 - root index bits each, n symbols need no more than the root and
+// n / (16 - root) + 1 sub-tables of 2^(15 - root) entries: TableCapacity.
+
+struct TableFill {
+  DWORD *table;
+  unsigned rootBits;
+  unsigned capacity;
+  bool complete;    // every entry gets written; no need to preset invalid ones
+  unsigned used;    // entries taken by the root and the sub-tables so far
+  unsigned prefix;  // the root index the open sub-table hangs from
+  unsigned subtable, subtableBits;
+};
+
+// Opens the sub-table for the codes that start with root index `prefix`.
+static bool OpenSubtable(TableFill &f, unsigned prefix, unsigned length, const unsigned *left,
+                         unsigned longest) {
+  unsigned bits = SubtableBits(length, f.rootBits, left, longest);
+  if (f.used + (1u << bits) > f.capacity) return false;
+  f.prefix = prefix;
+  f.subtable = f.used;
+  f.subtableBits = bits;
+  f.used += 1u << bits;
+  if (!f.complete) Replicate(f.table, f.subtable, 1, f.used, kEntryInvalid);
+  f.table[prefix] =
+      kEntryExceptional | kEntrySubtable | (DWORD)f.subtable << 16 | (DWORD)bits << 8 | f.rootBits;
+  return true;
+}
+
+// Step 4, filling: each symbol's entry at every index its code owns, in the
+// root for short codes and in sub-tables for the longer ones. Where the code
+// is not complete, every entry first reads as invalid.
+static bool FillTable(TableFill &f, CodeKind kind, const BYTE *lengths, const WORD *sorted,
+                      unsigned coded, unsigned *left) {
+  unsigned rootSize = 1u << f.rootBits;
+  if (!f.complete) Replicate(f.table, 0, 1, rootSize, kEntryInvalid);
+  f.used = rootSize;
+  f.prefix = rootSize;  // no sub-table open
+  f.subtable = 0;
+  f.subtableBits = 0;
+  unsigned longest = lengths[sorted[coded - 1]];
+  unsigned code = 0;
+  for (unsigned i = 0; i < coded; ++i) {
+    unsigned symbol = sorted[i];
+    unsigned length = lengths[symbol];
+    if (length <= f.rootBits) {
+      Replicate(f.table, code, 1u << length, rootSize, SymbolEntry(kind, symbol, length));
+    } else {
+      unsigned prefix = code & (rootSize - 1);
+      if (prefix != f.prefix && !OpenSubtable(f, prefix, length, left, longest)) return false;
+      unsigned rest = length - f.rootBits;
+      Replicate(f.table + f.subtable, code >> f.rootBits, 1u << rest, 1u << f.subtableBits,
+                SymbolEntry(kind, symbol, rest));
     }
+    --left[length];
+    code = NextCode(code, length);
   }
-  *m = lx[0];
-  return (y != 0 && g != 1) ? kBuildIncomplete : kBuildComplete;
+  return true;
 }
 
-void FreeHuffmanTables(HuffmanEntry *list) {
-  while (list) {
-    HuffmanEntry *next = list[-1].subtable;
-    ReleaseBlock(list - 1);
-    list = next;
+CodeShape BuildHuffmanTable(const BYTE *lengths, unsigned count, CodeKind kind, DWORD *table,
+                            unsigned rootBits, unsigned capacity) {
+  unsigned ofLength[kMaxCodeBits + 1];
+  CountLengths(lengths, count, ofLength);
+  CodeShape shape = ShapeOf(ofLength);
+  if (shape == kCodeOversubscribed) return shape;
+  if (shape == kCodeEmpty) {
+    Replicate(table, 0, 1, 1u << rootBits, kEntryInvalid);
+    return shape;
   }
+  WORD sorted[kMaxLiteralSymbols];
+  unsigned coded = SortSymbols(lengths, count, ofLength, sorted);
+  TableFill fill;
+  fill.table = table;
+  fill.rootBits = rootBits;
+  fill.capacity = capacity;
+  fill.complete = shape == kCodeComplete;
+  // Never for lengths of at most 15 (see TableCapacity); a table that would
+  // not fit is refused rather than written past its end.
+  if (!FillTable(fill, kind, lengths, sorted, coded, ofLength)) return kCodeOversubscribed;
+  return shape;
 }

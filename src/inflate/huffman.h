@@ -1,70 +1,93 @@
-// Prefix-code lookup tables. A code is decoded by indexing its root table
-// with the next lookup bits of the stream; longer codes continue into
-// sub-tables, one lookup per level.
+// Prefix-code lookup tables. A code is decoded by indexing its table with
+// the next root bits of the stream; the few codes longer than that continue
+// into a sub-table that the root entry points to, indexed by further bits.
+//
+// An entry is one 32-bit word, so that a lookup is one load:
+//   bits 0..7    bits the entry consumes: the code's bits at this level, and
+//                for a length or distance also its extra bits, so that one
+//                shift drops both
+//   bits 8..11   the code's bits at this level (where the extra bits start);
+//                for a sub-table pointer, the sub-table's index bits
+//   bits 12..15  kind flags below
+//   bits 16..30  the value: literal byte, code-length symbol, base length or
+//                distance, or the sub-table's first index
+//   bit 31       literal, so that a signed test finds the commonest case
 #ifndef VANTREL_HUFFMAN_H
 #define VANTREL_HUFFMAN_H
 
 #include "bit_input.h"
 
+enum : DWORD {
+  kEntryLiteral = 0x80000000u,
+  kEntryExceptional = 0x8000,  // end of block, sub-table pointer or invalid code
+  kEntrySubtable = 0x4000,
+  kEntryEndOfBlock = 0x2000,
+  kEntryInvalid = kEntryExceptional,  // a pattern no symbol owns, or a symbol without meaning
+};
+
+inline unsigned EntryBits(DWORD entry) { return entry & 0xFF; }
+inline unsigned EntryCodeBits(DWORD entry) { return (entry >> 8) & 0xF; }
+inline unsigned EntryValue(DWORD entry) { return (entry >> 16) & 0x7FFF; }
+// The extra bits of a length or distance entry, from the bits as they
+// stood before the entry's bits were dropped.
+inline DWORD EntryExtra(DWORD entry, BitWord before) {
+  return ((DWORD)before & ((1u << EntryBits(entry)) - 1)) >> EntryCodeBits(entry);
+}
+
+// What the symbols of a code stand for.
+enum CodeKind {
+  kCodeLengthCode,     // symbols 0..18 of a dynamic block's header
+  kLiteralLengthCode,  // literals 0..255, end of block 256, lengths 257..285
+  kDistanceCode,       // distances 0..29
+};
+
+// How a list of code lengths covers the bit patterns.
+enum CodeShape {
+  kCodeComplete,        // every pattern starts a symbol's code
+  kCodeSingle,          // one symbol with a 1-bit code; the other pattern is invalid
+  kCodeIncomplete,      // some patterns are free; they decode as invalid
+  kCodeEmpty,           // no symbol has a code; every pattern is invalid
+  kCodeOversubscribed,  // more codes than patterns: no table is made
+};
+
+// Root bits of each table, and the room a table needs: the root, plus the
+// sub-tables of the longest codes (see huffman.cpp for the bound).
 enum {
-  kOpEndOfBlock = 15,
-  kOpLiteral = 16,  // also a symbol of the code-length code
-  kOpInvalid = 99,  // a pattern no symbol owns, or a symbol without meaning
+  kMaxCodeBits = 15,
+  kCodeLengthRootBits = 7,
+  kLiteralRootBits = 10,
+  kDistanceRootBits = 8,
+  kMaxLiteralSymbols = 288,
+  kMaxDistanceSymbols = 32,
+};
+constexpr unsigned TableCapacity(unsigned rootBits, unsigned symbols) {
+  return (1u << rootBits) +
+         (symbols / (kMaxCodeBits + 1 - rootBits) + 1) * (1u << (kMaxCodeBits - rootBits));
+}
+enum : unsigned {
+  kCodeLengthTableSize = 1u << kCodeLengthRootBits,
+  kLiteralTableSize = TableCapacity(kLiteralRootBits, kMaxLiteralSymbols),
+  kDistanceTableSize = TableCapacity(kDistanceRootBits, kMaxDistanceSymbols),
 };
 
-// One table entry. op 0..13: length or distance base in `value` with that
-// many extra bits; 15: end of block; 16: literal `value`; 17..32: `subtable`
-// is indexed by op - 16 further bits; 99: invalid code. `bits` is the number
-// of bits this entry consumes at its level.
-struct HuffmanEntry {
-  BYTE op;
-  BYTE bits;
-  WORD value;
-  HuffmanEntry *subtable;
-};
+// Fills `table` (capacity `capacity` entries) for the `count` code lengths at
+// `lengths` (each 0..15, 0 = no code), with `rootBits` root bits. Writes
+// nothing for an oversubscribed code.
+CodeShape BuildHuffmanTable(const BYTE *lengths, unsigned count, CodeKind kind, DWORD *table,
+                            unsigned rootBits, unsigned capacity);
 
-enum {
-  kBuildComplete = 0,
-  kBuildIncomplete = 1,
-  kBuildOversubscribed = 2,
-};
-
-extern const WORD lengthBase[31];
-extern const BYTE lengthExtra[31];
-// Distance symbols 30 and 31 may be declared by a block but mean nothing:
-// their entries exist so that a table for them is never built from bytes
-// beyond the table, and they decode as invalid codes.
-extern const WORD distanceBase[32];
-extern const BYTE distanceExtra[32];
-
-// Builds the tables for the `n` code lengths at `lengths` onto `*list`. Symbols
-// below `s` stand for themselves; the others take op and value from
-// extras/bases at symbol - s. `*m` is the requested root lookup bits in and the
-// real ones out. `*root` is null when no symbol has a code. Returns a
-// kBuild* result; an oversubscribed code allocates nothing.
-int BuildHuffmanTable(const WORD *lengths, unsigned n, unsigned s, const WORD *bases,
-                      const BYTE *extras, HuffmanEntry **root, HuffmanEntry **list, unsigned *m);
-
-// Releases every table on a list, newest first.
-void FreeHuffmanTables(HuffmanEntry *list);
-
-// Decodes one code with the table tree at `root` (root lookup bits `m`) and
-// drops its bits; null for an invalid code, and for any lookup in a code
-// without symbols (null root).
-inline const HuffmanEntry *DecodeSymbol(const HuffmanEntry *root, unsigned m, DWORD &b,
-                                        unsigned &k) {
-  if (!root) return nullptr;
-  NeedBits(m, b, k);
-  const HuffmanEntry *t = root + (b & maskBits[m]);
-  while (t->op > kOpLiteral) {
-    if (t->op == kOpInvalid) return nullptr;
-    DumpBits(t->bits, b, k);
-    unsigned e = t->op - 16u;
-    NeedBits(e, b, k);
-    t = t->subtable + (b & maskBits[e]);
+// Decodes one code with a table and drops its bits, leaving a length's or
+// distance's extra bits in the buffer. The entry tells the caller what the
+// code was; nothing is dropped for an invalid code. The caller has made
+// kMaxCodeBits bits valid.
+inline DWORD DecodeEntry(const DWORD *table, unsigned rootBits, BitInput &in) {
+  DWORD entry = table[PeekBits(rootBits, in)];
+  if (entry & kEntrySubtable) {
+    DumpBits(rootBits, in);
+    entry = table[EntryValue(entry) + PeekBits(EntryCodeBits(entry), in)];
   }
-  DumpBits(t->bits, b, k);
-  return t;
+  DumpBits(EntryCodeBits(entry), in);
+  return entry;
 }
 
 #endif

@@ -1,50 +1,51 @@
-#include "../core/text.h"
 #include "inflate.h"
 
-int InflateStored() {
-  DWORD b = state.bitBuffer;
-  unsigned k = state.bitCount;
-  unsigned w = state.windowPos;
-  BYTE *window = state.slideWindow;
+// Copies bytes a word at a time where it can; the two ranges never overlap.
+static void CopyRun(BYTE *to, const BYTE *from, unsigned count) {
+  for (; count >= kWordBytes; count -= kWordBytes, to += kWordBytes, from += kWordBytes) {
+    __builtin_memcpy(to, from, kWordBytes);
+  }
+  while (count--) *to++ = *from++;
+}
 
-  DumpBits(k & 7, b, k);
-  NeedBits(16, b, k);
-  unsigned length = b & 0xFFFF;
-  DumpBits(16, b, k);
-  NeedBits(16, b, k);
-  unsigned complement = b & 0xFFFF;
-  DumpBits(16, b, k);
-  if (InputOverrun(k)) return kStatusInputEnded;
+int InflateStored() {
+  BitInput &in = bitInput;
+  DumpBits(in.count & 7, in);
+  NeedBits(16, in);
+  unsigned length = PeekBits(16, in);
+  DumpBits(16, in);
+  NeedBits(16, in);
+  unsigned complement = PeekBits(16, in);
+  DumpBits(16, in);
+  if (InputOverrun(in)) return kStatusInputEnded;
   if (complement != (~length & 0xFFFF)) return kStatusBadStoredLength;
 
-  // The bit buffer is empty now: after the byte boundary it held at most 16
-  // bits, and LEN and NLEN took 32. The bytes come straight from the input
-  // chunk, in runs; at the chunk's end one byte goes through the byte source,
-  // which refills the chunk, and it may not be the end marker.
+  // The bytes still held in the bit buffer come first; once it is empty,
+  // runs go straight from the input chunk to the window. One byte at a time
+  // through the bit buffer crosses a chunk's end, and that byte may not be
+  // an end marker.
+  OutputWindow &w = outputWindow;
   while (length) {
-    unsigned run =
-        (LONG)state.inputCount - (LONG)state.inputPos > 0 ? state.inputCount - state.inputPos : 0;
-    if (run == 0) {
-      LONG c = NextCompressedByte();
-      if (c < 0) return kStatusInputEnded;
-      window[w++] = (BYTE)c;
-      --length;
-    } else {
+    unsigned halfEnd = w.position < kHalfWindow ? kHalfWindow : kWindowSpan;
+    if (in.count == 0 && in.next < in.end) {
+      unsigned run = (unsigned)(in.end - in.next);
       if (run > length) run = length;
-      if (run > kWindowSize - w) run = kWindowSize - w;
-      CopyBytes(window + w, state.inputBuffer + state.inputPos, run);
-      state.inputPos = (WORD)(state.inputPos + run);
-      state.bytesLeft -= (LONG)run;
-      w += run;
+      if (run > halfEnd - w.position) run = halfEnd - w.position;
+      in.bits = 0;  // it held the low bits of the byte at `next`
+      CopyRun(w.bytes + w.position, in.next, run);
+      in.next += run;
+      w.position += run;
       length -= run;
+    } else {
+      NeedBits(8, in);
+      if (in.count < in.markerBits + 8) return kStatusInputEnded;
+      w.bytes[w.position++] = (BYTE)PeekBits(8, in);
+      DumpBits(8, in);
+      --length;
     }
-    if (w == kWindowSize) {
-      if (int status = FlushWindow(w)) return status;
-      w = 0;
+    if (w.position == halfEnd) {
+      if (int status = FlushHalf(halfEnd)) return status;
     }
   }
-  state.bitBuffer = 0;
-  state.bitCount = 0;
-  state.windowPos = (WORD)w;
   return kStatusOk;
 }

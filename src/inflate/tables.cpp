@@ -1,24 +1,81 @@
 #include "inflate.h"
 
+// The tables of the block being decoded. One member is decoded at a time,
+// so they live in uninitialised data: no allocation, no file space.
+static DWORD codeLengthTable[kCodeLengthTableSize];
+static DWORD literalTable[kLiteralTableSize];
+static DWORD distanceTable[kDistanceTableSize];
+
+// The fixed codes never change: their tables are built by the first fixed
+// block the program meets and serve every fixed block after it.
+static DWORD fixedLiteralTable[kLiteralTableSize];
+static DWORD fixedDistanceTable[1u << kDistanceRootBits];
+static BYTE fixedTablesBuilt;
+
+static void BuildFixedTables() {
+  BYTE lengths[kMaxLiteralSymbols];
+  unsigned i = 0;
+  for (; i < 144; ++i) lengths[i] = 8;
+  for (; i < 256; ++i) lengths[i] = 9;
+  for (; i < 280; ++i) lengths[i] = 7;
+  for (; i < 288; ++i) lengths[i] = 8;
+  BuildHuffmanTable(lengths, 288, kLiteralLengthCode, fixedLiteralTable, kLiteralRootBits,
+                    kLiteralTableSize);
+  // Thirty 5-bit codes: the two free patterns decode as invalid.
+  for (i = 0; i < 30; ++i) lengths[i] = 5;
+  BuildHuffmanTable(lengths, 30, kDistanceCode, fixedDistanceTable, kDistanceRootBits,
+                    1u << kDistanceRootBits);
+  fixedTablesBuilt = 1;
+}
+
 int InflateFixed() {
-  // Built once per member and shared by all its fixed blocks.
-  if (!state.fixedLiteralRoot) {
-    WORD lengths[288];
-    unsigned i = 0;
-    for (; i < 144; ++i) lengths[i] = 8;
-    for (; i < 256; ++i) lengths[i] = 9;
-    for (; i < 280; ++i) lengths[i] = 7;
-    for (; i < 288; ++i) lengths[i] = 8;
-    unsigned bits = 7;
-    BuildHuffmanTable(lengths, 288, 257, lengthBase, lengthExtra, &state.fixedLiteralRoot,
-                      &fixedTableList, &bits);
-    for (i = 0; i < 30; ++i) lengths[i] = 5;
-    bits = 5;
-    // Incomplete by design: the two free patterns decode as invalid.
-    BuildHuffmanTable(lengths, 30, 0, distanceBase, distanceExtra, &state.fixedDistanceRoot,
-                      &fixedTableList, &bits);
+  if (!fixedTablesBuilt) BuildFixedTables();
+  return InflateCodes(fixedLiteralTable, fixedDistanceTable);
+}
+
+// What each code's shape means for its block. The code-length code must be
+// complete (or the single 1-bit code); the literal/length code too, though
+// one without any symbol only fails at its first lookup; the distance code
+// may leave patterns free, which fail only when used.
+static int CodeLengthCodeStatus(CodeShape shape) {
+  switch (shape) {
+    case kCodeComplete:
+    case kCodeSingle:
+      return kStatusOk;
+    case kCodeIncomplete:
+    case kCodeEmpty:
+      return kStatusInvalidCode;
+    case kCodeOversubscribed:
+      return kStatusOversubscribed;
   }
-  return InflateCodes(state.fixedLiteralRoot, state.fixedDistanceRoot, 7, 5);
+  return kStatusInvalidCode;
+}
+
+static int LiteralCodeStatus(CodeShape shape) {
+  switch (shape) {
+    case kCodeComplete:
+    case kCodeSingle:
+    case kCodeEmpty:
+      return kStatusOk;
+    case kCodeIncomplete:
+      return kStatusInvalidCode;
+    case kCodeOversubscribed:
+      return kStatusOversubscribed;
+  }
+  return kStatusInvalidCode;
+}
+
+static int DistanceCodeStatus(CodeShape shape) {
+  switch (shape) {
+    case kCodeComplete:
+    case kCodeSingle:
+    case kCodeIncomplete:
+    case kCodeEmpty:
+      return kStatusOk;
+    case kCodeOversubscribed:
+      return kStatusOversubscribed;
+  }
+  return kStatusInvalidCode;
 }
 
 static const BYTE codeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
@@ -26,71 +83,58 @@ static const BYTE codeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
 
 // Reads the `total` literal/length and distance code lengths with the
 // code-length code. A repeat may run from one list into the other, never
-// past the end.
-static int ReadCodeLengths(const HuffmanEntry *root, unsigned bits, WORD *lengths, unsigned total) {
-  DWORD b = state.bitBuffer;
-  unsigned k = state.bitCount;
+// past the end; a repeat of the previous length before any length repeats 0.
+static int ReadCodeLengths(BYTE *lengths, unsigned total) {
+  BitInput &in = bitInput;
   unsigned i = 0, previous = 0;
   while (i < total) {
-    const HuffmanEntry *t = DecodeSymbol(root, bits, b, k);
-    if (!t) return kStatusInvalidCode;
-    unsigned symbol = t->value;
+    NeedBits(14, in);  // a 7-bit code and up to 7 extra bits
+    DWORD entry = DecodeEntry(codeLengthTable, kCodeLengthRootBits, in);
+    if (entry & kEntryExceptional) return kStatusInvalidCode;
+    unsigned symbol = EntryValue(entry);
     if (symbol < 16) {
-      lengths[i++] = (WORD)(previous = symbol);
+      lengths[i++] = (BYTE)(previous = symbol);
       continue;
     }
     unsigned extra = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-    NeedBits(extra, b, k);
-    unsigned count = (symbol == 18 ? 11 : 3) + (b & maskBits[extra]);
-    DumpBits(extra, b, k);
+    unsigned repeat = (symbol == 18 ? 11 : 3) + PeekBits(extra, in);
+    DumpBits(extra, in);
     if (symbol != 16) previous = 0;
-    if (count > total - i) return kStatusInvalidCode;
-    while (count--) lengths[i++] = (WORD)previous;
+    if (repeat > total - i) return kStatusInvalidCode;
+    while (repeat--) lengths[i++] = (BYTE)previous;
   }
-  state.bitBuffer = b;
-  state.bitCount = (WORD)k;
-  return InputOverrun(k) ? kStatusInputEnded : kStatusOk;
+  return InputOverrun(in) ? kStatusInputEnded : kStatusOk;
 }
 
 int InflateDynamic() {
-  DWORD b = state.bitBuffer;
-  unsigned k = state.bitCount;
-  NeedBits(14, b, k);
-  unsigned nl = 257 + (b & 31);
-  unsigned nd = 1 + ((b >> 5) & 31);
-  unsigned nb = 4 + ((b >> 10) & 15);
-  DumpBits(14, b, k);
+  BitInput &in = bitInput;
+  NeedBits(14, in);
+  unsigned literals = 257 + PeekBits(5, in);
+  unsigned distances = 1 + (PeekBits(10, in) >> 5);
+  unsigned codeLengths = 4 + (PeekBits(14, in) >> 10);
+  DumpBits(14, in);
 
-  WORD lengths[320];
+  BYTE lengths[kMaxLiteralSymbols + kMaxDistanceSymbols];
   for (unsigned j = 0; j < 19; ++j) {
     unsigned length = 0;
-    if (j < nb) {
-      NeedBits(3, b, k);
-      length = b & 7;
-      DumpBits(3, b, k);
+    if (j < codeLengths) {
+      NeedBits(3, in);
+      length = PeekBits(3, in);
+      DumpBits(3, in);
     }
-    lengths[codeLengthOrder[j]] = (WORD)length;
+    lengths[codeLengthOrder[j]] = (BYTE)length;
   }
-  state.bitBuffer = b;
-  state.bitCount = (WORD)k;
-
-  HuffmanEntry *root, *list = nullptr;
-  unsigned bits = 7;
-  int status = BuildHuffmanTable(lengths, 19, 19, nullptr, nullptr, &root, &list, &bits);
-  if (status == kStatusOk) status = ReadCodeLengths(root, bits, lengths, nl + nd);
-  FreeHuffmanTables(list);
+  int status = CodeLengthCodeStatus(BuildHuffmanTable(lengths, 19, kCodeLengthCode, codeLengthTable,
+                                                      kCodeLengthRootBits, kCodeLengthTableSize));
   if (status) return status;
-
-  HuffmanEntry *tl, *td, *literalList = nullptr, *distanceList = nullptr;
-  unsigned bl = 9, bd = 6;
-  status = BuildHuffmanTable(lengths, nl, 257, lengthBase, lengthExtra, &tl, &literalList, &bl);
-  if (status == kStatusOk) {
-    // An incomplete distance code is accepted; its free patterns are invalid.
-    status = BuildHuffmanTable(lengths + nl, nd, 0, distanceBase, distanceExtra, &td, &distanceList,
-                               &bd);
-    if (status <= kBuildIncomplete) status = InflateCodes(tl, td, bl, bd);
-  }
-  FreeHuffmanTables(literalList);
-  FreeHuffmanTables(distanceList);
-  return status;
+  status = ReadCodeLengths(lengths, literals + distances);
+  if (status) return status;
+  status = LiteralCodeStatus(BuildHuffmanTable(lengths, literals, kLiteralLengthCode, literalTable,
+                                               kLiteralRootBits, kLiteralTableSize));
+  if (status) return status;
+  status =
+      DistanceCodeStatus(BuildHuffmanTable(lengths + literals, distances, kDistanceCode,
+                                           distanceTable, kDistanceRootBits, kDistanceTableSize));
+  if (status) return status;
+  return InflateCodes(literalTable, distanceTable);
 }

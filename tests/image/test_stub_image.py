@@ -4,7 +4,10 @@ never hold, its dialog templates and icon, and every header field the
 Windows 95 and Windows NT 4.0 loaders read (from Microsoft's "PE Format"
 document, learn.microsoft.com/windows/win32/debug/pe-format)."""
 import os
+import re
+import shutil
 import struct
+import subprocess
 import sys
 import unittest
 
@@ -15,6 +18,12 @@ SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 's
 
 STUB = sys.argv.pop(1) if len(sys.argv) > 1 else 'build/bin/vantrel-stub.exe'
 HEADER_OFFSET = 35328
+
+# What a Pentium (without MMX) cannot run: the Pentium Pro's CMOVcc, FCMOVcc,
+# FCOMI/FUCOMI, UD2, SYSENTER and multi-byte NOP, and any MMX or SSE code.
+LATER_THAN_PENTIUM = re.compile(
+    r'^(cmov|fcmov|fcomi|fucomi|ud2|sysenter|sysexit|nopw|nopl|emms|movq|movd|prefetch|'
+    r'lfence|mfence|sfence|clflush)|%x?mm\d|%ymm')
 
 # Functions that every target system (Windows 95 and NT 4.0 onwards) exports.
 ALLOWED_IMPORTS = {
@@ -363,6 +372,18 @@ class StubImage(unittest.TestCase):
                 self.assertEqual(dialog.rect, got_rect)
                 self.assertEqual(dialog.font, font)
                 self.assertEqual([c.compiled() for c in dialog.controls], got_controls)
+
+    def test_uses_only_instructions_a_pentium_has(self):
+        objdump = shutil.which('i686-w64-mingw32-objdump') or 'objdump'
+        listing = subprocess.run([objdump, '-d', '--no-show-raw-insn', STUB], capture_output=True,
+                                 text=True, check=True).stdout
+        later = set()
+        for line in listing.splitlines():
+            fields = line.split('\t')
+            if len(fields) >= 2 and fields[0].strip().endswith(':'):
+                if LATER_THAN_PENTIUM.search(fields[1].strip()):
+                    later.add(fields[1].split()[0])
+        self.assertEqual(set(), later)
 
     def test_icon_is_one_32_by_32_image_of_16_colours(self):
         resources = self.image.resources()

@@ -1,0 +1,404 @@
+#!/usr/bin/env python3
+"""`make bench`: every speed figure of Vantrel in one run, as ratios to the
+tools people would use instead, measured side by side on this machine.
+
+1. The decoder beside zlib's inflate, in-process (build/bin/vantrel-bench).
+2. The decoder as the stub runs it (i686, the stub's own objects and flags)
+   beside zlib for i686, under Wine (build/bin/vantrel-wine-bench.exe).
+3. `vantrel-pack extract` as a whole process beside `7z x` and `unzip` on a
+   mixed corpus of real files and on 10,000 small files.
+4. Packages of growing size: time per MiB and peak memory of the extraction.
+
+Corpora are made from this machine's files (sorted walks, so the same
+machine gives the same corpora) and kept under build/bench/ between runs.
+Output folders live on tmpfs (/dev/shm) when the machine has one, so that
+disk speed is nobody's figure. Times are the best of several alternating
+runs; the machine may be shared, and a slow run is noise, not the program.
+"""
+import argparse
+import os
+import platform
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+import zlib
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BIN = ROOT / "build" / "bin"  # --bin-dir replaces it (to measure another build)
+WORK = ROOT / "build" / "bench"
+PREFIX = ROOT / "build" / "wineprefix-bench"
+CORPUS_VERSION = "3"
+
+MIXED_BYTES = 50 << 20
+MIXED_FILE_MIN = 6 << 10
+MIXED_FILE_LIMIT = 4 << 20
+SMALL_FILES = 10000
+SCALE_SIZES = (64 << 20, 256 << 20, 1 << 30)
+SOURCE_ROOTS = ("/usr/share", "/usr/lib", "/usr/bin")
+INF_TEXT = b"[Version]\r\nSignature=\"$Chicago$\"\r\n\r\n[DefaultInstall]\r\n"
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def run(args, **kwargs):
+    return subprocess.run([str(a) for a in args], check=True, **kwargs)
+
+
+# ---------------------------------------------------------------- machine
+
+def machine_description():
+    cpu = "unknown processor"
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    memory = ""
+    try:
+        for line in open("/proc/meminfo"):
+            if line.startswith("MemTotal"):
+                memory = f", {int(line.split()[1]) / 1048576:.0f} GiB memory"
+    except OSError:
+        pass
+    load = os.getloadavg()[0]
+
+    def version(args, pattern=None):
+        try:
+            out = subprocess.run(args, capture_output=True, text=True, timeout=60)
+            text = (out.stdout + out.stderr).strip()
+        except (OSError, subprocess.TimeoutExpired):
+            return "missing"
+        for line in text.splitlines():
+            if line.strip() and (pattern is None or re.search(pattern, line)):
+                return line.strip()
+        return "unknown"
+
+    lines = [
+        f"machine: {cpu}, {os.cpu_count()} cores{memory}, load {load:.2f} at start",
+        f"system:  {platform.platform()}",
+        f"host compiler:  {version(['g++', '--version'])}",
+        f"stub compiler:  {version(['i686-w64-mingw32-g++', '--version'])}",
+        f"wine:    {version(['wine', '--version'])}",
+        f"7z:      {version(['7z'], '7-Zip')}",
+        f"unzip:   {version(['unzip', '-v'], 'UnZip')}",
+    ]
+    return "\n".join(lines)
+
+
+# ---------------------------------------------------------------- corpora
+
+def safe_name(name):
+    return re.sub(r"[^A-Za-z0-9._-]", "_", name)[:60] or "file"
+
+
+def gather_files(limit):
+    """Real files from the machine, whole, in sorted order, up to `limit` bytes."""
+    picked, total = [], 0
+    share = limit // len(SOURCE_ROOTS)
+    for index, root in enumerate(SOURCE_ROOTS):
+        goal = limit if index == len(SOURCE_ROOTS) - 1 else total + share
+        for folder, dirs, files in os.walk(root):
+            dirs.sort()
+            for name in sorted(files):
+                path = os.path.join(folder, name)
+                try:
+                    if not os.path.isfile(path) or os.path.islink(path):
+                        continue
+                    size = os.path.getsize(path)
+                except OSError:
+                    continue
+                if size < MIXED_FILE_MIN or size > MIXED_FILE_LIMIT or total + size > goal:
+                    continue
+                picked.append((root, path))
+                total += size
+            if total >= goal - 65536:
+                break
+    return picked
+
+
+def make_mixed_folder(folder):
+    folder.mkdir(parents=True)
+    (folder / "setup.inf").write_bytes(INF_TEXT)
+    for i, (root, path) in enumerate(gather_files(MIXED_BYTES)):
+        target = folder / safe_name(Path(root).name) / f"{i // 100:03d}" / safe_name(
+            os.path.basename(path))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        try:
+            shutil.copyfile(path, target)
+        except OSError:
+            continue
+
+
+def make_small_folder(folder, mixed):
+    """10,000 files of 1 to 8 KiB cut from the mixed corpus's bytes."""
+    data = bytearray()
+    for path in sorted(p for p in mixed.rglob("*") if p.is_file()):
+        data += path.read_bytes()
+        if len(data) >= 16 << 20:
+            break
+    folder.mkdir(parents=True)
+    (folder / "setup.inf").write_bytes(INF_TEXT)
+    for i in range(SMALL_FILES):
+        size = 1024 + (i * 2654435761) % (7 * 1024 + 1)
+        start = (i * 7919 * 1021) % (len(data) - size)
+        target = folder / f"d{i // 100:03d}" / f"f{i:05d}.dat"
+        target.parent.mkdir(exist_ok=True)
+        target.write_bytes(data[start:start + size])
+
+
+def zip_folder(folder, zip_path):
+    run(["zip", "-6", "-r", "-q", "-X", zip_path.resolve(), "."], cwd=folder)
+
+
+def make_package(zip_path, package):
+    run([BIN / "vantrel-pack", "create", "-o", package, zip_path], stdout=subprocess.DEVNULL)
+
+
+def scale_members(mixed):
+    """The mixed corpus's bytes in eight members of about 6 MiB, deflated once."""
+    data = bytearray()
+    for path in sorted(p for p in mixed.rglob("*") if p.is_file()):
+        data += path.read_bytes()
+    members, piece = [], len(data) // 8 + 1
+    for i in range(0, len(data), piece):
+        chunk = bytes(data[i:i + piece])
+        packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+        members.append((f"part{len(members)}.bin", zlib.crc32(chunk), len(chunk),
+                        packer.compress(chunk) + packer.flush()))
+    return members
+
+
+def write_scale_zip(members, target_zip, size):
+    """A zip of about `size` bytes: `members` again and again under new names,
+    their compressed data copied as it is, and the INF file."""
+    central, offset, copy = [], 0, 0
+    with open(target_zip, "wb") as out:
+        def add(name, method, crc, plain_size, data):
+            nonlocal offset
+            name = name.encode()
+            fields = (20, 0, method, 0, 0x21, crc, len(data), plain_size, len(name), 0)
+            out.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, *fields) + name + data)
+            central.append(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, *fields, 0, 0, 0, 0,
+                                       offset) + name)
+            offset += 30 + len(name) + len(data)
+
+        add("setup.inf", 0, zlib.crc32(INF_TEXT), len(INF_TEXT), INF_TEXT)
+        while offset < size:
+            for name, crc, plain_size, data in members:
+                add(f"c{copy:03d}/{name}", 8, crc, plain_size, data)
+            copy += 1
+        directory = b"".join(central)
+        out.write(directory)
+        out.write(struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(central), len(central),
+                              len(directory), offset, 0))
+
+
+def prepare_corpora():
+    stamp = WORK / "corpora.stamp"
+    if stamp.exists() and stamp.read_text() == CORPUS_VERSION:
+        return
+    log("making the corpora under build/bench (once) ...")
+    corpora = WORK / "corpora"
+    if corpora.exists():
+        shutil.rmtree(corpora)
+    corpora.mkdir(parents=True)
+    make_mixed_folder(corpora / "mixed")
+    zip_folder(corpora / "mixed", corpora / "mixed.zip")
+    make_small_folder(corpora / "small", corpora / "mixed")
+    zip_folder(corpora / "small", corpora / "small.zip")
+    members = scale_members(corpora / "mixed")
+    for size in SCALE_SIZES:
+        write_scale_zip(members, corpora / f"scale-{size >> 20}.zip", size)
+    stamp.write_text(CORPUS_VERSION)
+
+
+def package_corpora():
+    """The packages are remade on every run: they hold the current stub."""
+    corpora = WORK / "corpora"
+    for name in ["mixed", "small"] + [f"scale-{s >> 20}" for s in SCALE_SIZES]:
+        make_package(corpora / f"{name}.zip", corpora / f"{name}.exe")
+
+
+def describe_corpus(folder, zip_path):
+    files = [p for p in folder.rglob("*") if p.is_file()]
+    size = sum(p.stat().st_size for p in files)
+    return (f"{len(files)} files, {size / 1e6:.1f} MB, zipped (Info-ZIP level 6) to "
+            f"{zip_path.stat().st_size / 1e6:.1f} MB")
+
+
+# ---------------------------------------------------------------- timing
+
+def scratch_root():
+    shm = Path("/dev/shm")
+    base = shm if shm.is_dir() and os.access(shm, os.W_OK) else WORK
+    return Path(tempfile.mkdtemp(prefix="vantrel-bench-", dir=base))
+
+
+def timed(args, out_dir):
+    """Runs one extraction into a fresh `out_dir`: wall seconds, CPU seconds,
+    peak resident memory in MiB."""
+    if out_dir.exists():
+        shutil.rmtree(out_dir)
+    out_dir.mkdir(parents=True)
+    start = time.perf_counter()
+    process = subprocess.Popen([str(a) for a in args], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    err = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        sys.exit(f"{' '.join(map(str, args))} failed ({process.returncode}): {err[-500:]}")
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+
+
+def extract_commands(package, zip_path, out):
+    return {
+        "vantrel-pack extract": [BIN / "vantrel-pack", "extract", package, "-d", out],
+        "7z x": ["7z", "x", "-y", "-bd", f"-o{out}", zip_path],
+        "unzip": ["unzip", "-q", "-o", zip_path, "-d", out],
+    }
+
+
+def compare_extractors(title, package, zip_path, runs, scratch):
+    log(f"\n{title}")
+    best = {}
+    for _ in range(runs):
+        for tool, args in extract_commands(package, zip_path, scratch / "out").items():
+            wall, cpu, _ = timed(args, scratch / "out")
+            old = best.get(tool)
+            best[tool] = (min(old[0], wall), min(old[1], cpu)) if old else (wall, cpu)
+    shutil.rmtree(scratch / "out", ignore_errors=True)
+    ours = best["vantrel-pack extract"]
+    for tool, (wall, cpu) in best.items():
+        log(f"  {tool:21s} {wall:7.3f} s wall  {cpu:7.3f} s CPU")
+    for tool in ("7z x", "unzip"):
+        log(f"  ratio vantrel/{tool:8s} {ours[0] / best[tool][0]:5.2f} wall  "
+            f"{ours[1] / best[tool][1]:5.2f} CPU")
+
+
+def scale(scratch):
+    log("\nscale: vantrel-pack extract of growing packages (mixed corpus again and again)")
+    rates = []
+    for size in SCALE_SIZES:
+        package = WORK / "corpora" / f"scale-{size >> 20}.exe"
+        wall, cpu, rss = timed([BIN / "vantrel-pack", "extract", package, "-d", scratch / "out"],
+                               scratch / "out")
+        written = sum(p.stat().st_size for p in (scratch / "out").rglob("*") if p.is_file())
+        shutil.rmtree(scratch / "out", ignore_errors=True)
+        mib = package.stat().st_size / 1048576
+        rates.append(wall / mib)
+        log(f"  package {mib:7.1f} MiB -> {written / 1048576:7.1f} MiB written: {wall:7.2f} s wall,"
+            f" {1000 * wall / mib:6.2f} ms per MiB, peak memory {rss:6.1f} MiB")
+    log(f"  time per MiB, largest against smallest package: {rates[-1] / rates[0]:.2f}")
+
+
+# ---------------------------------------------------------------- decoder
+
+def decoder_bench():
+    log("\ndecoder, host build, in-process beside zlib (CPU time):")
+    stream = WORK / "corpus.deflate"
+    out = subprocess.run([BIN / "vantrel-bench", "--save-stream", stream], check=True,
+                         capture_output=True, text=True).stdout
+    found = None
+    for line in out.splitlines():
+        if line.startswith("stream: "):
+            found = line.split()[1:]
+        else:
+            log("  " + line)
+    return found
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": str(PREFIX), "WINEARCH": "win32", "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=d"})
+    env.pop("DISPLAY", None)
+    return env
+
+
+def wine_run(args, timeout):
+    # Output to files: Wine's services keep inherited pipes open.
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.call([str(a) for a in args], env=wine_env(), stdout=out,
+                               stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                               timeout=timeout)
+        out.seek(0)
+        return code, out.read().decode(errors="replace")
+
+
+def wine_bench(found):
+    log("\ndecoder as the stub runs it (i686, stub flags) beside zlib for i686, under Wine"
+        " (wall time):")
+    exe = BIN / "vantrel-wine-bench.exe"
+    if not exe.exists() or not shutil.which("wine"):
+        log("  skipped: build/bin/vantrel-wine-bench.exe or wine is missing (make win32)")
+        return
+    stamp = PREFIX / ".vantrel-bench-ready"
+    if not stamp.exists():
+        shutil.rmtree(PREFIX, ignore_errors=True)
+        wine_run(["wineboot", "-i"], timeout=600)
+        wine_run(["wineserver", "-w"], timeout=600)
+        stamp.write_text("ready\n")
+    path, crc, size = found
+    windows_path = "Z:" + str(Path(path).resolve()).replace("/", "\\")
+    code, text = wine_run(["wine", exe, windows_path, crc, size], timeout=900)
+    wine_run(["wineserver", "-k"], timeout=60)
+    for line in text.splitlines():
+        if line.strip():
+            log("  " + line.strip())
+    if code != 0:
+        sys.exit(f"vantrel-wine-bench failed ({code})")
+
+
+# ---------------------------------------------------------------- main
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--runs", type=int, default=5, help="runs per extraction (best taken)")
+    parser.add_argument("--skip-scale", action="store_true", help="leave out the 1 GiB package")
+    parser.add_argument("--decoder-only", action="store_true", help="only the decoder figures")
+    parser.add_argument("--bin-dir", type=Path, help="the programs to measure (default build/bin)")
+    args = parser.parse_args()
+    global BIN
+    if args.bin_dir:
+        BIN = args.bin_dir.resolve()
+    for tool in ("zip", "7z", "unzip"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} is missing: run scripts/bootstrap")
+    WORK.mkdir(parents=True, exist_ok=True)
+    log(machine_description())
+    found = decoder_bench()
+    wine_bench(found)
+    if args.decoder_only:
+        return
+    prepare_corpora()
+    package_corpora()
+    corpora = WORK / "corpora"
+    scratch = scratch_root()
+    try:
+        compare_extractors("extract, whole process, mixed corpus: " +
+                           describe_corpus(corpora / "mixed", corpora / "mixed.zip"),
+                           corpora / "mixed.exe", corpora / "mixed.zip", args.runs, scratch)
+        compare_extractors("extract, whole process, small files: " +
+                           describe_corpus(corpora / "small", corpora / "small.zip"),
+                           corpora / "small.exe", corpora / "small.zip", args.runs, scratch)
+        if not args.skip_scale:
+            scale(scratch)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
