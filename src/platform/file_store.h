@@ -84,6 +84,9 @@ FileStore &PosixStore();
 FileStore &MemoryStore();
 // Empties the memory store (open files included).
 void ClearMemoryStore();
+// Closes the folders the real file system's store keeps open between calls
+// (a fresh machine may have new folders under the same names).
+void ForgetPosixFolders();
 // The store files.cpp uses now.
 FileStore &Store();
 

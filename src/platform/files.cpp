@@ -161,6 +161,7 @@ void MapDrive(char letter, const std::string &posixFolder) {
   char drive = char(std::toupper((unsigned char)letter));
   drives[drive] = folder == "/" ? "" : folder;
   substitutedDrives.erase(drive);
+  ForgetPosixFolders();
 }
 
 void SubstituteDrive(char letter, const std::string &posixFolder) {
@@ -263,6 +264,7 @@ void ResetFiles() {
   readCuts.clear();
   if (memoryFiles) ClearMemoryStore();
   memoryFiles = false;
+  ForgetPosixFolders();
 }
 
 }  // namespace host
@@ -275,7 +277,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     return INVALID_HANDLE_VALUE;
   Resolved r = Resolve(name ? name : "", true);
   if (!r.ok) return INVALID_HANDLE_VALUE;
-  if (r.lastName.empty() || Store().Stat(r.path).kind == NodeKind::kFolder) {
+  // A folder is refused by the store, as anything but a regular file is.
+  if (r.lastName.empty()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
@@ -351,10 +354,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method
   long long offset = distance;
   if (high) offset = ((long long)*high << 32) | DWORD(distance);
   int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
-  long long now = f->store->Seek(f->id, 0, SEEK_CUR);
+  // A seek before the file's start fails and leaves the position as it was.
   long long at = f->store->Seek(f->id, offset, whence);
   if (at < 0) {
-    f->store->Seek(f->id, now, SEEK_SET);
     SetLastError(kErrorNegativeSeek);
     return INVALID_SET_FILE_POINTER;
   }
@@ -398,9 +400,40 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
   return TRUE;
 }
 
+namespace {
+// The entry a search finds: for a name without wildcards the entry itself;
+// for a pattern the first that matches, "." first in any folder but a plain
+// drive's root (a substituted drive's root lists it, as any folder does).
+bool FindEntry(const std::string &text, const Resolved &folder, const std::string &namePattern,
+               std::string &match, NodeInfo &info) {
+  FileStore &store = Store();
+  if (namePattern.find_first_of("*?") == std::string::npos) {
+    Resolved exact = Resolve(text, false);
+    if (exact.ok) info = store.Stat(exact.path);
+    if (info.kind == NodeKind::kNone) return false;
+    match = namePattern;
+    return true;
+  }
+  NodeInfo folderInfo = store.Stat(folder.path);
+  if (folderInfo.kind != NodeKind::kFolder) return false;
+  bool plainRoot = folder.path.parts.empty() && !substitutedDrives.count(folder.drive);
+  if (!plainRoot && NameMatches(namePattern, ".")) {
+    match = ".";
+    info = folderInfo;
+    return true;
+  }
+  auto matches = [&namePattern](const std::string &name) { return NameMatches(namePattern, name); };
+  if (!store.FindFirst(folder.path, matches, match)) return false;
+  StorePath entry = folder.path;
+  entry.parts.push_back(match);
+  info = store.Stat(entry);
+  return true;
+}
+}  // namespace
+
 // A name without wildcards is looked up directly; only a pattern reads the
-// folder. A folder other than a drive's root lists "." first, as on Windows
-// (a substituted drive's root is such a folder too).
+// folder, so that testing for one file costs the same in a folder of ten
+// thousand.
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
   if (!contract::SearchAllowed(pattern)) return INVALID_HANDLE_VALUE;
   std::string text = pattern ? pattern : "";
@@ -412,32 +445,12 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
     SetLastError(namePattern.empty() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  FileStore &store = Store();
-  NodeInfo folderInfo = store.Stat(r.path);
-  if (folderInfo.kind != NodeKind::kFolder) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  bool plainRoot = r.path.parts.empty() && !substitutedDrives.count(r.drive);
   std::string match;
   NodeInfo info;
-  if (namePattern.find_first_of("*?") == std::string::npos) {
-    Resolved exact = Resolve(text, false);
-    if (exact.ok) info = store.Stat(exact.path);
-    if (info.kind != NodeKind::kNone) match = namePattern;
-  } else if (!plainRoot && NameMatches(namePattern, ".")) {
-    match = ".";
-    info = folderInfo;
-  } else {
-    auto matches = [&namePattern](const std::string &name) { return NameMatches(namePattern, name); };
-    if (store.FindFirst(r.path, matches, match)) {
-      StorePath entry = r.path;
-      entry.parts.push_back(match);
-      info = store.Stat(entry);
-    }
-  }
-  if (match.empty()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+  if (!FindEntry(text, r, namePattern, match, info)) {
+    // The error Windows gives: no folder to search, or nothing found in it.
+    bool folderThere = Store().Stat(r.path).kind == NodeKind::kFolder;
+    SetLastError(folderThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   *found = WIN32_FIND_DATAA{};

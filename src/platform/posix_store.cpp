@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <vector>
 
 #include "file_store.h"
 #include "host_state.h"
@@ -45,12 +46,14 @@ DWORD ErrorFromErrno(int e) {
   }
 }
 
-// An open descriptor that closes itself.
+// An open descriptor that closes itself, unless it is one the caches below
+// keep open.
 struct Fd {
   int fd = -1;
-  explicit Fd(int f = -1) : fd(f) {}
+  bool owned = true;
+  explicit Fd(int f = -1, bool own = true) : fd(f), owned(own) {}
   ~Fd() {
-    if (fd >= 0) close(fd);
+    if (fd >= 0 && owned) close(fd);
   }
   Fd(const Fd &) = delete;
   Fd &operator=(const Fd &) = delete;
@@ -84,16 +87,55 @@ int OpenFolderBelow(int rootFd, const std::vector<std::string> &parts, size_t co
   return at;
 }
 
-// The drive's folder itself is trusted as the host program named it.
-int OpenRoot(const StorePath &path) {
-  return open(path.root.empty() ? "/" : path.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+// Descriptors kept open between calls, so that a run over many files does
+// not look up the same folders again for each: every drive's folder, and
+// the last few folders worked in (calls in a row mostly work in one folder
+// and the one above it). Removing a folder drops them, as does a fresh
+// machine.
+std::map<std::string, int> rootFds;
+const size_t kRecentFolders = 4;
+struct RecentFolder {
+  std::string key;
+  int fd;
+};
+std::vector<RecentFolder> recentFolders;  // the most recent last
+
+void DropRecentFolders() {
+  for (const RecentFolder &folder : recentFolders) close(folder.fd);
+  recentFolders.clear();
 }
 
-// The folder that holds the path's last component.
-int OpenParent(const StorePath &path) {
-  Fd root(OpenRoot(path));
-  if (root.fd < 0) return -1;
-  return OpenFolderBelow(root.fd, path.parts, path.parts.size() - 1, O_PATH);
+// The drive's folder itself is trusted as the host program named it.
+int RootFd(const StorePath &path) {
+  auto cached = rootFds.find(path.root);
+  if (cached != rootFds.end()) return cached->second;
+  int fd = open(path.root.empty() ? "/" : path.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) rootFds[path.root] = fd;
+  return fd;
+}
+
+// The folder that holds the path's last component; the descriptor stays the
+// cache's.
+int ParentFd(const StorePath &path) {
+  std::string key = path.root;
+  for (size_t i = 0; i + 1 < path.parts.size(); ++i) key += "/" + path.parts[i];
+  for (size_t i = recentFolders.size(); i-- > 0;) {
+    if (recentFolders[i].key != key) continue;
+    RecentFolder found = recentFolders[i];
+    recentFolders.erase(recentFolders.begin() + long(i));
+    recentFolders.push_back(found);
+    return found.fd;
+  }
+  int root = RootFd(path);
+  if (root < 0) return -1;
+  int fd = OpenFolderBelow(root, path.parts, path.parts.size() - 1, O_PATH);
+  if (fd < 0) return -1;
+  if (recentFolders.size() == kRecentFolders) {
+    close(recentFolders.front().fd);
+    recentFolders.erase(recentFolders.begin());
+  }
+  recentFolders.push_back({key, fd});
+  return fd;
 }
 
 class PosixFiles : public FileStore {
@@ -102,10 +144,10 @@ class PosixFiles : public FileStore {
     NodeInfo info;
     struct stat st;
     if (path.parts.empty()) {
-      Fd root(OpenRoot(path));
-      if (root.fd < 0 || fstat(root.fd, &st) != 0) return info;
+      int root = RootFd(path);
+      if (root < 0 || fstat(root, &st) != 0) return info;
     } else {
-      Fd parent(OpenParent(path));
+      Fd parent(ParentFd(path), false);
       if (parent.fd < 0 ||
           fstatat(parent.fd, path.parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return info;
@@ -125,7 +167,7 @@ class PosixFiles : public FileStore {
     if (disposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
     if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
     if (disposition == OPEN_ALWAYS) flags |= O_CREAT;
-    Fd parent(OpenParent(path));
+    Fd parent(ParentFd(path), false);
     if (parent.fd < 0) {
       error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
       return -1;
@@ -145,7 +187,7 @@ class PosixFiles : public FileStore {
       error = ERROR_ACCESS_DENIED;
       return -1;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK means nothing to a regular file, so it may stay.
     if ((flags & O_TRUNC) && ftruncate(fd, 0) != 0) {
       error = ErrorFromErrno(errno);
       close(fd);
@@ -189,7 +231,7 @@ class PosixFiles : public FileStore {
 
   DWORD MakeFolder(const StorePath &path) override {
     if (path.parts.empty()) return ERROR_ACCESS_DENIED;
-    Fd parent(OpenParent(path));
+    Fd parent(ParentFd(path), false);
     if (parent.fd < 0) return ERROR_PATH_NOT_FOUND;
     if (mkdirat(parent.fd, path.parts.back().c_str(), 0755) != 0) return ErrorFromErrno(errno);
     return 0;
@@ -197,17 +239,19 @@ class PosixFiles : public FileStore {
 
   DWORD RemoveFolder(const StorePath &path) override {
     if (path.parts.empty()) return ERROR_ACCESS_DENIED;
-    Fd parent(OpenParent(path));
+    Fd parent(ParentFd(path), false);
     if (parent.fd < 0) return ERROR_PATH_NOT_FOUND;
     if (unlinkat(parent.fd, path.parts.back().c_str(), AT_REMOVEDIR) != 0) {
       return ErrorFromErrno(errno);
     }
+    // A folder kept open may have been the one removed.
+    DropRecentFolders();
     return 0;
   }
 
   DWORD RemoveFile(const StorePath &path) override {
     if (path.parts.empty()) return ERROR_ACCESS_DENIED;
-    Fd parent(OpenParent(path));
+    Fd parent(ParentFd(path), false);
     if (parent.fd < 0) return ERROR_PATH_NOT_FOUND;
     struct stat st;
     const char *name = path.parts.back().c_str();
@@ -219,9 +263,9 @@ class PosixFiles : public FileStore {
 
   bool FindFirst(const StorePath &folder, const std::function<bool(const std::string &)> &matches,
                  std::string &found) override {
-    Fd root(OpenRoot(folder));
-    if (root.fd < 0) return false;
-    int fd = OpenFolderBelow(root.fd, folder.parts, folder.parts.size(), O_RDONLY);
+    int root = RootFd(folder);
+    if (root < 0) return false;
+    int fd = OpenFolderBelow(root, folder.parts, folder.parts.size(), O_RDONLY);
     if (fd < 0) return false;
     DIR *dir = fdopendir(fd);
     if (!dir) {
@@ -244,6 +288,12 @@ class PosixFiles : public FileStore {
 };
 
 }  // namespace
+
+void ForgetPosixFolders() {
+  DropRecentFolders();
+  for (auto &root : rootFds) close(root.second);
+  rootFds.clear();
+}
 
 FileStore &PosixStore() {
   static PosixFiles store;

@@ -134,13 +134,21 @@ class StatusPrinter {
       : out_(out), folder_(folder), quiet_(quiet) {}
   void Attach(Progress *progress) { progress_ = progress; }
   uint64_t MembersStarted() const { return membersStarted_; }
+  // Only the events since the last call are looked at: a package of many
+  // members must not cost a look at every earlier line for each new one.
   void Flush() {
-    std::vector<std::string> lines = host::TextHistory("DLG_MAIN", IDC_MAIN_TEXT);
-    if (printed_ == lines.size()) return;
+    const std::vector<std::string> &events = host::Events();
+    const std::string prefix = "text DLG_MAIN " + std::to_string(IDC_MAIN_TEXT) + ": ";
+    std::vector<std::string> lines;
+    for (; seen_ < events.size(); ++seen_) {
+      if (events[seen_].compare(0, prefix.size(), prefix) == 0) {
+        lines.push_back(events[seen_].substr(prefix.size()));
+      }
+    }
+    if (lines.empty()) return;
     // The progress line makes way for the status lines and comes back under them.
     if (progress_ && !quiet_) progress_->Clear();
-    for (; printed_ < lines.size(); ++printed_) {
-      std::string line = lines[printed_];
+    for (std::string &line : lines) {
       if (line.compare(0, 2, "\r\n") == 0) line.erase(0, 2);
       if (line.find("Extracting: ") != std::string::npos) ++membersStarted_;
       if (quiet_) continue;
@@ -161,7 +169,7 @@ class StatusPrinter {
   std::ostream &out_;
   std::string folder_;
   bool quiet_;
-  size_t printed_ = 0;
+  size_t seen_ = 0;
   uint64_t membersStarted_ = 0;
   Progress *progress_ = nullptr;
 };
