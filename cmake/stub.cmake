@@ -24,7 +24,8 @@ file(GLOB STUB_DECODER_SOURCES CONFIGURE_DEPENDS src/inflate/*.cpp)
 list(APPEND STUB_DECODER_SOURCES "${CMAKE_SOURCE_DIR}/src/core/crc32.cpp")
 add_library(vantrel_stub_decoder OBJECT ${STUB_DECODER_SOURCES})
 target_compile_options(vantrel_stub_decoder PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${STUB_CXX_OPTIONS}>)
-set(STUB_FAST_SOURCES src/inflate/codes.cpp src/inflate/huffman.cpp src/inflate/tables.cpp
+set(STUB_FAST_SOURCES src/inflate/decode_loop.cpp src/inflate/huffman_tables.cpp
+  src/inflate/dynamic_block.cpp src/inflate/fixed_block.cpp
   src/core/crc32.cpp)
 set_source_files_properties(${STUB_FAST_SOURCES} PROPERTIES COMPILE_OPTIONS "-O2")
 

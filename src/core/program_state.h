@@ -33,9 +33,10 @@
 //   emptyText (startup/package.cpp)      the empty text of an absent one
 //   crcSlices (core/crc32.cpp)           the further tables of the fast CRC
 //   bitInput (inflate/bit_input.cpp)     the decoder's bit buffer and input
-//   outputWindow (inflate/member.cpp)    the decoder's window position and
+//   outputWindow (inflate/window.cpp)    the decoder's window position and
 //                                        whether it has been written out whole
-//   the code tables (inflate/tables.cpp) the dynamic and fixed codes' tables,
+//   the code tables (inflate/dynamic_block.cpp, fixed_block.cpp)
+//                                        the dynamic and fixed codes' tables,
 //                                        and whether the fixed ones are built
 //   startupInfo (install/launch.cpp)     the start-up record of every child
 #ifndef VANTREL_PROGRAM_STATE_H

@@ -1,10 +1,11 @@
 // The deflate decoder: decodes one deflated member from the package file
 // into `state.outFile` through a window of two 32 KiB halves, folding every
-// byte written into `state.memberCrc`.
+// byte written into `state.memberCrc`. This is all the rest of the program
+// uses of it; blocks.h holds the decoder's own procedures.
 #ifndef VANTREL_INFLATE_H
 #define VANTREL_INFLATE_H
 
-#include "huffman.h"
+#include "../core/program_state.h"
 
 // Decodes the member at the package file's position, `state.bytesLeft`
 // compressed bytes long. Returns kStatusOk only when the stream ended as
@@ -23,37 +24,5 @@ enum {
   kStatusBadStoredLength = 6,  // NLEN is not the complement of LEN
   kStatusTooLong = 7,          // the output would pass the member's declared size
 };
-
-// The window. Output goes into one half while the other, written out
-// already, still serves back-references: a copy reaches back at most 32,768
-// bytes, so the bytes just after the write position are never needed
-// again, and a copy may run past its end in whole words. A half is written
-// to the file when the position passes its end; what a copy wrote beyond the
-// window's end then moves to its start.
-enum {
-  kHalfWindow = kWindowSize,
-  kWindowSpan = 2 * kWindowSize,
-  kWindowSlack = 512,  // a longest copy past the end, and a word more
-  kWindowAllocation = kWindowSpan + kWindowSlack,
-};
-
-// The decoder's output position, kept from block to block.
-struct OutputWindow {
-  BYTE *bytes;        // state.slideWindow
-  unsigned position;  // index of the next output byte, 0..65,535 between blocks
-  BYTE full;          // a whole half has been written: every distance reaches output
-};
-extern OutputWindow outputWindow;
-
-int InflateBlock(DWORD *last);
-int InflateStored();
-int InflateFixed();
-int InflateDynamic();
-int InflateCodes(const DWORD *literals, const DWORD *distances);
-
-// Writes the half that ends at `end` (kHalfWindow or kWindowSpan) when the
-// position has reached it, and at the window's end moves what ran past it
-// to the start. The position is updated.
-int FlushHalf(unsigned end);
 
 #endif

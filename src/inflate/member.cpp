@@ -1,44 +1,11 @@
-#include "../core/crc32.h"
+// The driver of one member: the buffers, the block headers, and the last
+// half-written half of the window.
 #include "../core/runtime.h"
-#include "../core/text.h"
-#include "inflate.h"
+#include "blocks.h"
 
-OutputWindow outputWindow;
-
-// Writes `count` bytes of the window, from `from`, to the output file with
-// one WriteFile call and folds what was written into the CRC.
-static int FlushWindow(const BYTE *from, unsigned count) {
-  // A stream that would write more than its header declares is damaged or
-  // hostile (a few KiB can decode to gigabytes): stop before writing it.
-  if (state.sizeDeclared && count > state.declaredSize - state.memberOutput) {
-    return kStatusTooLong;
-  }
-  DWORD written = 0;
-  WriteFile(state.outFile, from, count, &written, nullptr);
-  if (written > count) written = count;
-  // Only what reached the file counts: a full disk must not leave a short
-  // file whose CRC was taken over bytes it never received.
-  CrcUpdateBuffer(from, (LONG)written, state.memberCrc);
-  state.memberOutput += written;
-  if (written != count) {
-    state.ioError = 1;
-    return kStatusWriteFailed;
-  }
-  return kStatusOk;
-}
-
-int FlushHalf(unsigned end) {
-  OutputWindow &w = outputWindow;
-  int status = FlushWindow(w.bytes + end - kHalfWindow, kHalfWindow);
-  w.full = 1;
-  if (end == kWindowSpan) {
-    unsigned over = w.position - kWindowSpan;
-    CopyBytes(w.bytes, w.bytes + kWindowSpan, over);
-    w.position = over;
-  }
-  return status;
-}
-
+// Reads one block header and decodes the block's body. Safe to call on any
+// input: past the member's data the header reads as end markers, which the
+// overrun test turns into kStatusInputEnded instead of a block.
 int InflateBlock(DWORD *last) {
   BitInput &in = bitInput;
   NeedBits(3, in);

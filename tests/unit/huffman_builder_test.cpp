@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <random>
 
-#include "inflate/huffman.h"
+#include "inflate/huffman_tables.h"
 #include "inflate_harness.h"
 
 using namespace inflate_test;

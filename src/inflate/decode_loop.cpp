@@ -1,4 +1,4 @@
-#include "inflate.h"
+#include "blocks.h"
 
 // The decoding loop of fixed and dynamic blocks, where the decoder spends
 // its time. It keeps the input and output state in locals: the window is
@@ -197,6 +197,13 @@ __attribute__((always_inline)) inline int DecodeOne(Decoding &d, const DWORD *li
 
 }  // namespace
 
+// Decodes the literals, lengths and distances of a fixed or dynamic block
+// until its end-of-block code, writing into the window and out to the file
+// a half at a time. Safe on any input: an invalid code (a pattern no symbol
+// owns, symbols 286, 287, 30 and 31) ends the block with kStatusInvalidCode;
+// a distance before the member's first byte is refused until the window has
+// been filled once; bits taken from past the member's data end it with
+// kStatusInputEnded; and copies stay within the window and its slack.
 int InflateCodes(const DWORD *literals, const DWORD *distances) {
   Decoding d;
   d.bits = bitInput.bits;

@@ -1,37 +1,12 @@
-#include "inflate.h"
+// Blocks of codes the block itself defines (block type 2): the code-length
+// code, the lengths it codes, and the two codes built from them.
+#include "blocks.h"
 
 // The tables of the block being decoded. One member is decoded at a time,
 // so they live in uninitialised data: no allocation, no file space.
 static DWORD codeLengthTable[kCodeLengthTableSize];
 static DWORD literalTable[kLiteralTableSize];
 static DWORD distanceTable[kDistanceTableSize];
-
-// The fixed codes never change: their tables are built by the first fixed
-// block the program meets and serve every fixed block after it.
-static DWORD fixedLiteralTable[kLiteralTableSize];
-static DWORD fixedDistanceTable[1u << kDistanceRootBits];
-static BYTE fixedTablesBuilt;
-
-static void BuildFixedTables() {
-  BYTE lengths[kMaxLiteralSymbols];
-  unsigned i = 0;
-  for (; i < 144; ++i) lengths[i] = 8;
-  for (; i < 256; ++i) lengths[i] = 9;
-  for (; i < 280; ++i) lengths[i] = 7;
-  for (; i < 288; ++i) lengths[i] = 8;
-  BuildHuffmanTable(lengths, 288, kLiteralLengthCode, fixedLiteralTable, kLiteralRootBits,
-                    kLiteralTableSize);
-  // Thirty 5-bit codes: the two free patterns decode as invalid.
-  for (i = 0; i < 30; ++i) lengths[i] = 5;
-  BuildHuffmanTable(lengths, 30, kDistanceCode, fixedDistanceTable, kDistanceRootBits,
-                    1u << kDistanceRootBits);
-  fixedTablesBuilt = 1;
-}
-
-int InflateFixed() {
-  if (!fixedTablesBuilt) BuildFixedTables();
-  return InflateCodes(fixedLiteralTable, fixedDistanceTable);
-}
 
 // What each code's shape means for its block. The code-length code must be
 // complete (or the single 1-bit code); the literal/length code too, though
@@ -106,6 +81,11 @@ static int ReadCodeLengths(BYTE *lengths, unsigned total) {
   return InputOverrun(in) ? kStatusInputEnded : kStatusOk;
 }
 
+// Decodes a block of dynamic codes. The counts of its header cannot exceed
+// the arrays (at most 288 + 32 lengths), a repeat may not run past the last
+// length, and a code is used only when its shape allows (the statuses
+// above); the tables are filled within their fixed sizes by
+// BuildHuffmanTable, and the loop itself is InflateCodes.
 int InflateDynamic() {
   BitInput &in = bitInput;
   NeedBits(14, in);

@@ -1,4 +1,4 @@
-#include "huffman.h"
+#include "huffman_tables.h"
 
 // Base lengths and extra bits of length symbols 257..285, and of distance
 // symbols 0..29. Symbols 286, 287, 30 and 31 may be given code lengths but

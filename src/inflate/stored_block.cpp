@@ -1,4 +1,5 @@
-#include "inflate.h"
+// Stored blocks (block type 0): bytes copied as they are.
+#include "blocks.h"
 
 // Copies bytes a word at a time where it can; the two ranges never overlap.
 static void CopyRun(BYTE *to, const BYTE *from, unsigned count) {
@@ -8,6 +9,11 @@ static void CopyRun(BYTE *to, const BYTE *from, unsigned count) {
   while (count--) *to++ = *from++;
 }
 
+// Copies a stored block: to the next byte boundary, LEN and its complement
+// NLEN, then LEN bytes. A LEN whose NLEN disagrees is refused, and a byte
+// that would come from past the member's data ends the block, so no end
+// marker is ever taken for data; runs stop at the half's end, where the
+// half is written out.
 int InflateStored() {
   BitInput &in = bitInput;
   DumpBits(in.count & 7, in);

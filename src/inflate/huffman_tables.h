@@ -12,8 +12,8 @@
 //   bits 16..30  the value: literal byte, code-length symbol, base length or
 //                distance, or the sub-table's first index
 //   bit 31       literal, so that a signed test finds the commonest case
-#ifndef VANTREL_HUFFMAN_H
-#define VANTREL_HUFFMAN_H
+#ifndef VANTREL_HUFFMAN_TABLES_H
+#define VANTREL_HUFFMAN_TABLES_H
 
 #include "bit_input.h"
 
