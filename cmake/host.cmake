@@ -35,6 +35,19 @@ target_link_libraries(vantrel_program PUBLIC vantrel_platform)
 target_include_directories(vantrel_program PUBLIC src)
 
 enable_testing()
+# A GoogleTest suite of the folder's *.cpp files, each test run by ctest.
+function(vantrel_test_suite name)
+  find_package(GTest REQUIRED)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARGN} vantrel_test_machine GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE -Wno-missing-field-initializers)
+  target_compile_definitions(${name} PRIVATE
+    VANTREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VANTREL_BIN_DIR="${VANTREL_BIN_DIR}")
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+endfunction()
 # The stub's tiers depend only downwards.
 add_test(NAME source_tiers COMMAND python3 "${CMAKE_SOURCE_DIR}/scripts/check_tiers.py"
          "${CMAKE_SOURCE_DIR}/src")

@@ -219,24 +219,31 @@ bool MakeFolders(const std::string &posixPath) {
   return true;
 }
 
-bool PutFile(const std::string &posixPath, const std::string &bytes) {
+// Runs `use` on the file at `posixPath`, opened in the current store.
+template <typename Use>
+bool WithStoreFile(const std::string &posixPath, bool write, DWORD disposition, Use use) {
   DWORD error = 0;
-  int id = Store().Open(PosixStorePath(posixPath), false, true, CREATE_ALWAYS, error);
+  int id = Store().Open(PosixStorePath(posixPath), !write, write, disposition, error);
   if (id < 0) return false;
-  long long written = bytes.empty() ? 0 : Store().Write(id, bytes.data(), bytes.size(), error);
+  bool done = use(id, error);
   Store().Close(id);
-  return written == (long long)bytes.size();
+  return done;
+}
+
+bool PutFile(const std::string &posixPath, const std::string &bytes) {
+  return WithStoreFile(posixPath, true, CREATE_ALWAYS, [&bytes](int id, DWORD &error) {
+    return bytes.empty() || Store().Write(id, bytes.data(), bytes.size(), error) ==
+                                (long long)bytes.size();
+  });
 }
 
 bool GetFile(const std::string &posixPath, std::string &bytes) {
-  DWORD error = 0;
-  int id = Store().Open(PosixStorePath(posixPath), true, false, OPEN_EXISTING, error);
-  if (id < 0) return false;
-  bytes.assign(size_t(Store().Size(id)), '\0');
-  long long got = bytes.empty() ? 0 : Store().Read(id, &bytes[0], bytes.size(), error);
-  Store().Close(id);
-  bytes.resize(got < 0 ? 0 : size_t(got));
-  return got >= 0;
+  return WithStoreFile(posixPath, false, OPEN_EXISTING, [&bytes](int id, DWORD &error) {
+    bytes.assign(size_t(Store().Size(id)), '\0');
+    long long got = bytes.empty() ? 0 : Store().Read(id, &bytes[0], bytes.size(), error);
+    bytes.resize(got < 0 ? 0 : size_t(got));
+    return got >= 0;
+  });
 }
 
 static void ListTree(const std::string &posixPath, std::vector<std::string> &paths) {

@@ -368,10 +368,15 @@ Bytes StoredLengthWithoutComplement() {
   return w.Finish();
 }
 
-Bytes LiteralLength286() {
-  inflate_test::BitWriter w;
+// The header of a last block of the fixed codes.
+void LastFixedBlock(inflate_test::BitWriter &w) {
   w.Bits(1, 1);
   w.Bits(1, 2);
+}
+
+Bytes LiteralLength286() {
+  inflate_test::BitWriter w;
+  LastFixedBlock(w);
   inflate_test::FixedLiteral(w, 286);
   inflate_test::FixedLiteral(w, 256);
   return w.Finish();
@@ -379,8 +384,7 @@ Bytes LiteralLength286() {
 
 Bytes DistanceBeforeTheStart() {
   inflate_test::BitWriter w;
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  LastFixedBlock(w);
   inflate_test::FixedLength(w, 3);
   inflate_test::FixedDistance(w, 1);
   inflate_test::FixedLiteral(w, 256);

@@ -16,6 +16,20 @@ bool Arguments::Next() {
   return true;
 }
 
+bool Arguments::NextOption() {
+  while (Next()) {
+    if (IsOption()) return true;
+    positional_.push_back(Word());
+  }
+  return false;
+}
+
+std::string Arguments::OnlyPositional(const std::string &missing, const std::string &what) const {
+  if (positional_.empty()) throw UsageError(missing);
+  if (positional_.size() > 1) throw UsageError("more than one " + what + ": " + positional_[1]);
+  return positional_[0];
+}
+
 bool Arguments::IsOption() const {
   const std::string &word = words_[index_];
   return !positionalOnly_ && word.size() > 1 && word[0] == '-';

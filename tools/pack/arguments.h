@@ -15,6 +15,12 @@ class Arguments {
 
   // Moves to the next word; false at the end.
   bool Next();
+  // Moves to the next option, keeping the words that are not options aside;
+  // false at the end.
+  bool NextOption();
+  // The one word that was not an option; throws UsageError with `missing`
+  // when there is none, and naming `what` when there are more.
+  std::string OnlyPositional(const std::string &missing, const std::string &what) const;
   // The current word is an option (begins with '-' and is not "-").
   bool IsOption() const;
   // The option's name without any "=value" part.
@@ -27,6 +33,7 @@ class Arguments {
 
  private:
   const std::vector<std::string> &words_;
+  std::vector<std::string> positional_;
   size_t index_ = size_t(-1);
   bool positionalOnly_ = false;
 };

@@ -4,13 +4,11 @@
 
 #include "byte_source.h"
 #include "startup/package.h"
+#include "zip_records.h"
 
 namespace vantrel_pack {
 namespace {
 
-constexpr uint32_t kEndRecordSignature = 0x06054B50;
-constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
-constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
 constexpr size_t kEndRecordBytes = 22;
 constexpr size_t kCentralHeaderBytes = 46;
 

@@ -117,6 +117,27 @@ std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
   return std::stoll(text);
 }
 
+// The options that switch something on.
+const struct {
+  const char *name;
+  bool CreateOptions::*flag;
+} kFlags[] = {
+    {"--stay-open", &CreateOptions::stayOpen},
+    {"--admin", &CreateOptions::adminRequired},
+    {"--advpack", &CreateOptions::useAdvpack},
+    {"--skip-check", &CreateOptions::skipIntegrityCheck},
+    {"--no-inf-check", &CreateOptions::noInfCheck},
+    {"-q", &CreateOptions::quiet},
+    {"--quiet", &CreateOptions::quiet},
+};
+
+bool CreateOptions::*FlagNamed(const std::string &name) {
+  for (const auto &f : kFlags) {
+    if (name == f.name) return f.flag;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 uint64_t SignablePieceSize(uint64_t splitSize) { return splitSize - splitSize % 8; }
@@ -267,14 +288,9 @@ whether the signature is valid.
 CreateOptions ParseCreateOptions(const std::vector<std::string> &args,
                                  const char *sourceDateEpoch) {
   CreateOptions options;
-  std::vector<std::string> positional;
   bool haveOutput = false;
   Arguments in(args);
-  while (in.Next()) {
-    if (!in.IsOption()) {
-      positional.push_back(in.Word());
-      continue;
-    }
+  while (in.NextOption()) {
     const std::string name = in.Name();
     if (name == "-o" || name == "--output") {
       options.output = in.Value();
@@ -300,32 +316,15 @@ CreateOptions ParseCreateOptions(const std::vector<std::string> &args,
       options.splitSize = ParseSize(in.Value(), "--split");
     } else if (name == "--codepage") {
       options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
-    } else if (name == "--stay-open") {
+    } else if (bool CreateOptions::*flag = FlagNamed(name)) {
       in.NoValue();
-      options.stayOpen = true;
-    } else if (name == "--admin") {
-      in.NoValue();
-      options.adminRequired = true;
-    } else if (name == "--advpack") {
-      in.NoValue();
-      options.useAdvpack = true;
-    } else if (name == "--skip-check") {
-      in.NoValue();
-      options.skipIntegrityCheck = true;
-    } else if (name == "--no-inf-check") {
-      in.NoValue();
-      options.noInfCheck = true;
-    } else if (name == "-q" || name == "--quiet") {
-      in.NoValue();
-      options.quiet = true;
+      options.*flag = true;
     } else {
       throw UsageError("unknown option " + name);
     }
   }
   if (!haveOutput || options.output.empty()) throw UsageError("no output file (-o OUT)");
-  if (positional.empty()) throw UsageError("no SOURCE folder or .zip file");
-  if (positional.size() > 1) throw UsageError("more than one SOURCE: " + positional[1]);
-  options.source = positional[0];
+  options.source = in.OnlyPositional("no SOURCE folder or .zip file", "SOURCE");
   options.sourceDateEpoch = ParseSourceDateEpoch(sourceDateEpoch);
   if (options.welcomeText && options.welcomeFile) {
     throw UsageError("--welcome and --welcome-file exclude each other");

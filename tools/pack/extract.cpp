@@ -48,12 +48,9 @@ struct ExtractOptions {
 
 ExtractOptions ParseExtractOptions(const std::vector<std::string> &args) {
   ExtractOptions options;
-  std::vector<std::string> positional;
   Arguments in(args);
-  while (in.Next()) {
-    if (!in.IsOption()) {
-      positional.push_back(in.Word());
-    } else if (in.Name() == "-d" || in.Name() == "--dir") {
+  while (in.NextOption()) {
+    if (in.Name() == "-d" || in.Name() == "--dir") {
       options.folder = in.Value();
     } else if (in.Name() == "--password") {
       options.password = in.Value();
@@ -66,10 +63,8 @@ ExtractOptions ParseExtractOptions(const std::vector<std::string> &args) {
       throw UsageError("unknown option " + in.Name());
     }
   }
-  if (positional.empty()) throw UsageError("no package given");
-  if (positional.size() > 1) throw UsageError("more than one package: " + positional[1]);
   if (options.folder.empty()) throw UsageError("no folder given (-d DIR)");
-  options.package = positional[0];
+  options.package = in.OnlyPositional("no package given", "package");
   return options;
 }
 

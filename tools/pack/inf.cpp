@@ -29,14 +29,9 @@ struct InfOptions {
 
 InfOptions ParseInfOptions(const std::vector<std::string> &args) {
   InfOptions options;
-  std::vector<std::string> positional;
   bool haveName = false;
   Arguments in(args);
-  while (in.Next()) {
-    if (!in.IsOption()) {
-      positional.push_back(in.Word());
-      continue;
-    }
+  while (in.NextOption()) {
     const std::string name = in.Name();
     if (name == "-o" || name == "--output") {
       options.output = in.Value();
@@ -69,9 +64,7 @@ InfOptions ParseInfOptions(const std::vector<std::string> &args) {
     }
   }
   if (!haveName || options.name.empty()) throw UsageError("no application name (--name NAME)");
-  if (positional.empty()) throw UsageError("no FOLDER");
-  if (positional.size() > 1) throw UsageError("more than one FOLDER: " + positional[1]);
-  options.folder = positional[0];
+  options.folder = in.OnlyPositional("no FOLDER", "FOLDER");
   return options;
 }
 

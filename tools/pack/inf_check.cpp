@@ -5,6 +5,7 @@
 
 #include "inf_file.h"
 #include "inf_roads.h"
+#include "windows_path.h"
 
 namespace vantrel_pack {
 namespace {
@@ -40,17 +41,6 @@ std::string ArchiveKey(const std::string &path) {
   }
   flush();
   return InfFold(out);
-}
-
-std::string JoinPath(const std::string &a, const std::string &b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return a + "\\" + b;
-}
-
-std::string FileName(const std::string &path) {
-  size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The sections each road of the package runs, with the road's words.
@@ -259,8 +249,9 @@ class SourceLayout {
                         ", which [SourceDisksNames] does not list: add " + disk + "=\"...\",,,");
       return "";
     }
-    const std::string folder = JoinPath(media->Value(3), where.Value(1));
-    const std::string key = ArchiveKey(JoinPath(JoinPath(infFolder_, folder), source));
+    const std::string folder = JoinWindowsPath(media->Value(3), where.Value(1));
+    const std::string key =
+        ArchiveKey(JoinWindowsPath(JoinWindowsPath(infFolder_, folder), source));
     if (members.count(key)) return key;
     std::string text = Bracketed(list) + " copies \"" + source + "\" from " +
                        (ArchiveKey(folder).empty() ? "the INF's folder" : "\"" + folder + "\"") +
@@ -297,7 +288,7 @@ class SourceLayout {
                             const std::map<std::string, std::string> &members) const {
     const std::string prefix = ArchiveKey(infFolder_);
     for (const auto &member : members) {
-      if (InfFold(FileName(member.second)) != InfFold(source)) continue;
+      if (InfFold(WindowsFileName(member.second)) != InfFold(source)) continue;
       if (!prefix.empty() && member.first.rfind(prefix + "\\", 0) != 0) continue;
       std::string path = member.second;
       for (char &c : path) {

@@ -8,6 +8,7 @@
 
 #include "inf_file.h"
 #include "pack_error.h"
+#include "windows_path.h"
 
 namespace vantrel_pack {
 namespace {
@@ -50,25 +51,9 @@ std::string Field(const std::string &value) {
   return plain ? value : Quoted(value);
 }
 
-std::string Join(const std::string &a, const std::string &b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return a + "\\" + b;
-}
-
 std::string Backslashed(std::string path) {
   std::replace(path.begin(), path.end(), '/', '\\');
   return path;
-}
-
-std::string FolderOf(const std::string &path) {
-  size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? "" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string &path) {
-  size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Where one road puts the application: a directory id and a sub-folder.
@@ -77,7 +62,7 @@ struct Place {
   std::string folder;
   // As INF text: the directory id for the installer to replace, the rest literal.
   std::string Path(const std::string &sub = "") const {
-    return Join("%" + dirid + "%", Percent(Join(folder, sub)));
+    return JoinWindowsPath("%" + dirid + "%", Percent(JoinWindowsPath(folder, sub)));
   }
 };
 
@@ -127,7 +112,7 @@ void ChooseDestinations(const InfPlan &plan, Place &nt, Place &w9x) {
                       "\"Acme\\Mines\") or a directory id with a folder (such as \"24,Acme\")");
     }
     nt = Place{kProgramFiles, folder};
-    w9x = Place{kDriveRoot, Join("Program Files", folder)};
+    w9x = Place{kDriveRoot, JoinWindowsPath("Program Files", folder)};
   }
   for (const Place *place : {&nt, &w9x}) {
     std::string rest = place->folder;
@@ -151,15 +136,15 @@ std::vector<Folder> FoldersOf(const std::vector<std::string> &files, const std::
   std::map<std::string, std::string> byName = {{InfFold(infName), infName}};
   for (const std::string &file : files) {
     std::string path = Backslashed(file);
-    auto seen = byName.emplace(InfFold(NameOf(path)), path);
+    auto seen = byName.emplace(InfFold(WindowsFileName(path)), path);
     if (!seen.second) {
       throw PackError("the files \"" + seen.first->second + "\" and \"" + path +
                       "\" have the same name, which an INF's [SourceDisksFiles] can list only "
                       "once: rename one of them");
     }
-    Folder &folder = byPath[FolderOf(path)];
-    folder.path = FolderOf(path);
-    folder.names.push_back(NameOf(path));
+    Folder &folder = byPath[WindowsFolderOf(path)];
+    folder.path = WindowsFolderOf(path);
+    folder.names.push_back(WindowsFileName(path));
   }
   std::vector<Folder> folders;
   for (auto &entry : byPath) {
@@ -306,7 +291,7 @@ class Writer {
       for (const char *road :
            split_ ? std::vector<const char *>{"NT", "9x"} : std::vector<const char *>{"NT"}) {
         const Place &place = std::string(road) == "NT" ? nt_ : w9x_;
-        std::string folder = Join(place.folder, folders_[i].path);
+        std::string folder = JoinWindowsPath(place.folder, folders_[i].path);
         Line(FilesSection(road, i) + "=" + place.dirid +
              (folder.empty() ? "" : "," + Field(folder)));
       }
@@ -400,11 +385,11 @@ class Writer {
     for (size_t i = 0; i < plan_.shortcuts.size(); ++i) {
       const InfShortcut &link = plan_.shortcuts[i];
       std::string target = Backslashed(link.target);
-      std::string folder = Join(nt_.folder, FolderOf(target));
+      std::string folder = JoinWindowsPath(nt_.folder, WindowsFolderOf(target));
       Section("Link." + std::to_string(i + 1));
       Line("Name=%Link" + std::to_string(i + 1) + "%");
       Line("CmdLine=" + nt_.dirid + "," + (folder.empty() ? "" : Field(folder)) + "," +
-           Field(NameOf(target)));
+           Field(WindowsFileName(target)));
       Line("SubDir=%AppName%");
       Line("WorkingDir=" + nt_.dirid + (folder.empty() ? "" : "," + Field(folder)));
     }
@@ -426,7 +411,7 @@ class Writer {
       std::string path = folder.path;
       while (!path.empty()) {
         if (std::find(nested.begin(), nested.end(), path) == nested.end()) nested.push_back(path);
-        path = FolderOf(path);
+        path = WindowsFolderOf(path);
       }
     }
     std::sort(nested.begin(), nested.end(), [](const std::string &a, const std::string &b) {

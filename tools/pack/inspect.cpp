@@ -26,12 +26,9 @@ struct InspectOptions {
 
 InspectOptions ParseInspectOptions(const std::vector<std::string> &args) {
   InspectOptions options;
-  std::vector<std::string> positional;
   Arguments in(args);
-  while (in.Next()) {
-    if (!in.IsOption()) {
-      positional.push_back(in.Word());
-    } else if (in.Name() == "--json") {
+  while (in.NextOption()) {
+    if (in.Name() == "--json") {
       in.NoValue();
       options.json = true;
     } else if (in.Name() == "--codepage") {
@@ -40,9 +37,7 @@ InspectOptions ParseInspectOptions(const std::vector<std::string> &args) {
       throw UsageError("unknown option " + in.Name());
     }
   }
-  if (positional.empty()) throw UsageError("no package given");
-  if (positional.size() > 1) throw UsageError("more than one package: " + positional[1]);
-  options.package = positional[0];
+  options.package = in.OnlyPositional("no package given", "package");
   return options;
 }
 

@@ -7,16 +7,11 @@
 #include "byte_source.h"
 #include "package_format.h"
 #include "startup/package.h"
+#include "zip_records.h"
 
 namespace vantrel_pack {
 namespace {
 
-constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
-constexpr uint32_t kOddLocalHeaderSignature = 0x50000000;
-constexpr uint32_t kDescriptorSignature = 0x08074B50;
-constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
-constexpr uint32_t kEndRecordSignature = 0x06054B50;
-constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;
 constexpr uint64_t kLocalHeaderSize = 30;
 // The stub reads a name into a buffer of this size and refuses longer ones.
 constexpr size_t kNameBufferSize = 258;
