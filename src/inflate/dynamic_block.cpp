@@ -8,45 +8,27 @@ static DWORD codeLengthTable[kCodeLengthTableSize];
 static DWORD literalTable[kLiteralTableSize];
 static DWORD distanceTable[kDistanceTableSize];
 
-// What each code's shape means for its block. The code-length code must be
-// complete (or the single 1-bit code); the literal/length code too, though
-// one without any symbol only fails at its first lookup; the distance code
-// may leave patterns free, which fail only when used.
-static int CodeLengthCodeStatus(CodeShape shape) {
-  switch (shape) {
-    case kCodeComplete:
-    case kCodeSingle:
-      return kStatusOk;
-    case kCodeIncomplete:
-    case kCodeEmpty:
-      return kStatusInvalidCode;
-    case kCodeOversubscribed:
-      return kStatusOversubscribed;
-  }
-  return kStatusInvalidCode;
-}
+// What each code's shape means for its block. Every code must be complete
+// (or the single 1-bit code) and none oversubscribed; a literal/length code
+// without any symbol only fails at its first lookup; the distance code may
+// also leave patterns free, which fail only when used.
+struct ShapesAllowed {
+  bool empty;
+  bool incomplete;
+};
+static const ShapesAllowed kCodeLengthShapes = {false, false};
+static const ShapesAllowed kLiteralShapes = {true, false};
+static const ShapesAllowed kDistanceShapes = {true, true};
 
-static int LiteralCodeStatus(CodeShape shape) {
+static int CodeStatus(CodeShape shape, ShapesAllowed allowed) {
   switch (shape) {
     case kCodeComplete:
     case kCodeSingle:
-    case kCodeEmpty:
       return kStatusOk;
-    case kCodeIncomplete:
-      return kStatusInvalidCode;
-    case kCodeOversubscribed:
-      return kStatusOversubscribed;
-  }
-  return kStatusInvalidCode;
-}
-
-static int DistanceCodeStatus(CodeShape shape) {
-  switch (shape) {
-    case kCodeComplete:
-    case kCodeSingle:
-    case kCodeIncomplete:
     case kCodeEmpty:
-      return kStatusOk;
+      return allowed.empty ? kStatusOk : kStatusInvalidCode;
+    case kCodeIncomplete:
+      return allowed.incomplete ? kStatusOk : kStatusInvalidCode;
     case kCodeOversubscribed:
       return kStatusOversubscribed;
   }
@@ -104,17 +86,19 @@ int InflateDynamic() {
     }
     lengths[codeLengthOrder[j]] = (BYTE)length;
   }
-  int status = CodeLengthCodeStatus(BuildHuffmanTable(lengths, 19, kCodeLengthCode, codeLengthTable,
-                                                      kCodeLengthRootBits, kCodeLengthTableSize));
+  int status = CodeStatus(BuildHuffmanTable(lengths, 19, kCodeLengthCode, codeLengthTable,
+                                             kCodeLengthRootBits, kCodeLengthTableSize),
+                          kCodeLengthShapes);
   if (status) return status;
   status = ReadCodeLengths(lengths, literals + distances);
   if (status) return status;
-  status = LiteralCodeStatus(BuildHuffmanTable(lengths, literals, kLiteralLengthCode, literalTable,
-                                               kLiteralRootBits, kLiteralTableSize));
+  status = CodeStatus(BuildHuffmanTable(lengths, literals, kLiteralLengthCode, literalTable,
+                                        kLiteralRootBits, kLiteralTableSize),
+                      kLiteralShapes);
   if (status) return status;
-  status =
-      DistanceCodeStatus(BuildHuffmanTable(lengths + literals, distances, kDistanceCode,
-                                           distanceTable, kDistanceRootBits, kDistanceTableSize));
+  status = CodeStatus(BuildHuffmanTable(lengths + literals, distances, kDistanceCode,
+                                        distanceTable, kDistanceRootBits, kDistanceTableSize),
+                      kDistanceShapes);
   if (status) return status;
   return InflateCodes(literalTable, distanceTable);
 }

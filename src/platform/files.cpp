@@ -42,6 +42,9 @@ bool Fail(DWORD code) {
   return false;
 }
 
+// A call's answer from the store's error code: 0 succeeds.
+bool Succeeds(DWORD error) { return error == 0 || Fail(error); }
+
 // Characters a Windows file name cannot hold.
 bool ValidComponent(const std::string &name) {
   for (unsigned char c : name) {
@@ -308,11 +311,17 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   return Register(object);
 }
 
+// The checks ReadFile and WriteFile share: the call's contract, the count
+// cleared before anything can fail, and the handle's file.
+static FileObject *TransferTarget(HANDLE file, LPDWORD done, LPOVERLAPPED overlapped) {
+  if (!contract::TransferAllowed(done, overlapped)) return nullptr;
+  if (done) *done = 0;
+  return static_cast<FileObject *>(Lookup(file, HostObject::kFile));
+}
+
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
                      LPOVERLAPPED overlapped) {
-  if (!contract::TransferAllowed(got, overlapped)) return FALSE;
-  if (got) *got = 0;
-  auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
+  FileObject *f = TransferTarget(file, got, overlapped);
   if (!f) return FALSE;
   if (f->readable >= 0 && (long long)count > f->readable) count = DWORD(f->readable);
   DWORD total = 0;
@@ -333,9 +342,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
                       LPOVERLAPPED overlapped) {
-  if (!contract::TransferAllowed(written, overlapped)) return FALSE;
-  if (written) *written = 0;
-  auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
+  FileObject *f = TransferTarget(file, written, overlapped);
   if (!f) return FALSE;
   DWORD allowed = count;
   if (writeBudget >= 0 && (long long)count > writeBudget) allowed = DWORD(writeBudget);
@@ -385,26 +392,20 @@ BOOL WINAPI CloseHandle(HANDLE handle) { return Unregister(handle); }
 BOOL WINAPI DeleteFileA(LPCSTR name) {
   if (!contract::DeleteAllowed(name)) return FALSE;
   Resolved r = Resolve(name ? name : "", false);
-  if (!r.ok) return FALSE;
-  if (DWORD error = Store().RemoveFile(r.path)) return Fail(error);
-  return TRUE;
+  return r.ok && Succeeds(Store().RemoveFile(r.path));
 }
 
 BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
   if (!contract::FolderCreationAllowed(name)) return FALSE;
   if (CallFails("CreateDirectoryA")) return FALSE;
   Resolved r = Resolve(name ? name : "", true);
-  if (!r.ok) return FALSE;
-  if (DWORD error = Store().MakeFolder(r.path)) return Fail(error);
-  return TRUE;
+  return r.ok && Succeeds(Store().MakeFolder(r.path));
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
   if (!contract::PathAllowed(name)) return FALSE;
   Resolved r = Resolve(name ? name : "", false);
-  if (!r.ok) return FALSE;
-  if (DWORD error = Store().RemoveFolder(r.path)) return Fail(error);
-  return TRUE;
+  return r.ok && Succeeds(Store().RemoveFolder(r.path));
 }
 
 namespace {

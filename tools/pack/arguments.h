@@ -3,6 +3,7 @@
 #ifndef VANTREL_PACK_ARGUMENTS_H
 #define VANTREL_PACK_ARGUMENTS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +38,24 @@ class Arguments {
   size_t index_ = size_t(-1);
   bool positionalOnly_ = false;
 };
+
+// A row of a table of options that set one field each: the option's name
+// and the field, a pointer to a member of the command's options.
+template <class Member>
+struct OptionRow {
+  const char *name;
+  Member member;
+};
+
+// The field that `name` stands for in such a table; null when no row has
+// that name.
+template <class Member, size_t N>
+Member OptionNamed(const OptionRow<Member> (&table)[N], const std::string &name) {
+  for (const OptionRow<Member> &row : table) {
+    if (name == row.name) return row.member;
+  }
+  return nullptr;
+}
 
 // A whole decimal number in [low, high]; throws UsageError naming `what`.
 long ParseNumber(const std::string &text, long low, long high, const std::string &what);

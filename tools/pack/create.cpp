@@ -117,11 +117,11 @@ std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
   return std::stoll(text);
 }
 
+using Flag = bool CreateOptions::*;
+using Text = std::optional<std::string> CreateOptions::*;
+
 // The options that switch something on.
-const struct {
-  const char *name;
-  bool CreateOptions::*flag;
-} kFlags[] = {
+const OptionRow<Flag> kFlags[] = {
     {"--stay-open", &CreateOptions::stayOpen},
     {"--admin", &CreateOptions::adminRequired},
     {"--advpack", &CreateOptions::useAdvpack},
@@ -131,12 +131,16 @@ const struct {
     {"--quiet", &CreateOptions::quiet},
 };
 
-bool CreateOptions::*FlagNamed(const std::string &name) {
-  for (const auto &f : kFlags) {
-    if (name == f.name) return f.flag;
-  }
-  return nullptr;
-}
+// The options whose value is kept as it is given.
+const OptionRow<Text> kTexts[] = {
+    {"--title", &CreateOptions::title},
+    {"--inf", &CreateOptions::infName},
+    {"--welcome", &CreateOptions::welcomeText},
+    {"--welcome-file", &CreateOptions::welcomeFile},
+    {"--licence-file", &CreateOptions::licenceFile},
+    {"--password", &CreateOptions::password},
+    {"--stub", &CreateOptions::stub},
+};
 
 }  // namespace
 
@@ -298,25 +302,13 @@ CreateOptions ParseCreateOptions(const std::vector<std::string> &args,
     } else if (name == "--level") {
       options.level = int(ParseNumber(in.Value(), 0, 9, "--level"));
       options.levelGiven = true;
-    } else if (name == "--title") {
-      options.title = in.Value();
-    } else if (name == "--inf") {
-      options.infName = in.Value();
-    } else if (name == "--welcome") {
-      options.welcomeText = in.Value();
-    } else if (name == "--welcome-file") {
-      options.welcomeFile = in.Value();
-    } else if (name == "--licence-file") {
-      options.licenceFile = in.Value();
-    } else if (name == "--password") {
-      options.password = in.Value();
-    } else if (name == "--stub") {
-      options.stub = in.Value();
+    } else if (auto text = OptionNamed(kTexts, name)) {
+      options.*text = in.Value();
     } else if (name == "--split") {
       options.splitSize = ParseSize(in.Value(), "--split");
     } else if (name == "--codepage") {
       options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
-    } else if (bool CreateOptions::*flag = FlagNamed(name)) {
+    } else if (auto flag = OptionNamed(kFlags, name)) {
       in.NoValue();
       options.*flag = true;
     } else {

@@ -27,23 +27,35 @@ struct InfOptions {
   int codePage = 1252;
 };
 
+using Flag = bool InfOptions::*;
+using Text = std::string InfOptions::*;
+
+// The options that switch something on.
+const OptionRow<Flag> kFlags[] = {
+    {"--advpack", &InfOptions::advpack},
+    {"--force", &InfOptions::force},
+};
+
+// The options whose value is kept as it is given.
+const OptionRow<Text> kTexts[] = {
+    {"-o", &InfOptions::output},
+    {"--output", &InfOptions::output},
+    {"--version", &InfOptions::version},
+    {"--publisher", &InfOptions::publisher},
+    {"--dest", &InfOptions::destination},
+};
+
 InfOptions ParseInfOptions(const std::vector<std::string> &args) {
   InfOptions options;
   bool haveName = false;
   Arguments in(args);
   while (in.NextOption()) {
     const std::string name = in.Name();
-    if (name == "-o" || name == "--output") {
-      options.output = in.Value();
-    } else if (name == "--name") {
+    if (name == "--name") {
       options.name = in.Value();
       haveName = true;
-    } else if (name == "--version") {
-      options.version = in.Value();
-    } else if (name == "--publisher") {
-      options.publisher = in.Value();
-    } else if (name == "--dest") {
-      options.destination = in.Value();
+    } else if (auto text = OptionNamed(kTexts, name)) {
+      options.*text = in.Value();
     } else if (name == "--shortcut") {
       std::string value = in.Value();
       size_t equals = value.find('=');
@@ -53,12 +65,9 @@ InfOptions ParseInfOptions(const std::vector<std::string> &args) {
       options.shortcuts.emplace_back(value.substr(0, equals), value.substr(equals + 1));
     } else if (name == "--codepage") {
       options.codePage = int(ParseNumber(in.Value(), 1, 65535, "--codepage"));
-    } else if (name == "--advpack") {
+    } else if (auto flag = OptionNamed(kFlags, name)) {
       in.NoValue();
-      options.advpack = true;
-    } else if (name == "--force") {
-      in.NoValue();
-      options.force = true;
+      options.*flag = true;
     } else {
       throw UsageError("unknown option " + name);
     }

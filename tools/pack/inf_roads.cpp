@@ -8,28 +8,33 @@
 namespace vantrel_pack {
 namespace {
 
-// Where GetTempPathA typically points, without its final backslash.
-const char kTypicalNtTemp[] = "C:\\Users\\User\\AppData\\Local\\Temp";
-const char k9xTemp[] = "C:\\WINDOWS\\TEMP";
-// Where the installer programs lie: rundll32.exe in the NT family's system
-// folder; both programs in the Windows folder of Windows 95/98. The stub
-// starts them by their full path.
-const char kNtSystemFolder[] = "C:\\WINDOWS\\system32";
-const char k9xWindowsFolder[] = "C:\\WINDOWS";
+// What a road depends on in each Windows family: where GetTempPathA
+// typically points (without its final backslash) and the folder the stub
+// starts the installer program from by its full path: rundll32.exe lies in
+// the NT family's system folder, both programs in the Windows folder of
+// Windows 95/98.
+struct FamilyFolders {
+  const char *platform;
+  const char *temp;
+  const char *installerFolder;
+};
+const FamilyFolders kNtFamily = {"NT family", "C:\\Users\\User\\AppData\\Local\\Temp",
+                                 "C:\\WINDOWS\\system32"};
+const FamilyFolders k9xFamily = {"Windows 95/98", "C:\\WINDOWS\\TEMP", "C:\\WINDOWS"};
 
 InfRoad MakeRoad(InstallerRun run, bool windowsNT, const std::string &infName) {
+  const FamilyFolders &family = windowsNT ? kNtFamily : k9xFamily;
   InfRoad road;
   road.installer = run == kSetupxRun ? "setupx" : run == kSetupapiRun ? "setupapi" : "advpack";
-  road.platform = windowsNT ? "NT family" : "Windows 95/98";
-  road.folder = std::string(windowsNT ? kTypicalNtTemp : k9xTemp) + kTempFolderName;
+  road.platform = family.platform;
+  road.folder = std::string(family.temp) + kTempFolderName;
   road.sixteenBit = run == kSetupxRun;
   // The stub's own composition, into a buffer as large as any line can be.
   std::string line(road.folder.size() + infName.size() + 256, '\0');
   DWORD n = AppendInstallerArguments(&line[0], 0, DWORD(line.size()), run, windowsNT,
                                      road.folder.c_str(), infName.c_str());
   line.resize(n);
-  road.program = std::string(windowsNT ? kNtSystemFolder : k9xWindowsFolder) + "\\" +
-                 InstallerProgram(run);
+  road.program = std::string(family.installerFolder) + "\\" + InstallerProgram(run);
   road.commandLine = road.program + " " + line;
   road.argumentsLength = 1 + line.size();
   road.section = run == kAdvpackSecondRun ? "DefaultInstallX"
