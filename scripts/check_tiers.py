@@ -22,6 +22,16 @@ def tier_of(path, src):
     return parts[0] if parts[0] in TIERS else None
 
 
+def resolve(include, folder, src):
+    """The file an #include "..." names: beside the including file when it
+    is there, else below src (which the build also puts on the search path)."""
+    beside = os.path.normpath(os.path.join(folder, include))
+    below_src = os.path.normpath(os.path.join(src, include))
+    if not os.path.exists(beside) and os.path.exists(below_src):
+        return below_src
+    return beside
+
+
 def upward_includes(src):
     found = []
     for tier in TIERS:
@@ -35,7 +45,7 @@ def upward_includes(src):
                         m = re.match(r'\s*#\s*include\s+"([^"]+)"', line)
                         if not m:
                             continue
-                        target = os.path.normpath(os.path.join(folder, m.group(1)))
+                        target = resolve(m.group(1), folder, src)
                         target_tier = tier_of(target, src)
                         if target_tier and TIERS.index(target_tier) > TIERS.index(tier):
                             found.append(f'{os.path.relpath(path, src)}:{number}: {tier} '
@@ -46,6 +56,10 @@ def upward_includes(src):
 def main():
     src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), '..', 'src')
+    missing = [tier for tier in TIERS if not os.path.isdir(os.path.join(src, tier))]
+    if missing:
+        print(f'{src} is not the source folder: it has no {", ".join(missing)}')
+        return 2
     problems = upward_includes(src)
     for problem in problems:
         print(problem)
