@@ -119,18 +119,33 @@ Resolved Resolve(const std::string &path, bool checkNames) {
   return r;
 }
 
+bool SameLetter(char a, char b) {
+  return std::tolower((unsigned char)a) == std::tolower((unsigned char)b);
+}
+
+// '*' matches any run of characters, '?' any one. Only the latest star is
+// ever returned to, with one more character for it to take: a name a
+// pattern of many stars does not match is answered in time proportional to
+// the two lengths' product, never by trying every way to share it out.
 bool WildcardMatch(const char *pattern, const char *name) {
-  if (*pattern == 0) return *name == 0;
-  if (*pattern == '*') {
-    for (const char *n = name;; ++n) {
-      if (WildcardMatch(pattern + 1, n)) return true;
-      if (*n == 0) return false;
+  const char *afterStar = nullptr;  // the pattern after the latest star
+  const char *starTaken = nullptr;  // where the name continues after that star's run
+  while (*name) {
+    if (*pattern == '*') {
+      afterStar = ++pattern;
+      starTaken = name;
+    } else if (*pattern && (*pattern == '?' || SameLetter(*pattern, *name))) {
+      ++pattern;
+      ++name;
+    } else if (afterStar) {
+      pattern = afterStar;
+      name = ++starTaken;
+    } else {
+      return false;
     }
   }
-  if (*name == 0) return false;
-  if (*pattern != '?' && std::tolower((unsigned char)*pattern) != std::tolower((unsigned char)*name))
-    return false;
-  return WildcardMatch(pattern + 1, name + 1);
+  while (*pattern == '*') ++pattern;
+  return *pattern == 0;
 }
 
 // "*.*" matches every name, with or without a dot, as on Windows.

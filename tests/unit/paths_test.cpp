@@ -90,6 +90,12 @@ TEST_F(Paths, WildcardsSearchAsWildcards) {
   EXPECT_TRUE(Exists("C:\\d\\a*"));
   EXPECT_TRUE(Exists("C:\\d\\ab?.txt"));
   EXPECT_FALSE(Exists("C:\\d\\b*"));
+  EXPECT_TRUE(Exists("C:\\d\\**A*.**T"));
+  EXPECT_FALSE(Exists("C:\\d\\a*?c"));
+  // A name of many stars that matches nothing (a crafted member's) is
+  // answered at once, not after trying every way to share out the name.
+  WriteFile("d/Vantrel.pkg", "x");
+  EXPECT_FALSE(Exists("C:\\d\\" + std::string(60, '*') + "d"));
 }
 
 TEST_F(Paths, LongPathsEndingInABackslashNeverOverrun) {
