@@ -178,10 +178,7 @@ struct RefusedZip {
 };
 
 TEST_F(PackTest, ZipSourcesTheStubCannotWalkAreRefusedNamingTheMember) {
-  CraftedMember noSizes{"big.bin", "not empty at all"};
-  noSizes.flags = 8;
-  noSizes.descriptor = true;
-  noSizes.sizesInLocalHeader = false;
+  CraftedMember noSizes = SizesOnlyInDescriptor("big.bin", "not empty at all");
   CraftedMember zip64{"huge.bin", "data"};
   zip64.extra = std::string("\x01\x00\x10\x00", 4) + std::string(16, '\0');
   CraftedMember shrunk{"odd.bin", "data"};

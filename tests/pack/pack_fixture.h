@@ -84,6 +84,16 @@ struct CraftedMember {
   uint32_t signature = 0x04034B50;
 };
 
+// A member whose sizes come only in the descriptor after its data, as a
+// streaming writer leaves them: the stub cannot find where such data ends.
+inline CraftedMember SizesOnlyInDescriptor(std::string name, std::string data) {
+  CraftedMember m(std::move(name), std::move(data));
+  m.flags = 8;
+  m.descriptor = true;
+  m.sizesInLocalHeader = false;
+  return m;
+}
+
 // A zip archive written by the test itself: local headers, optional
 // descriptors, central directory and end record.
 inline std::string CraftZip(const std::vector<CraftedMember> &members) {

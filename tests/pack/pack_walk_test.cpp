@@ -160,14 +160,8 @@ TEST(PackWalk, NamesLeavingTheFolderAreFlagged) {
 }
 
 TEST(PackWalk, WhatTheStubCannotHandleIsNamed) {
-  CraftedMember noSizes{"late.bin", "sizes only in the descriptor"};
-  noSizes.flags = 8;
-  noSizes.descriptor = true;
-  noSizes.sizesInLocalHeader = false;
-  CraftedMember emptyWithDescriptor{"empty.bin", ""};
-  emptyWithDescriptor.flags = 8;
-  emptyWithDescriptor.descriptor = true;
-  emptyWithDescriptor.sizesInLocalHeader = false;
+  CraftedMember noSizes = SizesOnlyInDescriptor("late.bin", "sizes only in the descriptor");
+  CraftedMember emptyWithDescriptor = SizesOnlyInDescriptor("empty.bin", "");
   CraftedMember method{"m.bin", "x"};
   method.method = 12;
   CraftedMember shortEncrypted{"e.bin", "tiny"};

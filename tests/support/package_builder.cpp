@@ -54,6 +54,22 @@ uint32_t Crc32(const Bytes &data) {
   return crc ^ 0xFFFFFFFFu;
 }
 
+namespace {
+// The fields the local and the central header share, in the order both hold
+// them: from the flags to the name's length.
+void PutSharedFields(Bytes &out, const ZipMember &m, uint16_t flags, uint32_t crc,
+                     size_t storedSize) {
+  Put16(out, flags);
+  Put16(out, uint16_t(m.method));
+  Put16(out, m.dosTime);
+  Put16(out, m.dosDate);
+  Put32(out, crc);
+  Put32(out, uint32_t(storedSize));
+  Put32(out, m.uncompressedSize.value_or(uint32_t(m.data.size())));
+  Put16(out, uint16_t(m.name.size()));
+}
+}  // namespace
+
 Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment) {
   Bytes zip, central;
   for (const ZipMember &m : members) {
@@ -73,14 +89,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
     uint32_t offset = uint32_t(zip.size());
     Put32(zip, m.signature.value_or(0x04034B50));
     Put16(zip, 20);
-    Put16(zip, flags);
-    Put16(zip, uint16_t(m.method));
-    Put16(zip, m.dosTime);
-    Put16(zip, m.dosDate);
-    Put32(zip, crc);
-    Put32(zip, uint32_t(body.size()));
-    Put32(zip, m.uncompressedSize.value_or(uint32_t(m.data.size())));
-    Put16(zip, uint16_t(m.name.size()));
+    PutSharedFields(zip, m, flags, crc, body.size());
     Put16(zip, uint16_t(m.extra.size()));
     Append(zip, ToBytes(m.name));
     Append(zip, m.extra);
@@ -94,14 +103,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
     Put32(central, 0x02014B50);
     Put16(central, 20);
     Put16(central, 20);
-    Put16(central, flags);
-    Put16(central, uint16_t(m.method));
-    Put16(central, m.dosTime);
-    Put16(central, m.dosDate);
-    Put32(central, crc);
-    Put32(central, uint32_t(body.size()));
-    Put32(central, m.uncompressedSize.value_or(uint32_t(m.data.size())));
-    Put16(central, uint16_t(m.name.size()));
+    PutSharedFields(central, m, flags, crc, body.size());
     Put16(central, 0);
     Put16(central, 0);
     Put16(central, 0);

@@ -297,6 +297,16 @@ Bytes PackageOfLength(size_t remainder, const std::string &commentEnd = "",
 
 size_t TableStart(const Bytes &signedPackage) { return Le32At(signedPackage, kSecurityEntryAt); }
 
+// The package with its security entry moved to claim everything from `start`
+// to the end of the file, and the checksum made right again, so that only
+// where the table lies is judged.
+Bytes WithTableAt(Bytes package, uint32_t start) {
+  PutLe32At(package, kSecurityEntryAt, start);
+  PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - start);
+  UpdateImageChecksum(package);
+  return package;
+}
+
 struct SignedCase {
   const char *name;
   std::function<Bytes()> build;
@@ -363,23 +373,10 @@ const SignedCase kSignedCases[] = {
      },
      kSecurityEntryRefused},
     {"EntryPointingIntoTheArchive",
-     [] {
-       Bytes package = SignPackage(PackageOfLength(5));
-       uint32_t start = (35328 + 64) / 8 * 8;
-       PutLe32At(package, kSecurityEntryAt, start);
-       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - start);
-       UpdateImageChecksum(package);
-       return package;
-     },
+     [] { return WithTableAt(SignPackage(PackageOfLength(5)), (35328 + 64) / 8 * 8); },
      kSecurityEntryRefused},
     {"EntryBeforeTheArchive",
-     [] {
-       Bytes package = SignPackage(PackageOfLength(5));
-       PutLe32At(package, kSecurityEntryAt, 35328);
-       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - 35328);
-       UpdateImageChecksum(package);
-       return package;
-     },
+     [] { return WithTableAt(SignPackage(PackageOfLength(5)), 35328); },
      kSecurityEntryRefused},
     {"TableShortOfTheEnd",
      [] {
@@ -394,11 +391,7 @@ const SignedCase kSignedCases[] = {
     {"TableStartOffItsBoundary",
      [] {
        Bytes package = SignPackage(PackageOfLength(4));
-       uint32_t start = Le32At(package, kSecurityEntryAt) - 4;
-       PutLe32At(package, kSecurityEntryAt, start);
-       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - start);
-       UpdateImageChecksum(package);
-       return package;
+       return WithTableAt(package, uint32_t(TableStart(package)) - 4);
      },
      kSecurityEntryRefused},
     {"TablePastTheEnd",
@@ -433,10 +426,7 @@ const SignedCase kSignedCases[] = {
        const uint32_t start = 35360;
        PutLe32At(package, start, uint32_t(package.size()) - start);
        PutLe32At(package, start + 4, 0x00020200);
-       PutLe32At(package, kSecurityEntryAt, start);
-       PutLe32At(package, kSecurityEntryAt + 4, uint32_t(package.size()) - start);
-       UpdateImageChecksum(package);
-       return package;
+       return WithTableAt(package, start);
      },
      kSecurityEntryRefused},
     {"UnknownCertificateRevision",

@@ -73,6 +73,21 @@ class ProgramRun : public HostMachine {
     WriteFile("dist/setup.001", Bytes(whole.begin() + firstPiece, whole.end()));
   }
 
+  // setup.exe alone, or split in two when the package says it is in parts.
+  void WritePackage(const PackageContents &contents) {
+    if (contents.multiPart) {
+      WriteSplit(contents);
+    } else {
+      WriteFile("dist/setup.exe", BuildPackage(contents));
+    }
+  }
+
+  // A fresh machine for the next case of a table.
+  void StartAgain() {
+    TearDown();
+    SetUp();
+  }
+
   bool seenByInstaller_ = false;
 };
 
@@ -434,8 +449,7 @@ TEST_F(ProgramRun, LogOffDuringEveryOtherWaitEndsWithTheSession) {
   };
   for (const Wait &w : waits) {
     SCOPED_TRACE(w.during);
-    TearDown();
-    SetUp();
+    StartAgain();
     PackageContents contents;
     contents.welcome = "Welcome";
     contents.advpack = w.advpack;
@@ -447,13 +461,9 @@ TEST_F(ProgramRun, LogOffDuringEveryOtherWaitEndsWithTheSession) {
       contents.archive = Archive(3);
     }
     w.arrange();
-    if (w.split) {
-      WriteSplit(contents);
-      if (std::string(w.during) == "the disk prompt") {
-        std::filesystem::rename(Posix("dist/setup.001"), Posix("setup.001.aside"));
-      }
-    } else {
-      WriteFile("dist/setup.exe", BuildPackage(contents));
+    WritePackage(contents);
+    if (std::string(w.during) == "the disk prompt") {
+      std::filesystem::rename(Posix("dist/setup.001"), Posix("setup.001.aside"));
     }
     EXPECT_EQ(int(host::kEndedWithTheSession), host::RunAsProcess(RunProgram));
     EXPECT_TRUE(Shown("session ended"));
@@ -474,17 +484,12 @@ TEST_F(ProgramRun, ShortWriteStillClosesThePackageAndDeletesTheRebuiltFile) {
        {Case{"single part, extraction", false, false}, Case{"split, extraction", true, false},
         Case{"split, rebuild", true, true}}) {
     SCOPED_TRACE(c.what);
-    TearDown();
-    SetUp();
+    StartAgain();
     PackageContents contents;
     contents.welcome = "Welcome";
     contents.multiPart = c.split;
     contents.archive = Archive(3);
-    if (c.split) {
-      WriteSplit(contents);
-    } else {
-      WriteFile("dist/setup.exe", BuildPackage(contents));
-    }
+    WritePackage(contents);
     if (c.duringRebuild) host::LimitWrites(1000);
     host::OnDialog("DLG_MAIN", [](const host::Dialog &d) {
       host::LimitWrites(20);  // the disk fills during the first member
