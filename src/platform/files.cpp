@@ -29,7 +29,9 @@ struct FileObject : HostObject {
   FileStore *store;
   int id;
   long long readable = -1;  // bytes left to read before reads deliver nothing; -1: no limit
-  FileObject(FileStore *s, int i) : HostObject(kFile), store(s), id(i) {}
+  bool sizeKnown;           // opened for reading or writing: GetFileSize answers
+  FileObject(FileStore *s, int i, bool canTell)
+      : HostObject(kFile), store(s), id(i), sizeKnown(canTell) {}
   ~FileObject() override { store->Close(id); }
 };
 
@@ -320,7 +322,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     return INVALID_HANDLE_VALUE;
   }
   SetLastError(0);
-  auto *object = new FileObject(&Store(), id);
+  auto *object = new FileObject(&Store(), id, (access & (GENERIC_READ | GENERIC_WRITE)) != 0);
   auto cut = readCuts.find(r.path.Joined());
   if (cut != readCuts.end()) object->readable = cut->second;
   return Register(object);
@@ -396,7 +398,12 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method
 
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
-  if (!f) return INVALID_SET_FILE_POINTER;
+  if (!f) return INVALID_FILE_SIZE;
+  // Windows 95 answers only for a handle opened to read or to write.
+  if (!f->sizeKnown) {
+    Fail(ERROR_ACCESS_DENIED);
+    return INVALID_FILE_SIZE;
+  }
   unsigned long long size = f->store->Size(f->id);
   if (high) *high = DWORD(size >> 32);
   return DWORD(size);

@@ -62,7 +62,19 @@ TEST_F(PlatformContract, FileCallsRefuseWhatWindows95AndNt4Refuse) {
   HANDLE file = OpenForReading("C:\\temp\\a.txt");
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   char overlapped[20] = {};
+  HANDLE query = CreateFileA("C:\\temp\\a.txt", 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE writer = CreateFileA("C:\\temp\\c.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, query);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
   ExpectRefused({
+      {"size through a handle opened for neither reading nor writing",
+       [&] { return GetFileSize(query, nullptr) != INVALID_FILE_SIZE; }, ERROR_ACCESS_DENIED},
+      {"read through a handle opened for writing",
+       [&] { return ::ReadFile(writer, buffer, 1, &got, nullptr) != 0; }, ERROR_ACCESS_DENIED},
+      {"write through a handle opened for reading",
+       [&] { return ::WriteFile(file, "x", 1, &got, nullptr) != 0; }, ERROR_ACCESS_DENIED},
       {"name of MAX_PATH characters",
        [&] { return OpenForReading(tooLong.c_str()) != INVALID_HANDLE_VALUE; },
        ERROR_FILENAME_EXCED_RANGE},
@@ -111,6 +123,10 @@ TEST_F(PlatformContract, FileCallsRefuseWhatWindows95AndNt4Refuse) {
        ERROR_FILENAME_EXCED_RANGE},
   });
   // Within the rules the same calls go through.
+  EXPECT_EQ(3u, GetFileSize(file, nullptr));
+  EXPECT_TRUE(::WriteFile(writer, "x", 1, &got, nullptr));
+  EXPECT_TRUE(CloseHandle(query));
+  EXPECT_TRUE(CloseHandle(writer));
   EXPECT_TRUE(::ReadFile(file, buffer, 3, &got, nullptr));
   EXPECT_EQ(3u, got);
   EXPECT_TRUE(CloseHandle(file));
