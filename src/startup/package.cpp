@@ -61,7 +61,7 @@ bool RecordModulePath(char *path) {
 void RejectTextPastEnd(LONG length) {
   DWORD size = GetFileSize(state.packageFile, nullptr);
   DWORD position = SetFilePointer(state.packageFile, 0, nullptr, FILE_CURRENT);
-  if (size == INVALID_SET_FILE_POINTER || position > size || DWORD(length) > size - position) {
+  if (size == INVALID_FILE_SIZE || position > size || DWORD(length) > size - position) {
     RejectCorruptPackage();
   }
 }
@@ -102,28 +102,37 @@ bool MarkedAt(const BYTE *window, LONG end) {
   return end >= 4 && window[end - 4] == 'R' && window[end - 3] == 'S' && window[end - 2] == 'F';
 }
 
-// The same rule as for an unsigned file, with the file taken to end where
-// the certificate table starts, less what may be its padding: whatever
-// passes unsigned passes signed.
-PackageEnd JudgeEndBeforeCertificates(DWORD tableStart) {
-  LONG window = LONG(tableStart) - state.archiveBase;
-  const LONG largest = kMaxEndWindow + LONG(kCertificateAlignment) - 1;
-  if (window > largest) window = largest;
+// Where the archive must end and what each verdict is called there: the end
+// of the file, or the start of a certificate table, before which up to seven
+// zero bytes may be the table's alignment padding.
+struct EndPlace {
+  DWORD end;
+  LONG largestWindow;
+  bool mayBePadded;
+  PackageEnd recordFound;
+  PackageEnd recordMissing;
+};
+
+// Reads the last stretch of the archive before `place.end` and judges it: a
+// multi-part mark, or an end record whose comment reaches that place.
+PackageEnd JudgeEndAt(const EndPlace &place) {
+  LONG window = LONG(place.end) - state.archiveBase;
+  if (window > place.largestWindow) window = place.largestWindow;
   if (window <= kEndRecordSize) return kArchiveTooShort;
 
   BYTE *buffer = static_cast<BYTE *>(AllocateBlock(DWORD(window)));
-  SeekPackage(LONG(tableStart) - window, FILE_BEGIN);
+  SeekPackage(LONG(place.end) - window, FILE_BEGIN);
   LONG start = state.seekResult;
   PackageEnd end = kEndUnreadable;
   if (start >= 0 && ReadPackage(buffer, DWORD(window)) == DWORD(window)) {
-    LONG padding = PaddingBefore(buffer, window);
-    end = kNoEndRecordAtCertificates;
+    LONG padding = place.mayBePadded ? PaddingBefore(buffer, window) : 0;
+    end = place.recordMissing;
     for (LONG cut = window - padding; cut <= window && end != kEndMarked; ++cut) {
       if (MarkedAt(buffer, cut)) end = kEndMarked;
     }
     if (end != kEndMarked &&
-        EndRecordReachesEnd(buffer, window, start, tableStart - DWORD(padding))) {
-      end = kEndRecordAtCertificates;
+        EndRecordReachesEnd(buffer, window, start, place.end - DWORD(padding))) {
+      end = place.recordFound;
     }
   }
   ReleaseBlock(buffer);
@@ -201,27 +210,14 @@ PackageEnd JudgePackageEnd() {
     return kChangedAfterSigning;
   }
   if (state.multiPart) return kEndInParts;
-  if (shape == kCertificatesInPlace) return JudgeEndBeforeCertificates(image.tableStart);
-
-  DWORD size = GetFileSize(state.packageFile, nullptr);
-  LONG window = LONG(size) - state.archiveBase;
-  if (window > kMaxEndWindow) window = kMaxEndWindow;
-  if (window <= kEndRecordSize) return kArchiveTooShort;
-
-  BYTE tail[4] = {0, 0, 0, 0};
-  SeekPackage(-4, FILE_END);
-  ReadPackage(tail, 4);
-  if (tail[0] == 'R' && tail[1] == 'S' && tail[2] == 'F') return kEndMarked;
-
-  BYTE *buffer = static_cast<BYTE *>(AllocateBlock(DWORD(window)));
-  SeekPackage(-window, FILE_END);
-  LONG start = state.seekResult;
-  PackageEnd end = kEndUnreadable;
-  if (ReadPackage(buffer, DWORD(window)) == DWORD(window)) {
-    end = EndRecordReachesEnd(buffer, window, start, size) ? kEndRecordAtEnd : kNoEndRecordAtEnd;
+  // The same rule signed as unsigned, with the file taken to end where the
+  // certificate table starts: whatever passes unsigned passes signed.
+  if (shape == kCertificatesInPlace) {
+    return JudgeEndAt({image.tableStart, kMaxEndWindow + LONG(kCertificateAlignment) - 1, true,
+                       kEndRecordAtCertificates, kNoEndRecordAtCertificates});
   }
-  ReleaseBlock(buffer);
-  return end;
+  return JudgeEndAt({GetFileSize(state.packageFile, nullptr), kMaxEndWindow, false,
+                     kEndRecordAtEnd, kNoEndRecordAtEnd});
 }
 
 void CheckPackageIntegrity() {
