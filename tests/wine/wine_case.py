@@ -6,6 +6,7 @@ import unittest
 from pathlib import Path
 
 from harness import ROOT, MESSAGE_TEXT_ID, Session, SetupRun
+from wine_kind import NO_16BIT_REASON
 
 EXAMPLES = ROOT / "examples"
 DEMO_APP = EXAMPLES / "demo-app"
@@ -88,6 +89,8 @@ class WineTestCase(unittest.TestCase):
     def use_setupx(self):
         """Puts Wine's setupx.dll back into system32 for this test: the stub
         then takes the Windows 95/98 road (rundll.exe setupx.dll)."""
+        if not self.session.kind.has_16bit:
+            self.skipTest(NO_16BIT_REASON)
         self.prefix.restore_setupx()
         self.addCleanup(self.prefix.hide_setupx)
 
