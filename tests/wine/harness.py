@@ -419,18 +419,44 @@ class Driver:
         except subprocess.TimeoutExpired:
             process.kill()
             raise HarnessError("the window watch did not end")
-        return [Window(json.loads(line)) for line in log_path.read_text().splitlines()
-                if line.startswith("{")]
+        text = log_path.read_text()
+        # A watch that never saw the program saw none of its windows either.
+        if "never ran" in text:
+            raise AssertionError(f"the window watch never saw the program run: {text.strip()}")
+        return [Window(json.loads(line)) for line in text.splitlines() if line.startswith("{")]
 
 
 class SetupRun:
-    """One run of a setup program under Wine."""
+    """One run of a setup program under Wine, with the arguments given.
 
-    def __init__(self, prefix, program, log_dir, driver=None):
+    With `through_cmd` the program is started as a deployment script starts
+    it, from a batch file under Wine's cmd (`start "" /wait`), which then
+    echoes %ERRORLEVEL%: the whole exit code, as Windows reports it, where
+    `wine` itself hands on only its low 8 bits."""
+
+    EXIT_LINE = "exit code "
+
+    def __init__(self, prefix, program, log_dir, driver=None, arguments=(), through_cmd=False):
         self.program = Path(program)
         self.driver = driver
         self.log_path = Path(log_dir) / (self.program.stem + ".log")
-        self.process = prefix.start([prefix.windows_path(self.program)], self.log_path)
+        command = [prefix.windows_path(self.program)] + list(arguments)
+        if through_cmd:
+            script = Path(log_dir) / (self.program.stem + ".bat")
+            # Each line of a batch file is read when it runs, so %ERRORLEVEL%
+            # is the program's code, not the one from before it started.
+            script.write_text(f'@start "" /wait "{command[0]}" {" ".join(command[1:])}\r\n'
+                              f"@echo {self.EXIT_LINE}%ERRORLEVEL%\r\n")
+            command = ["cmd", "/c", prefix.windows_path(script)]
+        self.process = prefix.start(command, self.log_path)
+
+    def windows_exit_code(self, timeout=60):
+        """The exit code as the batch file of a run `through_cmd` read it."""
+        self.wait(timeout)
+        for line in self.log_path.read_text(errors="replace").splitlines():
+            if line.startswith(self.EXIT_LINE):
+                return int(line[len(self.EXIT_LINE):])
+        raise AssertionError(f"no exit code in {self.log_path}")
 
     @property
     def pid(self):
