@@ -127,6 +127,10 @@ struct MessageBoxRecord {
 };
 // The button the user picks; by default OK (IDOK).
 void OnMessageBox(std::function<int(const MessageBoxRecord &)> answer);
+// The answer of someone who wants nothing further: Cancel where a box has
+// OK and Cancel, OK where it has only OK (the two kinds the program shows).
+// Tools that run the program unattended answer so without reading a box.
+void AnswerEveryBoxWithCancel();
 const std::vector<MessageBoxRecord> &MessageBoxes();
 
 // Called at every PeekMessageA, before the queue is looked at: lets a test

@@ -47,7 +47,7 @@ void InitProgramState() {
 
 int RunProgram() {
   InitProgramState();
-  if (LoadPackage()) RunModalDialog("DLG_Main", MainDlgProc);
+  if (LoadPackage()) RunModalDialog("DLG_MAIN", MainDlgProc);
   RunExitSequence();
   ReleaseBuffers();
   return 0;

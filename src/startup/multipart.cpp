@@ -2,13 +2,13 @@
 
 #include "../core/paths.h"
 #include "../core/program_state.h"
+#include "../core/run_report.h"
 #include "../core/runtime.h"
 #include "signature.h"
 #include "../core/text.h"
 
 namespace {
 const DWORD kCopyChunk = 32768;
-const BYTE kLastPartNumber = 255;
 
 // The bytes of the open piece that belong to the package: a signed program
 // file ends in its certificate table, which the rebuilt file leaves out.
@@ -46,6 +46,7 @@ void CopyPiece(LONG bytes) {
 
 // "Please insert disk with part number N.."; Cancel fails the rebuild.
 void PromptForDisk(BYTE partNumber) {
+  ReportMissingPart(partNumber);
   char text[64];
   DWORD n = AppendLiteral(text, 0, sizeof text, "Please insert disk with part number ");
   n = AppendDecimal(text, n, sizeof text, DWORD(partNumber) + 1);
@@ -55,14 +56,7 @@ void PromptForDisk(BYTE partNumber) {
   }
 }
 
-bool NamePiece(BYTE partNumber) {
-  if (partNumber == 0) return true;
-  if (state.partPath.length < 3) return false;
-  char digits[4];
-  FormatPartNumber(partNumber, 3, digits);
-  CopyBytes(state.partPath.text + state.partPath.length - 3, digits, 3);
-  return true;
-}
+bool NamePiece(BYTE partNumber) { return partNumber == 0 || NamePart(state.partPath, partNumber); }
 
 void CopyPieces() {
   BYTE partNumber = 0;
@@ -93,6 +87,14 @@ void FormatPartNumber(BYTE n, BYTE width, char *out) {
   if (pad + used > 3) pad = 3 - used;
   FillBytes(out, '0', pad);
   CopyBytes(out + pad, digits, used + 1);
+}
+
+bool NamePart(CountedString &path, BYTE partNumber) {
+  if (path.length < 3) return false;
+  char digits[4];
+  FormatPartNumber(partNumber, 3, digits);
+  CopyBytes(path.text + path.length - 3, digits, 3);
+  return true;
 }
 
 bool RebuildPackage() {
