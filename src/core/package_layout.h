@@ -45,6 +45,9 @@ const DWORD kLongestMemberName = 258;
 // ones are extracted but stay behind.
 const DWORD kMaxExtractedFiles = 255;
 
+// Positions in the package file are signed 32-bit: no package is larger.
+const DWORD kLargestPackage = 0x7FFFFFFF;
+
 // The part counter is 8 bits wide: the program file and parts 001 to 255.
 const BYTE kLastPartNumber = 255;
 

@@ -1,0 +1,69 @@
+// Reading a package back as the stub reads it: the header and texts by the
+// stub's own loader, the stub's verdict on the end of a single-part package,
+// and for a split package the file the stub's own rebuild makes from the
+// numbered parts beside the program file. Shared by every command that
+// reads packages.
+#ifndef VANTREL_PACK_PACKAGE_READER_H
+#define VANTREL_PACK_PACKAGE_READER_H
+
+#include <memory>
+#include <string>
+
+#include "bridge/stub_package.h"
+#include "zip/byte_source.h"
+#include "zip/walk_view.h"
+
+namespace vantrel_pack {
+
+struct PackageView {
+  std::string path;
+  bool hasMagic = false;
+  // The file ends inside the fixed header or the texts; what could not be
+  // read is left zero or empty, as the stub leaves it.
+  bool cutShort = false;
+  bool textPastEnd = false;  // the stub calls the package corrupted while reading a text
+  PackageHeader header;      // with the reserved bytes, which only the packer shows
+  PackageTexts texts;
+  uint64_t archiveBase = 0;
+  uint64_t programFileSize = 0;
+  PackageEnd end = kNoEndRecordAtEnd;
+  SignatureShape signature = kNotSigned;
+  uint64_t certificateTableStart = 0;
+  uint64_t certificateTableSize = 0;
+  // The program file and the numbered parts the stub's rebuild read.
+  std::unique_ptr<PieceSet> pieces;
+  // The package as the archive walk reads it: the program file, or for a
+  // split package the stub's rebuilt file (empty when the rebuild failed).
+  std::unique_ptr<PieceSet> bytes;
+  // A split package the stub cannot rebuild, and the part it asked for.
+  bool rebuildFailed = false;
+  int missingPart = 0;
+  // The stub with this package loaded, its archive ready to be walked.
+  std::unique_ptr<StubSession> session;
+
+  // Whether the stub would check the end of the file, and if so whether
+  // the package passes.
+  bool EndChecked() const;
+  // Every reason the stub's loader would refuse the package, in words;
+  // empty when it loads.
+  std::vector<std::string> Refusals() const;
+};
+
+// Reads the package whose program file is `path`; throws PackError when the
+// file cannot be opened or is not a regular file. With `rebuild` false a
+// split package is read as far as its program file goes.
+PackageView ReadPackage(const std::string &path, bool rebuild = true);
+
+// The stub's listing walk of the package's archive.
+ArchiveWalk WalkPackage(PackageView &view);
+
+// What the stub's verdict on the end of the file means, in words.
+std::string DescribePackageEnd(PackageEnd end);
+
+// Where the signature lies and what the stub makes of it, in words; empty
+// for an unsigned package.
+std::string DescribeSignature(const PackageView &view);
+
+}  // namespace vantrel_pack
+
+#endif
