@@ -49,7 +49,28 @@ long ParseNumber(const std::string &text, long low, long high, const std::string
 // Bytes, or with a k/m suffix (1024-based); throws UsageError.
 uint64_t ParseSize(const std::string &text, const std::string &what);
 
-// The --codepage option of every command that takes or shows texts.
+// The commonest options: a switch that turns a field on, a value kept as
+// it is given, and the --codepage of every command that takes or shows
+// texts. `field` names the option's field: &CreateOptions::title.
+template <class T>
+struct FieldOf;
+template <class Options, class Value>
+struct FieldOf<Value Options::*> {
+  using Owner = Options;
+};
+
+template <auto field>
+void Switch(typename FieldOf<decltype(field)>::Owner &options, const std::string &,
+            const std::string &) {
+  options.*field = true;
+}
+
+template <auto field>
+void Keep(typename FieldOf<decltype(field)>::Owner &options, const std::string &value,
+          const std::string &) {
+  options.*field = value;
+}
+
 template <class Options>
 void ApplyCodePage(Options &options, const std::string &value, const std::string &name) {
   options.codePage = int(ParseNumber(value, 1, 65535, name));

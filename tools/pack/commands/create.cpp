@@ -213,7 +213,7 @@ const Option<CreateOptions> kCreateOptions[] = {
     {"-o, --output", "OUT",
      "the program file to write (also the name the parts\n"
      "of a split package are derived from)",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.output = v; }},
+     Keep<&CreateOptions::output>},
     {"--level", "N",
      "deflate level 0..9 for a folder SOURCE; 0 stores\n"
      "(default 6)",
@@ -224,46 +224,44 @@ const Option<CreateOptions> kCreateOptions[] = {
     {"--title", "TEXT",
      "dialog caption and disk prompt caption, at most 255\n"
      "bytes once converted",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.title = v; }},
+     Keep<&CreateOptions::title>},
     {"--inf", "NAME",
      "the INF file to install; default: the only .inf file\n"
      "at the top of the archive",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.infName = v; }},
+     Keep<&CreateOptions::infName>},
     {"--welcome", "TEXT", "text of the main dialog",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.welcomeText = v; }},
+     Keep<&CreateOptions::welcomeText>},
     {"--welcome-file", "FILE",
      "the same, read from FILE; without either option the\n"
      "package installs unattended, without a dialog",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.welcomeFile = v; }},
+     Keep<&CreateOptions::welcomeFile>},
     {"--licence-file", "FILE", "licence text the user must accept first",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.licenceFile = v; }},
+     Keep<&CreateOptions::licenceFile>},
     {"--password", "TEXT",
      "folder SOURCE: encrypt every member with the\n"
      "traditional zip encryption; the user types the\n"
      "password (at most 79 characters), the package does\n"
      "not contain it",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.password = v; }},
+     Keep<&CreateOptions::password>},
     {"--stay-open", nullptr, "keep the dialog open after the installation",
-     [](CreateOptions &o, const std::string &, const std::string &) { o.stayOpen = true; }},
+     Switch<&CreateOptions::stayOpen>},
     {"--admin", nullptr, "refuse to run without administrator rights",
-     [](CreateOptions &o, const std::string &, const std::string &) { o.adminRequired = true; }},
+     Switch<&CreateOptions::adminRequired>},
     {"--advpack", nullptr, "install through advpack LaunchINFSection",
-     [](CreateOptions &o, const std::string &, const std::string &) { o.useAdvpack = true; }},
+     Switch<&CreateOptions::useAdvpack>},
     {"--skip-check", nullptr,
      "write the flag that makes the stub skip its check of\n"
      "the archive's end; without it a single-part package\n"
      "that would fail that check is refused here",
-     [](CreateOptions &o, const std::string &, const std::string &) {
-       o.skipIntegrityCheck = true;
-     }},
+     Switch<&CreateOptions::skipIntegrityCheck>},
     {"--no-inf-check", nullptr,
      "make the package even when the INF checks find errors\n"
      "(they are shown as warnings)",
-     [](CreateOptions &o, const std::string &, const std::string &) { o.noInfCheck = true; }},
+     Switch<&CreateOptions::noInfCheck>},
     {"--stub", "FILE",
      "the stub (exactly 35,328 bytes); default:\n"
      "vantrel-stub.exe beside this program",
-     [](CreateOptions &o, const std::string &v, const std::string &) { o.stub = v; }},
+     Keep<&CreateOptions::stub>},
     {"--split", "SIZE",
      "split into pieces of SIZE bytes (k or m suffix,\n"
      "1024-based; rounded down to a multiple of 8, so that\n"
@@ -282,7 +280,7 @@ const Option<CreateOptions> kCreateOptions[] = {
     {"-q, --quiet", nullptr,
      "no progress display and no summary line (progress is\n"
      "shown only when standard error is a terminal anyway)",
-     [](CreateOptions &o, const std::string &, const std::string &) { o.quiet = true; }},
+     Switch<&CreateOptions::quiet>},
 };
 
 }  // namespace

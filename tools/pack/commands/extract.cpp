@@ -20,29 +20,15 @@ namespace fs = std::filesystem;
 namespace vantrel_pack {
 namespace {
 
-struct ExtractOptions {
-  std::string package;
-  std::string folder;
-  std::optional<std::string> password;
-  int codePage = 1252;
-  bool quiet = false;
-};
-
-const Option<ExtractOptions> kExtractOptions[] = {
+const Option<ExtractionOptions> kExtractOptions[] = {
     {"-d, --dir", "DIR", "the folder to extract into (made when missing)",
-     [](ExtractOptions &o, const std::string &v, const std::string &) { o.folder = v; }},
-    {"--password", "TEXT",
-     "the password of encrypted members; without it a\n"
-     "terminal asks for one (else they are not extracted)",
-     [](ExtractOptions &o, const std::string &v, const std::string &) { o.password = v; }},
-    {"--codepage", "N",
-     "the package's code page, in which the password is\n"
-     "typed as the stub's user would (default 1252)",
-     ApplyCodePage<ExtractOptions>},
+     Keep<&ExtractionOptions::folder>},
+    kPasswordOption,
+    kCodePageOption,
     {"-q, --quiet", nullptr,
      "no member lines and no progress display (progress is\n"
      "shown only when standard error is a terminal anyway)",
-     [](ExtractOptions &o, const std::string &, const std::string &) { o.quiet = true; }},
+     Switch<&ExtractionOptions::quiet>},
 };
 
 std::pair<dev_t, ino_t> FileIdentity(const struct stat &info) { return {info.st_dev, info.st_ino}; }
@@ -105,7 +91,7 @@ const char *ExtractHelp() {
 }
 
 int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  ExtractOptions options;
+  ExtractionOptions options;
   std::vector<std::string> positional = ParseOptions(args, kExtractOptions, options);
   if (options.folder.empty()) throw UsageError("no folder given (-d DIR)");
   options.package = OnlyPositional(positional, "no package given", "package");

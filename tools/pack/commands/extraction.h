@@ -8,10 +8,32 @@
 #include <ostream>
 #include <string>
 
+#include "cli/arguments.h"
 #include "package/reader.h"
 #include "zip/walk_view.h"
 
 namespace vantrel_pack {
+
+// The options of both commands (test has no folder).
+struct ExtractionOptions {
+  std::string package;
+  std::string folder;
+  std::optional<std::string> password;
+  int codePage = 1252;
+  bool quiet = false;
+};
+
+// The options of both commands but --quiet, whose meaning differs.
+const Option<ExtractionOptions> kPasswordOption = {
+    "--password", "TEXT",
+    "the password of encrypted members; without it a\n"
+    "terminal asks for one, else they are not extracted",
+    Keep<&ExtractionOptions::password>};
+const Option<ExtractionOptions> kCodePageOption = {
+    "--codepage", "N",
+    "the package's code page, in which the password is\n"
+    "typed as the stub's user would (default 1252)",
+    ApplyCodePage<ExtractionOptions>};
 
 struct LoadedPackage {
   PackageView view;

@@ -33,17 +33,17 @@ const Option<InfOptions> kInfOptions[] = {
     {"-o, --output", "FILE",
      "the INF to write, at the top of FOLDER or outside\n"
      "it; default: FOLDER/<8.3 name made from NAME>.inf",
-     [](InfOptions &o, const std::string &v, const std::string &) { o.output = v; }},
+     Keep<&InfOptions::output>},
     {"--name", "NAME",
      "the application's name: Add/Remove Programs entry,\n"
      "Start-menu folder and default destination folder",
-     [](InfOptions &o, const std::string &v, const std::string &) { o.name = v; }},
+     Keep<&InfOptions::name>},
     {"--version", "TEXT", "the version shown in Add/Remove Programs",
-     [](InfOptions &o, const std::string &v, const std::string &) { o.version = v; }},
+     Keep<&InfOptions::version>},
     {"--publisher", "TEXT", "the publisher shown in Add/Remove Programs",
-     [](InfOptions &o, const std::string &v, const std::string &) { o.publisher = v; }},
+     Keep<&InfOptions::publisher>},
     {"--dest", "FOLDER", "a folder under Program Files (default: NAME)",
-     [](InfOptions &o, const std::string &v, const std::string &) { o.destination = v; }},
+     Keep<&InfOptions::destination>},
     {"--dest", "DIRID[,FOLDER]",
      "or a folder by directory id, such as 24,Acme (the\n"
      "root of the system drive) or 10,Acme (the Windows\n"
@@ -61,10 +61,10 @@ const Option<InfOptions> kInfOptions[] = {
        o.shortcuts.emplace_back(v.substr(0, equals), v.substr(equals + 1));
      }},
     {"--advpack", nullptr, "write the advpack sections (for create --advpack)",
-     [](InfOptions &o, const std::string &, const std::string &) { o.advpack = true; }},
+     Switch<&InfOptions::advpack>},
     {"--codepage", "N", "the package's ANSI code page (default 1252)", ApplyCodePage<InfOptions>},
     {"--force", nullptr, "replace an existing output file",
-     [](InfOptions &o, const std::string &, const std::string &) { o.force = true; }},
+     Switch<&InfOptions::force>},
 };
 
 // The INF belongs at the top of the folder, where `create` looks for it
@@ -141,7 +141,7 @@ with --advpack advpack's on both. Then make the package from the same folder:
   vantrel-pack inf --name "Acme Mines" --shortcut "Acme Mines=mines.exe" app
   vantrel-pack create -o setup.exe --title "Acme Mines" app
 
-)" + OptionsHelp(kInfOptions, 22) + R"(
+)" + OptionsHelp(kInfOptions, 24) + R"(
 Exit status: 0 written, 1 bad input (nothing written), 2 bad command line.
 )";
   return help.c_str();

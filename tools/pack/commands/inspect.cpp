@@ -26,7 +26,7 @@ struct InspectOptions {
 
 const Option<InspectOptions> kInspectOptions[] = {
     {"--json", nullptr, "print the same as one JSON object",
-     [](InspectOptions &o, const std::string &, const std::string &) { o.json = true; }},
+     Switch<&InspectOptions::json>},
     {"--codepage", "N", "the code page the texts are shown from (default 1252)",
      ApplyCodePage<InspectOptions>},
 };

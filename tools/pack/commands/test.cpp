@@ -16,24 +16,11 @@ namespace fs = std::filesystem;
 namespace vantrel_pack {
 namespace {
 
-struct TestOptions {
-  std::string package;
-  std::optional<std::string> password;
-  int codePage = 1252;
-  bool quiet = false;
-};
-
-const Option<TestOptions> kTestOptions[] = {
-    {"--password", "TEXT",
-     "the password of encrypted members; without it a\n"
-     "terminal asks for one (else they count as failed)",
-     [](TestOptions &o, const std::string &v, const std::string &) { o.password = v; }},
-    {"--codepage", "N",
-     "the package's code page, in which the password is\n"
-     "typed as the stub's user would (default 1252)",
-     ApplyCodePage<TestOptions>},
+const Option<ExtractionOptions> kTestOptions[] = {
+    kPasswordOption,
+    kCodePageOption,
     {"-q, --quiet", nullptr, "name only the members that fail, and the result",
-     [](TestOptions &o, const std::string &, const std::string &) { o.quiet = true; }},
+     Switch<&ExtractionOptions::quiet>},
 };
 
 }  // namespace
@@ -54,7 +41,7 @@ const char *TestHelp() {
 }
 
 int RunTest(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  TestOptions options;
+  ExtractionOptions options;
   options.package =
       OnlyPositional(ParseOptions(args, kTestOptions, options), "no package given", "package");
   LoadedPackage loaded;

@@ -100,23 +100,12 @@ PackageView ReadPackage(const std::string &path, bool rebuild) {
   if (!view.pieces->AddFile(path)) throw PackError("cannot open " + path);
   view.programFileSize = view.pieces->Size();
   view.session = std::make_unique<StubSession>(path);
-  StubLoad load = LoadWithTheStub(*view.session, rebuild);
-  view.hasMagic = load.hasMagic;
-  view.textPastEnd = load.textPastEnd;
-  view.header = load.header;
+  static_cast<StubLoad &>(view) = LoadWithTheStub(*view.session, rebuild);
   TakeReservedBytes(view);
-  view.texts = load.texts;
-  view.archiveBase = load.archiveBase;
   view.cutShort = view.hasMagic &&
                   (view.programFileSize < kTextsOffset || view.programFileSize < view.archiveBase);
-  view.end = load.end;
-  view.signature = load.signature;
-  view.certificateTableStart = load.certificateTableStart;
-  view.certificateTableSize = load.certificateTableSize;
-  view.rebuildFailed = load.rebuildFailed;
-  view.missingPart = load.missingPart;
-  if (!load.rebuiltPath.empty()) {
-    view.bytes->AddFile(load.rebuiltPath);
+  if (!view.rebuiltPath.empty()) {
+    view.bytes->AddFile(view.rebuiltPath);
     ListParts(view);
   } else if (!(rebuild && view.header.multiPart && !view.textPastEnd)) {
     view.bytes->AddFile(path);

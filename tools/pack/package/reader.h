@@ -15,29 +15,19 @@
 
 namespace vantrel_pack {
 
-struct PackageView {
+// What the stub's loader makes of the package (bridge/stub_package.h), and
+// the bytes it reads.
+struct PackageView : StubLoad {
   std::string path;
-  bool hasMagic = false;
   // The file ends inside the fixed header or the texts; what could not be
   // read is left zero or empty, as the stub leaves it.
   bool cutShort = false;
-  bool textPastEnd = false;  // the stub calls the package corrupted while reading a text
-  PackageHeader header;      // with the reserved bytes, which only the packer shows
-  PackageTexts texts;
-  uint64_t archiveBase = 0;
   uint64_t programFileSize = 0;
-  PackageEnd end = kNoEndRecordAtEnd;
-  SignatureShape signature = kNotSigned;
-  uint64_t certificateTableStart = 0;
-  uint64_t certificateTableSize = 0;
   // The program file and the numbered parts the stub's rebuild read.
   std::unique_ptr<PieceSet> pieces;
   // The package as the archive walk reads it: the program file, or for a
   // split package the stub's rebuilt file (empty when the rebuild failed).
   std::unique_ptr<PieceSet> bytes;
-  // A split package the stub cannot rebuild, and the part it asked for.
-  bool rebuildFailed = false;
-  int missingPart = 0;
   // The stub with this package loaded, its archive ready to be walked.
   std::unique_ptr<StubSession> session;
 
