@@ -175,6 +175,7 @@ bool StubSession::ExtractArchive(const Extraction &how, StubWalk &walk) {
     size_t before = walk.members.size();
     walk.ranOut = false;
     finished = Run([&] { ::ExtractArchive(nullptr); });
+    walk.fatal = !finished;
     if (first) extracted = finished && state.extractOk;
     first = false;
     if (!how.goOn || walk.ranOut || walk.members.size() == before) break;

@@ -37,6 +37,7 @@ struct StubWalk {
   bool ranOut = false;  // it ran out of members; false: a member ended it
   WalkEnd end = kWalkEndAtRecord;
   uint64_t endOffset = 0;  // where it ran out of members
+  bool fatal = false;      // the stub ended its process during the walk (a fatal error)
 };
 
 class StubSession {

@@ -83,6 +83,11 @@ Report Gather(const InspectOptions &options) {
     report.warnings.push_back("the header stores a password that anyone can read back");
   }
   JudgeTheEnd(report);
+  if (view.rebuildFailed) {
+    // Nothing to walk: the stub never gets to the archive.
+    report.walk.ranOut = report.walk.endedAtEndOfFile = true;
+    return report;
+  }
   report.walk = WalkPackage(view);
   // The INF is extracted by a stub of its own.
   view.session.reset();

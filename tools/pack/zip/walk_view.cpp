@@ -65,9 +65,9 @@ std::string VerdictText(const WalkedMember &m) {
     case kMemberPasswordRefused:
       return "encrypted, and no password given opens it";
     case kMemberFolderMissing:
-      return "its folder cannot be made (a file of that name is in the way)";
+      return "its folder cannot be made (a file stands in the way)";
     case kMemberFileNotCreated:
-      return "its file cannot be created (a folder of that name is in the way)";
+      return "its file cannot be created (a file or folder of its path stands in the way)";
     case kMemberDataCut:
       return "its data are missing or cut short by the end of the package";
     case kMemberDecodeFailed:
@@ -128,6 +128,7 @@ ArchiveWalk ViewWalk(const ByteSource &source, const StubWalk &walk) {
   view.ranOut = walk.ranOut;
   view.end = walk.end;
   view.endOffset = walk.endOffset;
+  view.fatal = walk.fatal;
   std::vector<uint8_t> signature = source.ReadBytes(view.endOffset, 4);
   view.endedAtEndOfFile = signature.size() < 4;
   if (!view.endedAtEndOfFile) view.endSignature = LittleEndian(signature, 0, 4);
@@ -150,7 +151,12 @@ std::vector<std::string> ExtractionFailures(const ArchiveWalk &walk) {
     std::string problem = VerdictText(walk.members[i]);
     if (!problem.empty()) failures.push_back(MemberLabel(i, walk.members[i].name) + ": " + problem);
   }
-  if (walk.members.empty()) failures.push_back(kNoMembers);
+  if (walk.fatal) {
+    failures.push_back(
+        "the stub ended with a fatal error (out of memory, or a folder it cannot create)");
+  } else if (walk.members.empty()) {
+    failures.push_back(kNoMembers);
+  }
   if (walk.ranOut && !walk.endedNormally()) failures.push_back(EndProblem(walk));
   return failures;
 }

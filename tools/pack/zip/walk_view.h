@@ -46,6 +46,7 @@ struct ArchiveWalk {
   uint64_t endOffset = 0;
   uint32_t endSignature = 0;
   bool endedAtEndOfFile = false;
+  bool fatal = false;  // the stub ended its process during the walk
 
   // The walk ended on a zip record or the end of the file, as it should.
   bool endedNormally() const { return ranOut && end == kWalkEndAtRecord; }
