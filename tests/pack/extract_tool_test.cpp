@@ -59,8 +59,8 @@ TEST_F(ExtractTool, ExtractsIntoDirNamingEachMember) {
   }());
 }
 
-// Whatever the stub would not extract fails with exit status 1, the reason
-// on stderr in the tool's words, and nothing of it in DIR.
+// Whatever the stub would not extract fails with exit status 1 and the
+// reason on stderr in the tool's words; what it could not open is not in DIR.
 TEST_F(ExtractTool, FailuresNameTheReasonAndExtractNothingOfIt) {
   ZipMember bad{"bad.txt", ToBytes("payload")};
   bad.crc = 1;
@@ -100,7 +100,9 @@ TEST_F(ExtractTool, FailuresNameTheReasonAndExtractNothingOfIt) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     EXPECT_EQ(1, Run(args)) << c.what;
     EXPECT_NE(std::string::npos, err_.str().find(c.phrase)) << c.what << ": " << err_.str();
-    if (c.file) EXPECT_FALSE(fs::exists(Posix("out/") + c.file)) << c.what;
+    if (c.file) {
+      EXPECT_FALSE(fs::exists(Posix("out/") + c.file)) << c.what;
+    }
   }
   EXPECT_EQ(1, Run({Posix("in/setup.001"), "-d", Posix("out")}));
   EXPECT_NE(std::string::npos, err_.str().find("not a regular file")) << err_.str();
