@@ -62,6 +62,7 @@ std::deque<Dialog> openDialogViews;  // a deque keeps outer views valid while in
 std::vector<std::unique_ptr<HWND__>> windows;
 int screenWidth = 1024, screenHeight = 768;
 int focusId = -1;
+int windowsOpened;
 
 struct SentMessage {
   UINT message;
@@ -227,6 +228,7 @@ void AnswerEveryBoxWithCancel() {
   };
 }
 const std::vector<MessageBoxRecord> &MessageBoxes() { return messageBoxes; }
+int WindowsOpened() { return windowsOpened; }
 void OnPump(std::function<void()> hook) { pumpHook = std::move(hook); }
 void SendFromSystem(UINT message, WPARAM wParam, LPARAM lParam) {
   sentMessages.push_back(SentMessage{message, wParam, lParam});
@@ -266,6 +268,7 @@ void ResetWindows() {
   screenWidth = 1024;
   screenHeight = 768;
   focusId = -1;
+  windowsOpened = 0;
 }
 }  // namespace host
 
@@ -281,6 +284,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
     return -1;
   }
   HWND dialog = CreateDialogWindow(*t, procedure);
+  ++windowsOpened;
   openDialogs.push_back(dialog);
   openDialogViews.push_back(Dialog{dialog, t->name});
   Record("dialog " + std::string(t->name));
@@ -432,6 +436,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     return 0;
   }
   messageBoxes.push_back(record);
+  ++windowsOpened;
   Record("msgbox " + record.caption + ": " + record.text);
   int answer = messageBoxAnswer ? messageBoxAnswer(record) : IDOK;
   // The box's own loop takes what the system sent while it was open.
