@@ -246,9 +246,10 @@ archive's members as the stub walks them (local headers in file order:
 method, sizes, encryption, data-descriptor bit, CRC, name), the roads the
 INF file takes with the exact command lines the stub builds (shown under a
 typical temporary folder), and the checks `create` makes of the INF. A
-warning names each thing the stub or the installer cannot handle. For a split package give the program
-file; the numbered parts are read from beside it. `vantrel-pack test` also
-extracts every member as the stub would.
+warning names each thing the stub or the installer cannot handle. For a
+split package give the program file; the numbered parts are read from
+beside it. `vantrel-pack test` also extracts every member as the stub
+would.
 
 )" + OptionsHelp(kInspectOptions, 15) + R"(
 Exit status: 0 the stub would install the package (warnings may remain), 1
