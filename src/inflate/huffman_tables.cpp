@@ -14,7 +14,7 @@ static const BYTE distanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  
                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 // The table entry of one symbol whose code has `codeBits` bits at its level.
-static DWORD SymbolEntry(CodeKind kind, unsigned symbol, unsigned codeBits) {
+static inline DWORD SymbolEntry(CodeKind kind, unsigned symbol, unsigned codeBits) {
   DWORD bits = (DWORD)codeBits << 8 | codeBits;
   if (kind == kCodeLengthCode) return (DWORD)symbol << 16 | bits;
   if (kind == kDistanceCode) {
@@ -133,9 +133,21 @@ static bool OpenSubtable(TableFill &f, unsigned prefix, unsigned length, const u
   return true;
 }
 
-// Copies `count` entries; the two ranges never overlap.
+// Copies `count` entries (a power of two, at least 2), a machine word at a
+// time; the two ranges never overlap.
 static void CopyEntries(DWORD *to, const DWORD *from, unsigned count) {
-  for (unsigned i = 0; i < count; ++i) to[i] = from[i];
+  const unsigned perWord = kWordBytes / sizeof(DWORD);
+  unsigned i = 0;
+  for (; i + 4 * perWord <= count; i += 4 * perWord) {
+    BitWord words[4];
+    __builtin_memcpy(words, from + i, sizeof words);
+    __builtin_memcpy(to + i, words, sizeof words);
+  }
+  for (; i < count; i += perWord) {
+    BitWord word;
+    __builtin_memcpy(&word, from + i, kWordBytes);
+    __builtin_memcpy(to + i, &word, kWordBytes);
+  }
 }
 
 // Step 4, the root: the codes of each length from the shortest up to the
@@ -145,14 +157,14 @@ static void CopyEntries(DWORD *to, const DWORD *from, unsigned count) {
 // doubled the filled part on the way up. Where the code is not complete,
 // the filled part first reads as invalid. Returns how many symbols went in
 // and leaves `code` at the next code.
-static unsigned FillRoot(TableFill &f, CodeKind kind, const BYTE *lengths, const WORD *sorted,
-                         unsigned coded, unsigned shortest, unsigned &code) {
+static unsigned FillRoot(TableFill &f, CodeKind kind, const WORD *sorted, const unsigned *ofLength,
+                         unsigned shortest, unsigned &code) {
   unsigned first = shortest < f.rootBits ? shortest : f.rootBits;
   unsigned filled = 1u << first;
   if (!f.complete) Replicate(f.table, 0, 1, filled, kEntryInvalid);
   unsigned i = 0;
   for (unsigned length = first;; ++length) {
-    for (; i < coded && lengths[sorted[i]] == length; ++i) {
+    for (unsigned n = ofLength[length]; n; --n, ++i) {
       f.table[code] = SymbolEntry(kind, sorted[i], length);
       code = NextCode(code, length);
     }
@@ -163,12 +175,12 @@ static unsigned FillRoot(TableFill &f, CodeKind kind, const BYTE *lengths, const
 }
 
 // Step 5, the longer codes: each in the sub-table of its root index, at
-// every index of the sub-table that starts with it.
+// every index of the sub-table that starts with it. `left` counts the codes
+// of each length still to be placed (those of the root are never read).
 static bool FillSubtables(TableFill &f, CodeKind kind, const BYTE *lengths, const WORD *sorted,
                           unsigned i, unsigned coded, unsigned code, unsigned *left) {
   unsigned rootSize = 1u << f.rootBits;
   unsigned longest = lengths[sorted[coded - 1]];
-  for (unsigned j = 0; j < i; ++j) --left[lengths[sorted[j]]];
   for (; i < coded; ++i) {
     unsigned symbol = sorted[i];
     unsigned length = lengths[symbol];
@@ -205,7 +217,7 @@ CodeShape BuildHuffmanTable(const BYTE *lengths, unsigned count, CodeKind kind, 
   fill.subtable = 0;
   fill.subtableBits = 0;
   unsigned code = 0;
-  unsigned placed = FillRoot(fill, kind, lengths, sorted, coded, lengths[sorted[0]], code);
+  unsigned placed = FillRoot(fill, kind, sorted, ofLength, lengths[sorted[0]], code);
   // Never for lengths of at most 15 (see TableCapacity); a table that would
   // not fit is refused rather than written past its end.
   if (!FillSubtables(fill, kind, lengths, sorted, placed, coded, code, ofLength)) {
