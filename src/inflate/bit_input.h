@@ -11,7 +11,14 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the bit buffer loads input words in little-endian order");
 
+// A build on the build machine may take the stub's 32-bit buffer
+// (VANTREL_DECODER_WORD32), so that the stub's paths of the decoder run in
+// its tests too: this machine cannot run the 32-bit stub itself.
+#ifdef VANTREL_DECODER_WORD32
+typedef DWORD BitWord;
+#else
 typedef UINT_PTR BitWord;
+#endif
 
 enum {
   kWordBytes = sizeof(BitWord),
