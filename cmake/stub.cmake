@@ -13,9 +13,18 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_CURRENT_BINARY_DIR} -I${CMAKE_SO
 # Every stub source is compiled so: small code, no C runtime behind it, and
 # only instructions a Pentium has (the oldest machines Windows 95 runs on
 # here; a Pentium Pro's CMOV would fault on them).
-set(STUB_CXX_OPTIONS -Os -march=pentium -fno-exceptions -fno-rtti
+set(STUB_CXX_OPTIONS -Os -fno-exceptions -fno-rtti
   -fno-asynchronous-unwind-tables -fno-tree-loop-distribute-patterns -ffunction-sections
   -Wall -Wextra -Werror)
+# The product is the 32-bit stub. The 64-bit build of the same sources exists
+# only for the Wine tests on kernels that cannot run 32-bit programs; its
+# entry symbol carries no stdcall decoration.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(STUB_ENTRY StubEntry)
+else()
+  list(APPEND STUB_CXX_OPTIONS -march=pentium)
+  set(STUB_ENTRY _StubEntry@0)
+endif()
 
 # The decoder and the CRC-32 are built as objects of their own, so that the
 # Wine benchmark (tests/bench) links exactly the code the stub runs. Their
@@ -36,7 +45,7 @@ add_executable(vantrel-stub-linked WIN32 ${STUB_OTHER_SOURCES}
 set_target_properties(vantrel-stub-linked PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
 target_compile_options(vantrel-stub-linked PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${STUB_CXX_OPTIONS}>)
 target_link_options(vantrel-stub-linked PRIVATE
-  -nostdlib -Wl,-e,_StubEntry@0 -Wl,--gc-sections -s -mwindows
+  -nostdlib -Wl,-e,${STUB_ENTRY} -Wl,--gc-sections -s -mwindows
   # No link time in the image: the same sources give the same stub.
   -Wl,--no-insert-timestamp)
 # advapi32 first: newer import libraries also list some of its functions under

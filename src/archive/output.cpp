@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "../core/crc32.h"
+#include "../core/outcome.h"
 #include "../core/runtime.h"
 #include "../core/zipcrypto.h"
 
@@ -41,6 +42,6 @@ void StampAndClose(const char *path) {
       LocalFileTimeToFileTime(&local, &utc)) {
     SetFileTime(state.outFile, nullptr, nullptr, &utc);
   }
-  if (!CloseHandle(state.outFile)) MessageBoxA(nullptr, path, "Cannot close the file", MB_ICONHAND);
+  if (!CloseHandle(state.outFile)) ReportFailure(kExitFailed, path, "Cannot close the file");
   state.outFile = INVALID_HANDLE_VALUE;
 }

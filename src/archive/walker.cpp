@@ -2,6 +2,7 @@
 
 #include "member_names.h"
 #include "../inflate/inflate.h"
+#include "../core/outcome.h"
 #include "../core/package_file.h"
 #include "../core/progress.h"
 #include "../core/runtime.h"
@@ -57,7 +58,7 @@ RecordKind ReadRecord() {
   }
 }
 
-void ShowError(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONHAND); }
+void ShowError(const char *text) { ReportFailure(kExitFailed, text, "Error"); }
 
 bool ReadMemberName(char *nameBuffer, CountedString &name) {
   DWORD n = state.localHeader.nameLength;
@@ -100,7 +101,7 @@ bool PrepareFolder(CountedString &path, bool folderEntry) {
   ParentFolder(path, folder);
   CreateFolderPath(folder);
   if (!PathExists(folder.text) || (folderEntry && !IsFolder(folder.text))) {
-    MessageBoxA(nullptr, folder.text, "Error in directory ..", MB_ICONHAND);
+    ReportFailure(kExitFailed, folder.text, "Error in directory ..");
     return false;
   }
   return true;
@@ -112,7 +113,7 @@ bool CreateOutputFile(const char *path) {
   if (state.outFile != INVALID_HANDLE_VALUE) return true;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == (attributes & ~DWORD(FILE_ATTRIBUTE_DIRECTORY))) {
-    MessageBoxA(nullptr, path, "Cannot open file ..", MB_ICONHAND);
+    ReportFailure(kExitFailed, path, "Cannot open file ..");
   }
   return false;
 }

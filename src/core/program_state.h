@@ -13,6 +13,7 @@
 //                          key0, key1, key2
 //   the run's progress     installStarted, extractOk, ioError,
 //                          queryEndSessionEnds, extractedFiles, extractedCount
+//   the run's end          quiet, exitCode, failureRecorded
 //   the package file       packageFile, seekResult
 //   the member being       localHeader, localHeaderSignature, outFile,
 //   extracted              bytesLeft, memberCrc, memberOutput, declaredSize,
@@ -140,6 +141,9 @@ struct ProgramState {
   LocalHeader localHeader;                 // the local header of the member being extracted
   BYTE queryEndSessionEnds;                // set while the second advpack run is waited for: a
                                            // WM_QUERYENDSESSION then ends the program
+  BYTE quiet;                              // the command line asks for a run without any window
+  DWORD exitCode;                          // what the run ends with unless it ends at once
+  BYTE failureRecorded;                    // exitCode is a failure's, which nothing replaces
 };
 
 extern ProgramState state;

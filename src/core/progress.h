@@ -8,7 +8,8 @@
 
 #include <windows.h>
 
-// Replaces the text of the main dialog's status area.
+// Replaces the text of the main dialog's status area; a quiet run passes
+// no dialog, and nothing is shown.
 void ShowStatus(HWND dialog, const char *text);
 
 // The same, then lets one pending message through, so that the line is

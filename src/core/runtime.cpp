@@ -1,5 +1,6 @@
 #include "runtime.h"
 
+#include "program_state.h"
 #include "text.h"
 
 void *AllocateBlock(DWORD bytes) {
@@ -20,7 +21,8 @@ void ReleaseBlock(void *block) {
   n = AppendDecimal(text, n, sizeof text, code);
   n = AppendLiteral(text, n, sizeof text, " at ");
   n = AppendHex8(text, n, sizeof text, (DWORD)(UINT_PTR)where);
-  MessageBoxA(nullptr, text, "Error", MB_OK);
+  // A quiet run has nobody to read it; the number is the exit code.
+  if (!state.quiet) MessageBoxA(nullptr, text, "Error", MB_OK);
   ExitProcess(code);
 }
 

@@ -1,5 +1,6 @@
 #include "launch.h"
 
+#include "../core/outcome.h"
 #include "../core/paths.h"
 #include "../core/program_state.h"
 #include "../core/runtime.h"
@@ -141,12 +142,16 @@ void LaunchInf(HWND) {
   InstallerCommand(line, program, run, run == kAdvpackFirstRun && IsWindowsNT());
 
   EnterFolder(state.tempDir);
-  if (!RunAndWait(program, line, kFirstRunFlags, false)) {
-    MessageBoxA(nullptr, "Couldn't initialize installation.", "Error", MB_ICONHAND);
+  if (RunAndWait(program, line, kFirstRunFlags, false)) {
+    RecordOutcome(kExitInstalled);
+  } else {
+    ReportFailure(kExitFailed, "Couldn't initialize installation.", "Error");
   }
+  // A second run that does not start shows nothing, but leaves the
+  // installation half done.
   if (state.useAdvpack) {
     InstallerCommand(line, program, kAdvpackSecondRun, false);
-    RunAndWait(program, line, kSecondRunFlags, true);
+    if (!RunAndWait(program, line, kSecondRunFlags, true)) RecordFailure(kExitFailed);
   }
   EnterFolder(state.startDir);
 }

@@ -68,6 +68,10 @@ void FailCall(const std::string &name, DWORD errorCode);
 
 // ---- the system -------------------------------------------------------------
 void SetModuleFileName(const std::string &windowsPath);
+// What GetCommandLineA returns, the program's own name first, as whoever
+// started it wrote it. Until set: the module file name in quotes, as
+// Explorer starts a program.
+void SetCommandLine(const std::string &commandLine);
 void SetTempPath(const std::string &windowsPath);
 void SetSystemDirectory(const std::string &windowsPath);
 void SetWindowsDirectory(const std::string &windowsPath);
@@ -128,6 +132,9 @@ struct MessageBoxRecord {
 // The button the user picks; by default OK (IDOK).
 void OnMessageBox(std::function<int(const MessageBoxRecord &)> answer);
 const std::vector<MessageBoxRecord> &MessageBoxes();
+// How many windows the program has opened: every dialog it created, also
+// one that ended before it could be drawn, and every message box shown.
+int WindowsOpened();
 
 // Called at every PeekMessageA, before the queue is looked at: lets a test
 // post messages "while" the program pumps.

@@ -2,6 +2,7 @@
 // the process.
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <set>
@@ -12,6 +13,12 @@
 namespace host {
 namespace {
 std::string modulePath;
+std::string commandLine;
+bool commandLineSet;
+// The command line as GetCommandLineA hands it out: in pages of its own,
+// readable only, so that a program that writes to it faults.
+char *commandLinePages;
+size_t commandLinePagesSize;
 std::string tempPath;
 std::string systemDirectory;
 std::string windowsDirectory;
@@ -28,6 +35,10 @@ int heapObject;
 }  // namespace
 
 void SetModuleFileName(const std::string &p) { modulePath = p; }
+void SetCommandLine(const std::string &line) {
+  commandLine = line;
+  commandLineSet = true;
+}
 void SetTempPath(const std::string &p) { tempPath = p; }
 void SetSystemDirectory(const std::string &p) { systemDirectory = p; }
 void SetWindowsDirectory(const std::string &p) { windowsDirectory = p; }
@@ -56,6 +67,10 @@ void ResetSystem() {
   char cwd[4096];
   currentDirectory = WindowsPath(getcwd(cwd, sizeof cwd) ? cwd : "/");
   modulePath = "Z:\\nonexistent\\setup.exe";
+  commandLine.clear();
+  commandLineSet = false;
+  if (commandLinePages) munmap(commandLinePages, commandLinePagesSize);
+  commandLinePages = nullptr;
   tempPath = "Z:\\tmp\\";
   systemDirectory = "C:\\windows\\system32";
   windowsDirectory = "C:\\windows";
@@ -109,6 +124,23 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
   modulePath.copy(buffer, n);
   buffer[n] = 0;
   return n;
+}
+
+// The system's own string, which the program must neither change nor free:
+// it is handed out read-only, at the same address on every call.
+LPSTR WINAPI GetCommandLineA(void) {
+  std::string line = commandLineSet ? commandLine : "\"" + modulePath + "\"";
+  if (commandLinePages && line == commandLinePages) return commandLinePages;
+  if (commandLinePages) munmap(commandLinePages, commandLinePagesSize);
+  size_t page = size_t(sysconf(_SC_PAGESIZE));
+  commandLinePagesSize = (line.size() + 1 + page - 1) / page * page;
+  void *pages = mmap(nullptr, commandLinePagesSize, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) abort();
+  commandLinePages = static_cast<char *>(pages);
+  memcpy(commandLinePages, line.c_str(), line.size() + 1);
+  mprotect(commandLinePages, commandLinePagesSize, PROT_READ);
+  return commandLinePages;
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(&heapObject); }

@@ -62,6 +62,7 @@ std::deque<Dialog> openDialogViews;  // a deque keeps outer views valid while in
 std::vector<std::unique_ptr<HWND__>> windows;
 int screenWidth = 1024, screenHeight = 768;
 int focusId = -1;
+int windowsOpened;
 
 struct SentMessage {
   UINT message;
@@ -222,6 +223,7 @@ void OnMessageBox(std::function<int(const MessageBoxRecord &)> answer) {
   messageBoxAnswer = std::move(answer);
 }
 const std::vector<MessageBoxRecord> &MessageBoxes() { return messageBoxes; }
+int WindowsOpened() { return windowsOpened; }
 void OnPump(std::function<void()> hook) { pumpHook = std::move(hook); }
 void SendFromSystem(UINT message, WPARAM wParam, LPARAM lParam) {
   sentMessages.push_back(SentMessage{message, wParam, lParam});
@@ -261,6 +263,7 @@ void ResetWindows() {
   screenWidth = 1024;
   screenHeight = 768;
   focusId = -1;
+  windowsOpened = 0;
 }
 }  // namespace host
 
@@ -276,6 +279,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC procedure, 
     return -1;
   }
   HWND dialog = CreateDialogWindow(*t, procedure);
+  ++windowsOpened;
   openDialogs.push_back(dialog);
   openDialogViews.push_back(Dialog{dialog, t->name});
   Record("dialog " + std::string(t->name));
@@ -427,6 +431,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     return 0;
   }
   messageBoxes.push_back(record);
+  ++windowsOpened;
   Record("msgbox " + record.caption + ": " + record.text);
   int answer = messageBoxAnswer ? messageBoxAnswer(record) : IDOK;
   // The box's own loop takes what the system sent while it was open.

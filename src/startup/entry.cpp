@@ -1,8 +1,9 @@
 #include "entry.h"
 
 #include "../core/crc32.h"
+#include "../core/outcome.h"
 #include "../ui/dialogs.h"
-#include "../ui/window_helpers.h"
+#include "command_line.h"
 #include "package.h"
 #include "../core/program_state.h"
 #include "../core/runtime.h"
@@ -31,7 +32,7 @@ void ReleaseBuffers() {
 void RunExitSequence() {
   bool open = state.packageFile != INVALID_HANDLE_VALUE && state.packageFile != nullptr;
   if (open && !CloseHandle(state.packageFile)) {
-    MessageBoxA(nullptr, "Cannot close the file", "Error", MB_ICONHAND);
+    ReportFailure(kExitFailed, "Cannot close the file", "Error");
   }
   DeleteFileA(state.rebuiltPath.text);
   ReleaseBlock(state.crcTable);
@@ -46,11 +47,14 @@ void InitProgramState() {
 }
 
 int RunProgram() {
+  // Known before anything can fail: a quiet run shows no message at all.
+  state.quiet = QuietSwitchGiven(GetCommandLineA());
+  StartOutcome();
   InitProgramState();
-  if (LoadPackage()) RunModalDialog("DLG_Main", MainDlgProc);
+  if (LoadPackage()) RunInstallation();
   RunExitSequence();
   ReleaseBuffers();
-  return 0;
+  return int(state.exitCode);
 }
 
 #ifdef _WIN32

@@ -11,8 +11,10 @@ void InitProgramState();
 // temporary folder when the clean-up has left it empty.
 void RunExitSequence();
 
-// The whole run: buffers, CRC table, package, main dialog, exit sequence.
-// Returns the exit code of every path it controls (0).
+// The whole run: the command line's switch, buffers, CRC table, package,
+// the installation (with its dialogs, or quietly), exit sequence. Returns
+// the run's exit code; the paths that end the process at once give theirs
+// to ExitProcess.
 int RunProgram();
 
 #endif

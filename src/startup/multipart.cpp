@@ -1,5 +1,6 @@
 #include "multipart.h"
 
+#include "../core/outcome.h"
 #include "../core/paths.h"
 #include "../core/program_state.h"
 #include "../core/runtime.h"
@@ -44,13 +45,20 @@ void CopyPiece(LONG bytes) {
   }
 }
 
-// "Please insert disk with part number N.."; Cancel fails the rebuild.
+// "Please insert disk with part number N.."; only OK tries the part again.
+// Cancel fails the rebuild, and so does a prompt that could not be shown
+// (0): asking again would never end. A quiet run has nobody to insert a
+// disk: the missing part fails it at once.
 void PromptForDisk(BYTE partNumber) {
+  if (state.quiet) {
+    state.ioError = 1;
+    return;
+  }
   char text[64];
   DWORD n = AppendLiteral(text, 0, sizeof text, "Please insert disk with part number ");
   n = AppendDecimal(text, n, sizeof text, DWORD(partNumber) + 1);
   AppendLiteral(text, n, sizeof text, "..");
-  if (MessageBoxA(nullptr, text, state.title, MB_OKCANCEL | MB_ICONINFORMATION) == IDCANCEL) {
+  if (MessageBoxA(nullptr, text, state.title, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
     state.ioError = 1;
   }
 }
@@ -121,11 +129,13 @@ bool RebuildPackage() {
   if (state.packageFile != INVALID_HANDLE_VALUE) CloseHandle(state.packageFile);
   state.packageFile = INVALID_HANDLE_VALUE;  // nothing left for the exit sequence to close
   if (state.ioError) {
-    MessageBoxA(nullptr, "Error rebuilding this Setup package.", "Error", MB_ICONHAND);
+    ReportFailure(kExitFailed, "Error rebuilding this Setup package.", "Error");
     return false;
   }
   state.packageFile = CreateFileA(state.rebuiltPath.text, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   state.ioError = state.packageFile == INVALID_HANDLE_VALUE;
+  // Shown to nobody, but a failure all the same.
+  if (state.ioError) RecordFailure(kExitFailed);
   return !state.ioError;
 }

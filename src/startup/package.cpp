@@ -5,6 +5,7 @@
 #include "admin.h"
 #include "descramble.h"
 #include "multipart.h"
+#include "../core/outcome.h"
 #include "../core/program_state.h"
 #include "../core/runtime.h"
 #include "signature.h"
@@ -194,10 +195,10 @@ LONG ArchiveBase(const HeaderLengths &lengths) {
 }
 
 void RejectCorruptPackage() {
-  MessageBoxA(nullptr, "The setup file is corrupted. Please obtain a new copy of the program.",
-              "Error", MB_ICONHAND);
+  ReportFailure(kExitFailed,
+                "The setup file is corrupted. Please obtain a new copy of the program.", "Error");
   CloseHandle(state.packageFile);
-  ExitProcess(0);
+  ExitProcess(kExitFailed);
 }
 
 PackageEnd JudgePackageEnd() {
@@ -240,7 +241,7 @@ bool LoadPackage() {
   state.packageFile = CreateFileA(modulePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (state.packageFile == INVALID_HANDLE_VALUE) {
-    MessageBoxA(nullptr, modulePath, "Cannot open file ..", MB_ICONHAND);
+    ReportFailure(kExitFailed, modulePath, "Cannot open file ..");
     state.ioError = 1;
     return false;
   }
@@ -251,8 +252,12 @@ bool LoadPackage() {
   if (ReadFixedHeader(lengths)) {
     state.hasTitle = lengths.title > 0;
     if (state.adminRequired && !IsAdmin()) {
-      MessageBoxA(nullptr, "You need to have administrative privileges to run this program.",
-                  "Error", MB_ICONHAND);
+      // The system's own code for rights that are missing. Not "elevation
+      // required" (740): the check is for membership of the Administrators
+      // group, which a token that is merely not elevated still shows, and
+      // a tool that reads 740 may ask again through a prompt nobody sees.
+      ReportFailure(kExitAccessDenied,
+                    "You need to have administrative privileges to run this program.", "Error");
       return false;
     }
     ReadPackageTexts(lengths);

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 // What each dialog ends with (its EndDialog result, which RunModalDialog
-// returns). The main dialog's result is not used; it tells how it ended.
+// returns). Any other value means the dialog could not be shown.
 enum DialogResult {
   kMainExtractionFailed = 1,
   kMainClosed = 2,
@@ -14,6 +14,10 @@ enum DialogResult {
   kPasswordDialogOk = IDOK,
   kPasswordDialogCancel = IDCANCEL,
 };
+
+// Runs the installation: through the main dialog, or in a quiet run without
+// any window, the licence taken as accepted.
+void RunInstallation();
 
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK LicenceDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

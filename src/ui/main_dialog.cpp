@@ -1,7 +1,9 @@
 #include "../archive/walker.h"
 #include "../install/launch.h"
 #include "../install/removal.h"
+#include "../core/outcome.h"
 #include "../core/program_state.h"
+#include "../core/progress.h"
 #include "dialogs.h"
 #include "resource_ids.h"
 #include "window_helpers.h"
@@ -51,22 +53,30 @@ void FinishInstallation(HWND dialog) {
   }
 }
 
+// The installation itself, the same with the main dialog as without it (a
+// quiet run passes no dialog): extracts the archive and, when every member
+// came out, runs the INF installer. False when the extraction failed.
+bool ExtractAndLaunch(HWND dialog) {
+  state.installStarted = 1;
+  StripTrailingBackslash(state.tempDir);
+  ExtractArchive(dialog);
+  if (!state.extractOk) return false;
+  ShowStatus(dialog, "\r\nSetup is updating your system ...\r\n\r\n");
+  LaunchInf(dialog);
+  return true;
+}
+
 void InstallCommand(HWND dialog) {
   if (state.installStarted) {
     ClickButton(dialog, IDC_CLOSE);
     return;
   }
   if (!LicenceAccepted(dialog)) return;
-  state.installStarted = 1;
-  StripTrailingBackslash(state.tempDir);
   EnableButtons(dialog, FALSE);
-  ExtractArchive(dialog);
-  if (!state.extractOk) {
-    EndDialog(dialog, kMainExtractionFailed);
-  } else {
-    SetItemText(dialog, IDC_MAIN_TEXT, "\r\nSetup is updating your system ...\r\n\r\n");
-    LaunchInf(dialog);
+  if (ExtractAndLaunch(dialog)) {
     FinishInstallation(dialog);
+  } else {
+    EndDialog(dialog, kMainExtractionFailed);
   }
   EnableButtons(dialog, TRUE);
 }
@@ -99,4 +109,17 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
       return FALSE;
   }
   return FALSE;
+}
+
+void RunInstallation() {
+  if (state.quiet) {
+    // Whoever asked for a quiet run has accepted the licence: there is no
+    // one else to ask, and nothing waits for a press.
+    if (ExtractAndLaunch(nullptr)) RemoveExtractedFiles(nullptr);
+    return;
+  }
+  INT_PTR ended = RunModalDialog("DLG_Main", MainDlgProc);
+  // A main dialog that could not be shown installed nothing, and nobody
+  // chose that.
+  if (ended != kMainExtractionFailed && ended != kMainClosed) RecordFailure(kExitFailed);
 }

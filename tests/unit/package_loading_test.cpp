@@ -230,7 +230,7 @@ TEST_F(PackageLoading, BytesAppendedAfterTheCommentFail) {
   contents.archive = SmallArchive("comment");
   Bytes package = BuildPackage(contents);
   package.push_back('!');
-  EXPECT_EQ(0, Load(package));
+  EXPECT_EQ(1603, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
@@ -239,7 +239,7 @@ TEST_F(PackageLoading, ArchiveCutShortFails) {
   contents.archive = SmallArchive();
   Bytes package = BuildPackage(contents);
   package.resize(package.size() - 10);
-  EXPECT_EQ(0, Load(package));
+  EXPECT_EQ(1603, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
@@ -248,7 +248,7 @@ TEST_F(PackageLoading, ArchiveOf22BytesOrLessFails) {
   contents.archive = Bytes{0x50, 0x4B, 0x05, 0x06};
   contents.archive.resize(22, 0);
   contents.archive.pop_back();  // 21 bytes: a real end record cannot fit
-  EXPECT_EQ(0, Load(BuildPackage(contents)));
+  EXPECT_EQ(1603, Load(BuildPackage(contents)));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
@@ -256,7 +256,7 @@ TEST_F(PackageLoading, EmptyArchiveOfExactly22BytesFails) {
   PackageContents contents;
   contents.archive = BuildZip({});
   ASSERT_EQ(22u, contents.archive.size());
-  EXPECT_EQ(0, Load(BuildPackage(contents)));
+  EXPECT_EQ(1603, Load(BuildPackage(contents)));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
@@ -489,7 +489,7 @@ TEST_P(SignedPackage, IsJudgedByWhatPrecedesItsCertificateTable) {
     EXPECT_TRUE(loaded);
     EXPECT_TRUE(host::MessageBoxes().empty());
   } else {
-    EXPECT_EQ(0, code);
+    EXPECT_EQ(1603, code);
     EXPECT_TRUE(RejectedAsCorrupt());
   }
 }
@@ -519,7 +519,7 @@ TEST_F(PackageLoading, SkipFlagIgnoresTheSignatureAndSplitPackagesCheckIt) {
   EXPECT_EQ(int(kEndInParts), int(Verdict(program)));
   program[35328 + 30] ^= 0x01;
   EXPECT_EQ(int(kChangedAfterSigning), int(Verdict(program)));
-  EXPECT_EQ(0, Load(program));
+  EXPECT_EQ(1603, Load(program));
   EXPECT_TRUE(RejectedAsCorrupt());
 }
 
@@ -527,7 +527,7 @@ TEST_F(PackageLoading, LengthsPastTheEndFailAsCorruptNotAsFatalMemoryError) {
   PackageContents contents;
   contents.archive = SmallArchive();
   contents.welcomeLength = 0x7FFFFFF0;
-  EXPECT_EQ(0, Load(BuildPackage(contents)));
+  EXPECT_EQ(1603, Load(BuildPackage(contents)));
   EXPECT_TRUE(RejectedAsCorrupt());
   for (const auto &box : host::MessageBoxes()) EXPECT_NE(MB_OK, box.style) << box.text;
 }
@@ -538,7 +538,7 @@ TEST_F(PackageLoading, HeaderCutShortLoadsZerosAndFailsTheCheck) {
   contents.archive = SmallArchive();
   Bytes package = BuildPackage(contents);
   package.resize(35328 + 10);  // inside the fixed header
-  EXPECT_EQ(0, Load(package));
+  EXPECT_EQ(1603, Load(package));
   EXPECT_TRUE(RejectedAsCorrupt());
   EXPECT_EQ(0, state.welcomeTextLength);
   EXPECT_EQ(0, state.totalSize);

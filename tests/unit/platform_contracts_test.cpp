@@ -295,6 +295,14 @@ TEST_F(PlatformContract, SystemCallsKeepTheirOldestLimits) {
   memset(name, '#', sizeof name);
   EXPECT_EQ(8u, GetModuleFileNameA(nullptr, name, 8));
   EXPECT_EQ(std::string("C:\\dist\\"), std::string(name, 8));
+  // The command line is the system's string: the same at every call, and
+  // not the program's to change.
+  EXPECT_EQ("\"C:\\dist\\setup.exe\"", std::string(GetCommandLineA()));
+  host::SetCommandLine("setup.exe /Q");
+  char *line = GetCommandLineA();
+  EXPECT_EQ(line, GetCommandLineA());
+  EXPECT_EQ("setup.exe /Q", std::string(line));
+  EXPECT_DEATH(line[0] = 'S', "");
 }
 
 TEST_F(PlatformContract, TokenCallsAreStubsOnTheWindows95Family) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "startup/entry.h"
 #include "support/package_builder.h"
@@ -91,7 +92,7 @@ class ProgramRun : public HostMachine {
   bool seenByInstaller_ = false;
 };
 
-TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
+TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsIt) {
   PackageContents contents;
   contents.title = "Example Tool";
   contents.welcome = "Welcome!";
@@ -110,7 +111,7 @@ TEST_F(ProgramRun, MainDialogShowsTitleAndWelcomeAndCloseEndsWithZero) {
     EXPECT_EQ((768 - (r.bottom - r.top)) / 2, r.top);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(contents));
+  EXPECT_EQ(1602, Run(contents));
   EXPECT_TRUE(handled);
   EXPECT_TRUE(Shown("end DLG_MAIN 2"));
   EXPECT_TRUE(host::MessageBoxes().empty());
@@ -129,7 +130,7 @@ TEST_F(ProgramRun, PackageWithoutTitleKeepsTheTemplateCaption) {
     caption = d.Caption();
     d.Command(IDCANCEL);
   });
-  EXPECT_EQ(0, Run(contents));
+  EXPECT_EQ(1602, Run(contents));
   EXPECT_EQ("Self-extracting Archive", caption);
 }
 
@@ -211,7 +212,7 @@ TEST_F(ProgramRun, UnattendedWithDeclinedLicenceShowsTheReadyDialog) {
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(contents));
+  EXPECT_EQ(1602, Run(contents));
   EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
   EXPECT_TRUE(host::Processes().empty());
 }
@@ -258,7 +259,7 @@ TEST_F(ProgramRun, EscapeAndTheCloseBoxDeclineTheLicence) {
     d.Click(IDC_INSTALL);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(contents));
+  EXPECT_EQ(1602, Run(contents));
   EXPECT_TRUE(Shown("end DLG_LIC 2"));
   EXPECT_TRUE(host::Processes().empty());
 }
@@ -301,7 +302,7 @@ TEST_F(ProgramRun, StayOpenWithoutWelcomeTextWaitsWithTheDefaultText) {
     text = d.Text(IDC_MAIN_TEXT);
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, Run(contents));
+  EXPECT_EQ(1602, Run(contents));
   EXPECT_EQ("\r\r\rPlease click \"Install\" to start setup.", text);
   EXPECT_TRUE(host::Processes().empty());
 }
@@ -313,7 +314,7 @@ TEST_F(ProgramRun, FailedExtractionEndsTheDialogWithoutRunningTheInf) {
   damaged.crc = 0x12345678;
   contents.archive = BuildZip({{"setup.inf", ToBytes("x")}, damaged});
   host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
-  EXPECT_EQ(0, Run(contents));
+  EXPECT_EQ(1603, Run(contents));
   EXPECT_TRUE(host::Processes().empty());
   EXPECT_TRUE(Shown("msgbox Error: Error extracting file(s)."));
   EXPECT_TRUE(Shown("end DLG_MAIN 1"));
@@ -495,7 +496,7 @@ TEST_F(ProgramRun, ShortWriteStillClosesThePackageAndDeletesTheRebuiltFile) {
       host::LimitWrites(20);  // the disk fills during the first member
       d.Click(IDC_INSTALL);
     });
-    EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+    EXPECT_EQ(1603, host::RunAsProcess(RunProgram));
     EXPECT_EQ(0, Count("msgbox Error: Cannot close the file"));
     EXPECT_TRUE(Shown(c.duringRebuild ? "msgbox Error: Error rebuilding this Setup package."
                                       : "msgbox Error: Error extracting file(s)."));
@@ -529,18 +530,18 @@ TEST_F(ProgramRun, SplitPackageInstallsWhenTheTempPathLeavesNoRoom) {
 
 TEST_F(ProgramRun, ProgramFileThatCannotBeOpenedShowsOneMessage) {
   host::SetModuleFileName("C:\\dist\\gone.exe");
-  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  EXPECT_EQ(1603, host::RunAsProcess(RunProgram));
   ASSERT_EQ(1u, host::MessageBoxes().size());
   EXPECT_EQ("Cannot open file ..", host::MessageBoxes()[0].caption);
   EXPECT_EQ(0, Count("dialog "));
 }
 
-TEST_F(ProgramRun, CorruptPackageEndsWithZeroAndNoDialog) {
+TEST_F(ProgramRun, CorruptPackageEndsAtOnceWithoutDialog) {
   PackageContents contents;
   contents.welcome = "Welcome";
   contents.archive = Archive();
   contents.archive.resize(contents.archive.size() - 5);
-  EXPECT_EQ(0, Run(contents));
+  EXPECT_EQ(1603, Run(contents));
   EXPECT_EQ(0, Count("dialog "));
   ASSERT_EQ(1u, host::MessageBoxes().size());
   EXPECT_EQ("The setup file is corrupted. Please obtain a new copy of the program.",
@@ -576,7 +577,7 @@ TEST_F(ProgramRun, RebuiltPackageIsDeletedWhenTheUserClosesWithoutInstalling) {
     rebuiltWhileOpen = ReadFile("temp/$Vantrel.Tmp/Vantrel.pkg") == whole;
     d.Click(IDC_CLOSE);
   });
-  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  EXPECT_EQ(1602, host::RunAsProcess(RunProgram));
   EXPECT_TRUE(rebuiltWhileOpen);
   EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
   EXPECT_EQ(0, Count("text DLG_MAIN 3002: \r\nDeleting "));
@@ -594,6 +595,176 @@ TEST_F(ProgramRun, SplitPackageInstallsFromTheRebuiltFile) {
   EXPECT_TRUE(seenByInstaller_);
   EXPECT_TRUE(host::MessageBoxes().empty());
   EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+}
+
+// Every way a run ends, with and without /Q, and what whoever started the
+// program learns of it: the exit code, whether any window opened, and how
+// many INF installer runs were started (or tried). A quiet run opens no
+// window whatever happens, and ends by itself.
+TEST_F(ProgramRun, EveryEndHasItsExitCode) {
+  struct End {
+    const char *what;
+    std::string commandLine;
+    std::function<void(PackageContents &)> package;
+    std::function<void()> arrange;  // the user and the machine, once the package is written
+    int code;
+    bool windows;
+    size_t installerRuns;
+  };
+  auto plain = [](PackageContents &) {};
+  auto unattended = [](PackageContents &c) { c.welcome.clear(); };
+  auto withLicence = [](PackageContents &c) { c.licence = "Terms"; };
+  auto members = [](std::vector<ZipMember> list) {
+    return [list](PackageContents &c) {
+      std::vector<ZipMember> all = {{"setup.inf", ToBytes("x")}};
+      all.insert(all.end(), list.begin(), list.end());
+      c.archive = BuildZip(all);
+    };
+  };
+  ZipMember flipped{"data.bin", ToBytes("payload")};
+  flipped.rawData = ToBytes("pAyload");
+  ZipMember badStream{"data.bin", ToBytes("payload"), 8};
+  badStream.rawData = Bytes{0xFF, 0xFF, 0xFF, 0xFF};  // a block of the reserved type
+  ZipMember secret{"b.txt", ToBytes("b"), 0, "pw"};
+  ZipMember outside{"../evil.txt", ToBytes("x")};
+  ZipMember method6{"data.bin", ToBytes("payload"), 6};
+  auto endRecordDamaged = [](PackageContents &c) { c.archive[c.archive.size() - 22] ^= 0xFF; };
+  auto split = [](PackageContents &c) { c.multiPart = true; };
+  auto adminOnly = [](PackageContents &c) { c.admin = true; };
+
+  auto none = [] {};
+  auto press = [](int button) {
+    return [button] {
+      host::OnDialog("DLG_MAIN", [button](const host::Dialog &d) { d.Click(button); });
+    };
+  };
+  auto install = press(IDC_INSTALL);
+  auto licence = [](std::vector<int> answers) {
+    return [answers] {
+      auto left = std::make_shared<std::vector<int>>(answers);
+      host::OnDialog("DLG_LIC", [left](const host::Dialog &d) {
+        int answer = left->front();
+        left->erase(left->begin());
+        d.Click(answer);
+      });
+      host::OnDialog("DLG_MAIN", [](const host::Dialog &d) {
+        d.Click(IDC_INSTALL);
+        if (!d.Ended()) d.Click(IDC_INSTALL);
+        if (!d.Ended()) d.Click(IDC_CLOSE);
+      });
+    };
+  };
+  auto password = [](const char *typed) {
+    return [typed] {
+      host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+      host::OnDialog("DLG_PASS", [typed](const host::Dialog &d) {
+        if (!typed) return d.Click(IDC_PASSWORD_CANCEL);
+        d.Type(IDC_PASSWORD_EDIT, typed);
+        d.Click(IDC_PASSWORD_OK);
+      });
+    };
+  };
+  // The disk prompt gets `answer`; 0 is a prompt that could not be shown.
+  auto withoutPart = [this](int answer) {
+    return [this, answer] {
+      std::filesystem::remove(Posix("dist/setup.001"));
+      host::OnMessageBox([answer](const host::MessageBoxRecord &) { return answer; });
+    };
+  };
+  auto notAdmin = [] { host::SetToken({false, {}, {{"S-1-1-0", SE_GROUP_ENABLED}}}); };
+  auto installerMissing = [](bool press) {
+    return [press] {
+      if (press) host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+      host::OnCreateProcess([](const host::ProcessRecord &) {
+        host::ProcessScript s;
+        s.starts = false;
+        return s;
+      });
+    };
+  };
+  auto quitWhileInstalling = [] {
+    host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+    host::OnCreateProcess([](const host::ProcessRecord &) {
+      host::ProcessScript s;
+      s.runningWaits = 2;
+      s.whileRunning = [] { PostMessageA(nullptr, WM_QUIT, 3, 0); };
+      return s;
+    });
+  };
+  auto noMemory = [] { host::FailAllocationsAbove(1000); };
+  auto folderRefused = [] { host::FailCall("CreateDirectoryA", ERROR_DISK_FULL); };
+  auto both = [](std::function<void()> a, std::function<void()> b) {
+    return [a, b] {
+      a();
+      b();
+    };
+  };
+
+  const std::string P = "\"C:\\dist\\setup.exe\"";
+  std::vector<End> ends = {
+      {"installed", P, plain, install, 0, true, 1},
+      {"installed unattended", P, unattended, none, 0, true, 1},
+      {"Close before Install", P, plain, press(IDC_CLOSE), 1602, true, 0},
+      {"licence declined, then Close", P, withLicence, licence({IDC_DECLINE, IDC_DECLINE}), 1602,
+       true, 0},
+      {"licence declined, then accepted", P, withLicence, licence({IDC_DECLINE, IDC_AGREE}), 0,
+       true, 1},
+      {"password cancelled", P, members({secret}), password(nullptr), 1602, true, 0},
+      {"password refused three times", P, members({secret}), password("wrong"), 1603, true, 0},
+      {"a flipped byte in a member", P, members({flipped}), install, 1603, true, 0},
+      {"a damaged deflate stream", P, members({badStream}), install, 1603, true, 0},
+      {"a name leading outside", P, members({outside}), install, 1603, true, 0},
+      {"an unknown method", P, members({method6}), install, 1603, true, 0},
+      {"a full disk", P, plain, both(install, [] { host::LimitWrites(3); }), 1603, true, 0},
+      {"a damaged end record", P, endRecordDamaged, none, 1603, true, 0},
+      {"a missing part, prompt cancelled", P, split, withoutPart(IDCANCEL), 1603, true, 0},
+      {"a missing part, prompt not shown", P, split, withoutPart(0), 1603, true, 0},
+      {"not an administrator", P, adminOnly, notAdmin, 5, true, 0},
+      {"the installer does not start", P, plain, installerMissing(true), 1603, true, 1},
+      {"the program file cannot be opened", P, plain,
+       [] { host::SetModuleFileName("C:\\dist\\gone.exe"); }, 1603, true, 0},
+      {"memory exhausted", P, plain, noMemory, 203, true, 0},
+      {"a folder cannot be made", P, plain, both(install, folderRefused), ERROR_DISK_FULL, true, 0},
+      {"WM_QUIT while the installer runs", P, plain, quitWhileInstalling, 3, true, 1},
+
+      {"quiet: welcome text, licence and stay-open", P + " /Q",
+       [](PackageContents &c) {
+         c.licence = "Terms";
+         c.stayOpen = true;
+       },
+       none, 0, false, 1},
+      {"quiet, -q", P + " -q", unattended, none, 0, false, 1},
+      {"quiet, in quotes, after other arguments", P + " /x \"/q\"", plain, none, 0, false, 1},
+      {"/Quiet is not the switch", P + " /Quiet", plain, none, 1602, true, 0},
+      // The program's name is split off as Windows does: a quoted name may
+      // hold blanks, and what looks like the switch inside it is none.
+      {"a name holding -q", "\"C:\\a -q\\setup.exe\" /x", plain, none, 1602, true, 0},
+      {"a name that is -q", "-q", plain, none, 1602, true, 0},
+      {"quiet: password wanted", P + " /Q", members({secret}), none, 1603, false, 0},
+      {"quiet: a flipped byte in a member", P + " /Q", members({flipped}), none, 1603, false, 0},
+      {"quiet: a damaged end record", P + " /Q", endRecordDamaged, none, 1603, false, 0},
+      {"quiet: a missing part", P + " /Q", split, withoutPart(IDCANCEL), 1603, false, 0},
+      {"quiet: not an administrator", P + " /Q", adminOnly, notAdmin, 5, false, 0},
+      {"quiet: the installer does not start", P + " /Q", plain, installerMissing(false), 1603,
+       false, 1},
+      {"quiet: memory exhausted", P + " /Q", plain, noMemory, 203, false, 0},
+      {"quiet: a folder cannot be made", P + " /Q", plain, folderRefused, ERROR_DISK_FULL, false,
+       0},
+  };
+  for (const End &e : ends) {
+    SCOPED_TRACE(e.what);
+    StartAgain();
+    PackageContents contents;
+    contents.welcome = "Welcome";
+    contents.archive = Archive();
+    e.package(contents);
+    WritePackage(contents);
+    host::SetCommandLine(e.commandLine);
+    e.arrange();
+    EXPECT_EQ(e.code, host::RunAsProcess(RunProgram));
+    EXPECT_EQ(e.windows, host::WindowsOpened() > 0);
+    EXPECT_EQ(e.installerRuns, host::Processes().size());
+  }
 }
 
 }  // namespace

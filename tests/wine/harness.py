@@ -97,12 +97,13 @@ class Display:
 
 
 class WinePrefix:
-    """A 32-bit Wine prefix used only by these tests, with a virtual desktop so
-    that windows are drawn with frames and captions."""
+    """A Wine prefix used only by these tests, of the kind's architecture, with
+    a virtual desktop so that windows are drawn with frames and captions."""
 
-    def __init__(self, path, display):
+    def __init__(self, path, display, kind):
         self.path = Path(path)
         self.display = display
+        self.kind = kind
         self.server = None
 
     @property
@@ -110,12 +111,12 @@ class WinePrefix:
         env = dict(os.environ)
         env.update({
             "WINEPREFIX": str(self.path),
-            "WINEARCH": "win32",
             "WINEDEBUG": "-all",
             "DISPLAY": self.display.name,
             # No Mono or Gecko download prompts, no menu entries on the host.
             "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=d",
         })
+        env.update(self.kind.env())
         return env
 
     def _tool(self, args, timeout):
@@ -137,23 +138,26 @@ class WinePrefix:
 
     def prepare(self):
         # A server left by an interrupted run would still talk to its old display.
-        self._tool(["wineserver", "-k"], timeout=60)
+        self._tool([self.kind.wineserver, "-k"], timeout=60)
         if not (self.path / READY_STAMP).exists():
             self._make()
         self.hide_setupx()
         # One server for the whole run, so that each program starts quickly.
-        self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.start_server()
         self.wine(["cmd", "/c", "exit"], timeout=120)
+
+    def start_server(self):
+        self.server = subprocess.Popen([self.kind.wineserver, "-f", "-p"], env=self.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def _make(self):
         if self.path.exists():
             shutil.rmtree(self.path)
         self.path.parent.mkdir(parents=True, exist_ok=True)
-        rc, _, err = self._tool(["wineboot", "-i"], timeout=300)
+        rc, _, err = self._tool([self.kind.wine, "wineboot", "-i"], timeout=300)
         if rc != 0:
             raise HarnessError(f"wineboot -i failed ({rc}): {err.strip()[-500:]}")
-        self._tool(["wineserver", "-w"], timeout=300)
+        self._tool([self.kind.wineserver, "-w"], timeout=300)
         width, height = DESKTOP_SIZE
         self.reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "Default")
         self.reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "Default", f"{width}x{height}")
@@ -163,8 +167,8 @@ class WinePrefix:
         if fonts.is_dir():
             for font in fonts.glob("*.ttf"):
                 shutil.copy(font, self.drive_c / "windows" / "Fonts" / font.name)
-        self._tool(["wineserver", "-k"], timeout=60)
-        self._tool(["wineserver", "-w"], timeout=60)
+        self._tool([self.kind.wineserver, "-k"], timeout=60)
+        self._tool([self.kind.wineserver, "-w"], timeout=60)
         (self.path / READY_STAMP).write_text("ready\n")
 
     # Wine's prefix says it is Windows NT but carries a 16-bit setupx.dll in
@@ -188,7 +192,7 @@ class WinePrefix:
             shutil.copy(self.setupx_aside, self.setupx)
 
     def shutdown(self):
-        self._tool(["wineserver", "-k"], timeout=60)
+        self._tool([self.kind.wineserver, "-k"], timeout=60)
         if self.server:
             try:
                 self.server.wait(timeout=20)
@@ -199,8 +203,7 @@ class WinePrefix:
     def kill_programs(self):
         """Ends every Windows program of the prefix (a test left one running)."""
         self.shutdown()
-        self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.start_server()
 
     # Paths
 
@@ -239,13 +242,13 @@ class WinePrefix:
 
     def wine(self, args, timeout=60):
         """Runs a Windows program to its end; returns (exit code, stdout, stderr)."""
-        return self._tool(["wine"] + [str(a) for a in args], timeout)
+        return self._tool([self.kind.wine] + [str(a) for a in args], timeout)
 
     def start(self, args, log_path):
         """Starts a Windows program without waiting for it."""
         log = open(log_path, "wb")
         try:
-            return subprocess.Popen(["wine"] + [str(a) for a in args], env=self.env,
+            return subprocess.Popen([self.kind.wine] + [str(a) for a in args], env=self.env,
                                     stdout=log, stderr=subprocess.STDOUT,
                                     start_new_session=True)
         finally:
@@ -416,18 +419,44 @@ class Driver:
         except subprocess.TimeoutExpired:
             process.kill()
             raise HarnessError("the window watch did not end")
-        return [Window(json.loads(line)) for line in log_path.read_text().splitlines()
-                if line.startswith("{")]
+        text = log_path.read_text()
+        # A watch that never saw the program saw none of its windows either.
+        if "never ran" in text:
+            raise AssertionError(f"the window watch never saw the program run: {text.strip()}")
+        return [Window(json.loads(line)) for line in text.splitlines() if line.startswith("{")]
 
 
 class SetupRun:
-    """One run of a setup program under Wine."""
+    """One run of a setup program under Wine, with the arguments given.
 
-    def __init__(self, prefix, program, log_dir, driver=None):
+    With `through_cmd` the program is started as a deployment script starts
+    it, from a batch file under Wine's cmd (`start "" /wait`), which then
+    echoes %ERRORLEVEL%: the whole exit code, as Windows reports it, where
+    `wine` itself hands on only its low 8 bits."""
+
+    EXIT_LINE = "exit code "
+
+    def __init__(self, prefix, program, log_dir, driver=None, arguments=(), through_cmd=False):
         self.program = Path(program)
         self.driver = driver
         self.log_path = Path(log_dir) / (self.program.stem + ".log")
-        self.process = prefix.start([prefix.windows_path(self.program)], self.log_path)
+        command = [prefix.windows_path(self.program)] + list(arguments)
+        if through_cmd:
+            script = Path(log_dir) / (self.program.stem + ".bat")
+            # Each line of a batch file is read when it runs, so %ERRORLEVEL%
+            # is the program's code, not the one from before it started.
+            script.write_text(f'@start "" /wait "{command[0]}" {" ".join(command[1:])}\r\n'
+                              f"@echo {self.EXIT_LINE}%ERRORLEVEL%\r\n")
+            command = ["cmd", "/c", prefix.windows_path(script)]
+        self.process = prefix.start(command, self.log_path)
+
+    def windows_exit_code(self, timeout=60):
+        """The exit code as the batch file of a run `through_cmd` read it."""
+        self.wait(timeout)
+        for line in self.log_path.read_text(errors="replace").splitlines():
+            if line.startswith(self.EXIT_LINE):
+                return int(line[len(self.EXIT_LINE):])
+        raise AssertionError(f"no exit code in {self.log_path}")
 
     @property
     def pid(self):
@@ -472,9 +501,9 @@ class Packer:
               "password": "--password", "level": "--level", "split": "--split",
               "codepage": "--codepage"}
 
-    def __init__(self, bin_dir):
+    def __init__(self, bin_dir, windows_bin_dir):
         self.tool = Path(bin_dir) / "vantrel-pack"
-        self.stub = Path(bin_dir) / "vantrel-stub.exe"
+        self.stub = Path(windows_bin_dir) / "vantrel-stub.exe"
 
     def create(self, output, source, **options):
         argv = [str(self.tool), "create", "-o", str(output), "--stub", str(self.stub)]
@@ -508,15 +537,17 @@ class Session:
 
     current = None
 
-    def __init__(self, bin_dir, prefix_dir, work_dir, screenshot_dir):
+    def __init__(self, kind, bin_dir, windows_bin_dir, prefix_dir, work_dir, screenshot_dir):
+        self.kind = kind
         self.bin_dir = Path(bin_dir)
         self.work_dir = Path(work_dir)
         self.screenshot_dir = Path(screenshot_dir)
         self.display = Display()
-        self.prefix = WinePrefix(prefix_dir, self.display)
-        self.driver = Driver(self.prefix, self.bin_dir / "vantrel-guidriver.exe")
-        self.packer = Packer(self.bin_dir)
-        self.planted = self.bin_dir / "vantrel-planted.exe"
+        self.prefix = WinePrefix(prefix_dir, self.display, kind)
+        windows_bin_dir = Path(windows_bin_dir)
+        self.driver = Driver(self.prefix, windows_bin_dir / "vantrel-guidriver.exe")
+        self.packer = Packer(self.bin_dir, windows_bin_dir)
+        self.planted = windows_bin_dir / "vantrel-planted.exe"
         self.display_size = DESKTOP_SIZE
 
     def start(self):
@@ -524,7 +555,7 @@ class Session:
         missing = [p for p in needed if not p.exists()]
         if missing:
             raise HarnessError("not built: " + ", ".join(str(p) for p in missing))
-        for tool in ("wine", "wineserver", "Xvfb", "import"):
+        for tool in (self.kind.wine, self.kind.wineserver, "Xvfb", "import"):
             if not shutil.which(tool):
                 raise HarnessError(f"{tool} is not installed (scripts/bootstrap installs it)")
         if self.work_dir.exists():

@@ -2,7 +2,7 @@
 """The Wine tier: the real vantrel-stub.exe, with packages made by vantrel-pack,
 run under 32-bit Wine inside Xvfb and driven by vantrel-guidriver.exe.
 
-Usage: run_tests.py [--bin-dir DIR] [--prefix DIR] [-k PATTERN] [-v]
+Usage: run_tests.py [--bin-dir DIR] [--windows-bin-dir DIR] [--prefix DIR] [-k PATTERN] [-v]
 Ends with the line "N passed, N failed, N skipped"; exit status 1 when a
 test failed or the platform could not be set up.
 """
@@ -15,14 +15,17 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import wine_kind  # noqa: E402
 from harness import ROOT, Session  # noqa: E402
 
 
-def parse_arguments():
+def parse_arguments(kind):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bin-dir", default=ROOT / "build" / "bin",
-                        help="where vantrel-pack, vantrel-stub.exe and vantrel-guidriver.exe are")
-    parser.add_argument("--prefix", default=ROOT / "build" / "wineprefix",
+                        help="where vantrel-pack is")
+    parser.add_argument("--windows-bin-dir", default=kind.windows_bin,
+                        help="where vantrel-stub.exe and vantrel-guidriver.exe are")
+    parser.add_argument("--prefix", default=kind.prefix,
                         help="the tests' own Wine prefix (made on first use)")
     parser.add_argument("--work-dir", default=ROOT / "build" / "wine-tests")
     parser.add_argument("--screenshots", default=ROOT / "build" / "screenshots")
@@ -41,8 +44,13 @@ def load_tests(patterns):
 
 
 def main():
-    args = parse_arguments()
-    session = Session(args.bin_dir, args.prefix, args.work_dir, args.screenshots)
+    kind = wine_kind.current()
+    args = parse_arguments(kind)
+    if not kind.has_16bit:
+        print(f"wine tests: the {kind.arch} build under 64-bit Wine; "
+              f"{wine_kind.NO_16BIT_REASON}", flush=True)
+    session = Session(kind, args.bin_dir, args.windows_bin_dir, args.prefix, args.work_dir,
+                      args.screenshots)
     started = time.monotonic()
     try:
         session.start()

@@ -5,7 +5,7 @@ states an unattended package can reach."""
 from harness import Driver
 from test_install import (AGREE_ID, LICENCE_CAPTION, PASSWORD_CAPTION, PASSWORD_EDIT_ID, TITLE,
                           InstallCase)
-from wine_case import CLOSE_ID, EXAMPLES, INSTALL_ID, MAIN_TEXT_ID
+from wine_case import CLOSE_ID, EXAMPLES, INSTALL_ID, MAIN_TEXT_ID, USER_EXIT, wine_status
 
 ES_AUTOHSCROLL = 0x80
 DEFAULT_WELCOME = '\r\r\rPlease click "Install" to start setup.'
@@ -27,7 +27,7 @@ class LicenceKeysTest(InstallCase):
                 main = self.window(run, hwnd=main.handle)
                 self.assertTrue(main.enabled(INSTALL_ID) and main.enabled(CLOSE_ID))
         self.driver.click(CLOSE_ID, hwnd=main.handle)
-        self.assertEqual(run.wait(timeout=20), 0)
+        self.assertEqual(run.wait(timeout=20), wine_status(USER_EXIT))
         self.assert_nothing_installed()
         self.assert_temp_gone()
 
@@ -65,7 +65,7 @@ class PasswordKeysTest(InstallCase):
         self.press_install(run)
         prompt = self.window(run, caption=PASSWORD_CAPTION)
         self.driver.key("escape", hwnd=prompt.handle)
-        self.assertEqual(run.wait(timeout=30), 0)
+        self.assertEqual(run.wait(timeout=30), wine_status(USER_EXIT))
         self.assertEqual([w.caption for w in Driver.watch_result(watch)],
                          [TITLE, PASSWORD_CAPTION])
         self.assert_nothing_installed()

@@ -11,7 +11,7 @@ import zipfile
 from pathlib import Path
 
 from test_install import EXTRACT_ERROR, InstallCase
-from wine_case import CLOSE_ID, DEMO_APP, INSTALL_ID
+from wine_case import CLOSE_ID, DEMO_APP, INSTALL_FAILURE, INSTALL_ID, wine_status
 
 # Each is as long as the name it replaces in the package, so that only the
 # name changes.
@@ -61,7 +61,7 @@ class MemberNameTest(InstallCase):
                                              caption="Error")
                     if box is None:
                         break
-                self.assertEqual(run.wait(timeout=30), 0)
+                self.assertEqual(run.wait(timeout=30), wine_status(INSTALL_FAILURE))
                 for target in self.escape_targets(name):
                     self.assertFalse(target.exists(), f"{name} was written to {target}")
                 self.assert_nothing_installed()
@@ -160,7 +160,7 @@ class FullDiskTest(InstallCase):
         self.press_install(run)
         self.assertEqual(self.answer_message(run, caption="Error", screenshot="full-disk"),
                          ("Error", EXTRACT_ERROR))
-        self.assertEqual(run.wait(timeout=60), 0)
+        self.assertEqual(run.wait(timeout=60), wine_status(INSTALL_FAILURE))
         self.assert_nothing_installed()
         # The walk stopped at the member the disk cut short.
         self.assertEqual(self.temp_files(), [self.NOTES])

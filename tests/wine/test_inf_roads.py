@@ -138,6 +138,10 @@ class InfRoadsTest(InfRoadsCase):
                           f"DefaultUninstall 132 C:\\windows\\inf\\{INF}")
 
     def test_setupapi_road_installs_and_uninstalls(self):
+        if self.session.kind.arch != "win32":
+            # 64-bit setupapi decorates with .NTamd64 and so runs the 95/98
+            # sections; the 32-bit stub always meets 32-bit setupapi.
+            self.skipTest("the .NTx86 sections run only under 32-bit setupapi")
         self.install(self.inf_package())
         self.assert_installed(self.SETUPAPI_UNINSTALL)
         self.assert_shortcut_starts_the_program()

@@ -7,7 +7,8 @@ import sys
 import time
 
 from test_install import SECTIONS_KEY, TITLE, UPDATING, InstallCase
-from wine_case import CLOSE_ID, DEMO_APP, FIXTURES, INSTALL_ID, MAIN_TEXT_ID
+from wine_case import (CLOSE_ID, DEMO_APP, FIXTURES, INSTALL_FAILURE, INSTALL_ID, MAIN_TEXT_ID,
+                       wine_status)
 
 PLANTED_MARK = "vantrel-planted.txt"
 
@@ -96,7 +97,7 @@ class LaunchTest(InstallCase):
         message = self.answer_message(run, caption="Error", screenshot="cannot-start-installer")
         self.assertEqual(message, ("Error", "Couldn't initialize installation."))
         # The second run fails as well, silently; then the dialog closes itself.
-        self.assertEqual(run.wait(timeout=30), 0)
+        self.assertEqual(run.wait(timeout=30), wine_status(INSTALL_FAILURE))
         self.assert_nothing_installed()
         self.assert_temp_gone()
 

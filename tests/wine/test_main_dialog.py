@@ -1,7 +1,7 @@
 """The main dialog as a person first meets it, and a damaged package."""
 
-from wine_case import (CLOSE_ID, EXAMPLES, INSTALL_ID, MAIN_TEXT_ID, WineTestCase,
-                       windows_text)
+from wine_case import (CLOSE_ID, EXAMPLES, INSTALL_FAILURE, INSTALL_ID, MAIN_TEXT_ID, USER_EXIT,
+                       WineTestCase, windows_text, wine_status)
 
 TITLE = "Vantrel Demo Setup"
 CORRUPTED = "The setup file is corrupted. Please obtain a new copy of the program."
@@ -11,7 +11,7 @@ class MainDialogTest(WineTestCase):
     def demo_package(self, **options):
         return self.package(title=TITLE, welcome_file=EXAMPLES / "welcome.txt", **options)
 
-    def test_shows_title_and_welcome_text_and_close_ends_with_zero(self):
+    def test_shows_title_and_welcome_text_and_close_ends_it(self):
         run = self.start(self.demo_package())
         dialog = self.window(run, caption=TITLE)
         self.assertEqual(dialog.text(MAIN_TEXT_ID), windows_text(EXAMPLES / "welcome.txt"))
@@ -21,7 +21,7 @@ class MainDialogTest(WineTestCase):
         self.screenshot("main-dialog", dialog)
 
         self.assertEqual(self.driver.click(CLOSE_ID, hwnd=dialog.handle), 0)
-        self.assertEqual(run.wait(timeout=20), 0)
+        self.assertEqual(run.wait(timeout=20), wine_status(USER_EXIT))
         self.assertEqual(self.driver.windows(exe=run.program.name), [])
         self.assert_nothing_installed()
         self.assert_temp_gone()
@@ -35,7 +35,7 @@ class MainDialogTest(WineTestCase):
         self.assertEqual(left, (width - (right - left)) // 2)
         self.assertEqual(top, (height - (bottom - top)) // 2)
         self.driver.close(hwnd=dialog.handle)
-        self.assertEqual(run.wait(timeout=20), 0)
+        self.assertEqual(run.wait(timeout=20), wine_status(USER_EXIT))
 
     def test_package_without_title_keeps_the_template_caption(self):
         run = self.start(self.package(welcome="Hello"))
@@ -43,7 +43,7 @@ class MainDialogTest(WineTestCase):
         self.assertEqual(dialog.caption, "Self-extracting Archive")
         self.assertEqual(dialog.text(MAIN_TEXT_ID), "Hello")
         self.driver.close(hwnd=dialog.handle)
-        self.assertEqual(run.wait(timeout=20), 0)
+        self.assertEqual(run.wait(timeout=20), wine_status(USER_EXIT))
 
     def test_close_box_and_escape_end_like_close(self):
         for how in ("close box", "escape"):
@@ -54,7 +54,7 @@ class MainDialogTest(WineTestCase):
                     self.driver.key("escape", hwnd=dialog.handle)
                 else:
                     self.driver.close(hwnd=dialog.handle)
-                self.assertEqual(run.wait(timeout=20), 0)
+                self.assertEqual(run.wait(timeout=20), wine_status(USER_EXIT))
                 self.assert_nothing_installed()
 
     def test_archive_end_cut_off_reports_a_corrupted_package(self):
@@ -69,6 +69,6 @@ class MainDialogTest(WineTestCase):
         self.screenshot("corrupted-package", box)
         caption, text = self.answer_message(run, caption="Error")
         self.assertEqual((caption, text), ("Error", CORRUPTED))
-        self.assertEqual(run.wait(timeout=20), 0)
+        self.assertEqual(run.wait(timeout=20), wine_status(INSTALL_FAILURE))
         self.assert_nothing_installed()
         self.assert_temp_gone()

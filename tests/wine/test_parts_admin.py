@@ -4,7 +4,7 @@ require administrator rights."""
 import random
 import shutil
 
-from wine_case import DEMO_APP, WineTestCase
+from wine_case import DEMO_APP, INSTALL_FAILURE, WineTestCase, wine_status
 
 TITLE = "Vantrel Split Setup"
 REBUILD_ERROR = "Error rebuilding this Setup package."
@@ -62,7 +62,7 @@ class SplitPackageTest(WineTestCase):
                          (TITLE, "Please insert disk with part number 3.."))
         message = self.answer_message(run, "ok", caption="Error", screenshot="rebuild-error")
         self.assertEqual(message, ("Error", REBUILD_ERROR))
-        self.assertEqual(run.wait(timeout=30), 0)
+        self.assertEqual(run.wait(timeout=30), wine_status(INSTALL_FAILURE))
         self.assert_nothing_installed()
         self.assert_rebuilt_file_gone()
         self.assert_temp_gone()

@@ -10,7 +10,7 @@ import subprocess
 
 from test_install import (PASSWORD, PASSWORD_CAPTION, PASSWORD_EDIT_ID, PASSWORD_OK_ID,
                           InstallCase)
-from wine_case import DEMO_APP
+from wine_case import DEMO_APP, INSTALL_FAILURE, wine_status
 
 TITLE = "Vantrel Signed Setup"
 CORRUPTED = "The setup file is corrupted. Please obtain a new copy of the program."
@@ -91,6 +91,6 @@ class SignedPackageTest(InstallCase):
                     box = self.window(run, caption="Error")
                     self.screenshot("signed-package-changed", box)
                 self.assertEqual(self.answer_message(run, caption="Error"), ("Error", CORRUPTED))
-                self.assertEqual(run.wait(timeout=20), 0)
+                self.assertEqual(run.wait(timeout=20), wine_status(INSTALL_FAILURE))
                 self.assert_nothing_installed()
                 self.assert_temp_gone()

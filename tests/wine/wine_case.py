@@ -6,6 +6,7 @@ import unittest
 from pathlib import Path
 
 from harness import ROOT, MESSAGE_TEXT_ID, Session, SetupRun
+from wine_kind import NO_16BIT_REASON
 
 EXAMPLES = ROOT / "examples"
 DEMO_APP = EXAMPLES / "demo-app"
@@ -15,6 +16,16 @@ DEMO_FOLDER = "VantrelDemo"
 
 MAIN_TEXT_ID = 3002
 INSTALL_ID, CLOSE_ID = 1, 2
+
+# Exit codes: the user chose not to install, and a failure the stub found.
+USER_EXIT, INSTALL_FAILURE = 1602, 1603
+
+
+def wine_status(code):
+    """What `wine` hands its Unix parent of a program's exit code: the low 8
+    bits only (1602 comes back as 66). SetupRun.windows_exit_code reads the
+    whole code, as Windows reports it."""
+    return code & 0xFF
 
 
 def windows_text(path):
@@ -50,8 +61,8 @@ class WineTestCase(unittest.TestCase):
     def package(self, name="setup.exe", source=DEMO_APP, **options):
         return self.session.packer.create(self.work / name, source, **options)
 
-    def start(self, package):
-        run = SetupRun(self.prefix, package, self.work, self.driver)
+    def start(self, package, arguments=(), through_cmd=False):
+        run = SetupRun(self.prefix, package, self.work, self.driver, arguments, through_cmd)
         self.addCleanup(self._end_run, run)
         return run
 
@@ -88,6 +99,8 @@ class WineTestCase(unittest.TestCase):
     def use_setupx(self):
         """Puts Wine's setupx.dll back into system32 for this test: the stub
         then takes the Windows 95/98 road (rundll.exe setupx.dll)."""
+        if not self.session.kind.has_16bit:
+            self.skipTest(NO_16BIT_REASON)
         self.prefix.restore_setupx()
         self.addCleanup(self.prefix.hide_setupx)
 
