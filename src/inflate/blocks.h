@@ -16,9 +16,14 @@
 // the file with one call (a few large writes cost the system less than
 // many small ones), and the last 32 KiB of output, with what ran past the
 // end, move to the window's start.
+// The fuzz build takes batches of one window (VANTREL_DECODER_BATCH_WINDOWS),
+// so that inputs of a few KiB reach a batch's end and its move.
+#ifndef VANTREL_DECODER_BATCH_WINDOWS
+#define VANTREL_DECODER_BATCH_WINDOWS 7
+#endif
 enum {
   kHistory = kWindowSize,
-  kBatch = 7 * kWindowSize,
+  kBatch = VANTREL_DECODER_BATCH_WINDOWS * kWindowSize,
   kBatchEnd = kHistory + kBatch,
   kWindowSlack = 512,  // a longest copy past the end, and its words
   kWindowAllocation = kBatchEnd + kWindowSlack,

@@ -29,8 +29,9 @@ int FlushBatch() {
   OutputWindow &w = outputWindow;
   int status = FlushWindow(w.bytes + kHistory, kBatch);
   w.full = 1;
-  // The bytes kept lie a whole batch further on, so the two ranges never
-  // meet, and a word at a time may copy a little past the last one.
+  // The bytes kept lie a whole batch further on, so a word at a time from
+  // the first on never reads a byte it has overwritten, and may copy a
+  // little past the last one.
   unsigned kept = kHistory + (w.position - kBatchEnd);
   const BYTE *from = w.bytes + kBatch;
   for (unsigned i = 0; i < kept; i += kWordBytes) {
