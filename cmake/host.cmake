@@ -7,10 +7,16 @@ add_compile_options(-Wall -Wextra)
 if(VANTREL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # The sanitized tests run the decoder with the stub's 32-bit bit buffer,
+  # the plain ones with the build machine's 64-bit one: both paths are tried.
+  add_compile_definitions(VANTREL_DECODER_WORD32)
 endif()
 if(VANTREL_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # The decoder writes a batch per window: fuzz inputs are small, and the
+  # batch's end and the move after it are where they should often reach.
+  add_compile_definitions(VANTREL_DECODER_BATCH_WINDOWS=1)
 endif()
 
 # The host dialog manager builds its windows from the resource script's

@@ -119,7 +119,7 @@ struct ProgramState {
   CountedString rebuiltPath;               // tempDir\Vantrel.pkg for a split package, else empty
   BYTE *inputBuffer;                       // decoder: the chunk of compressed input (rebuild:
                                            // the copy buffer)
-  BYTE *slideWindow;                       // decoder: the output window, two 32 KiB halves
+  BYTE *slideWindow;                       // decoder: the output window (32 KiB of history, a batch)
   DWORD inputCount;                        // decoder: bytes the last refill gave (rebuild: the
                                            // last read's count)
   DWORD *crcTable;                         // the CRC-32 table, built at start
