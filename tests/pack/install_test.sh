@@ -56,6 +56,8 @@ MANWIDTH=80 man --warnings -l "$MANPAGE" > "$WORK/man.txt" 2> "$WORK/man.err" ||
   fail "man -l cannot render the page: $(cat "$WORK/man.err")"
 [ -s "$WORK/man.err" ] && fail "the page renders with warnings: $(cat "$WORK/man.err")"
 grep -q 'SOURCE_DATE_EPOCH' "$WORK/man.txt" || fail "the rendered page lacks its ENVIRONMENT"
+VERSION=$(dpkg-deb -f "$DEB" Version)
+grep -q "vantrel $VERSION" "$WORK/man.txt" || fail "the page does not name version $VERSION"
 gzip -dc "$MANPAGE" | sed 's/\\-/-/g' > "$WORK/page"
 "$TOOL" --help > "$WORK/help" || fail "--help of the installed tool"
 # Long options wherever the help names them, short ones where a row of a
