@@ -66,7 +66,7 @@ options=$( { grep -o -- '--[a-z][a-z-]*' "$WORK/help"
              grep -o -- '^  -[a-z],' "$WORK/help" | tr -d ' ,'; } | sort -u)
 [ "$(echo "$options" | wc -l)" -gt 20 ] || fail "too few options found in --help: $options"
 for option in $options; do
-  grep -q -- "$option\\b" "$WORK/page" || fail "the manual does not name $option"
+  grep -qE -- "$option([^a-z-]|\$)" "$WORK/page" || fail "the manual does not name $option"
 done
 
 # ---- the installed tool, run from another folder
