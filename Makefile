@@ -4,9 +4,11 @@ BIN := $(CURDIR)/build/bin
 JOBS ?= 2
 CMAKE_HOST := cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_SECONDS ?= 600
+# `make install PREFIX=/usr DESTDIR=$PWD/stage` stages an installed tree.
+PREFIX ?= /usr/local
 
 .PHONY: all host win32 win64 wine-programs asan fuzzers bootstrap test test-host test-asan test-wine test-fuzz \
-        demo bench fuzz clean
+        demo bench fuzz install deb clean
 
 all: host win32
 
@@ -67,6 +69,14 @@ bench: bootstrap all wine-programs
 
 fuzz: fuzzers
 	scripts/fuzz --seconds $(FUZZ_SECONDS)
+
+# The tool, its stub, manual and examples under PREFIX (within DESTDIR).
+install: all
+	DESTDIR="$(DESTDIR)" cmake --install build/host --prefix "$(PREFIX)"
+
+# The Debian package, in build/deb/.
+deb: all
+	scripts/make_deb build/host build/deb
 
 clean:
 	rm -rf build

@@ -40,6 +40,10 @@ add_library(vantrel_program STATIC ${PROGRAM_SOURCES})
 target_link_libraries(vantrel_program PUBLIC vantrel_platform)
 target_include_directories(vantrel_program PUBLIC src)
 
+# The real stub, built by the cross configuration into the same bin folder:
+# the signing tests use it and `make install` installs it.
+set(VANTREL_STUB_EXE "${VANTREL_BIN_DIR}/vantrel-stub.exe" CACHE FILEPATH "The stub image")
+
 enable_testing()
 # A GoogleTest suite of the folder's *.cpp files, each test run by ctest.
 function(vantrel_test_suite name)

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The vantrel-pack executable as a user runs it: the default stub beside the
-# program, exit statuses, one-line errors, and a package whose archive part
-# Info-ZIP unzip extracts.
+# program or in ../share/vantrel/, --version, exit statuses, one-line
+# errors, and a package whose archive part Info-ZIP unzip extracts.
 # usage: cli_test.sh PATH/TO/vantrel-pack
 set -u
 PACK_BUILT=$1
@@ -35,10 +35,10 @@ grep -q 'CopyFiles=' "$WORK/src/app.inf" || fail "the INF written copies nothing
 [ "$(head -c 35328 "$WORK/setup.exe" | cmp - "$WORK/bin/vantrel-stub.exe" && echo same)" = same ] ||
   fail "the package does not start with the stub beside the tool"
 
-"$PACK" inspect "$WORK/setup.exe" > "$WORK/out" 2> "$WORK/err" || fail "inspect: $(cat "$WORK/err")"
-grep -q '"CLI test"' "$WORK/out" || fail "inspect does not show the title"
-grep -q '"docs/numbers.txt"' "$WORK/out" || fail "inspect does not show the member"
-grep -q 'integrity check *passed' "$WORK/out" || fail "inspect does not show the check passing"
+"$PACK" inspect "$WORK/setup.exe" > "$WORK/inspect.out" 2> "$WORK/err" || fail "inspect: $(cat "$WORK/err")"
+grep -q '"CLI test"' "$WORK/inspect.out" || fail "inspect does not show the title"
+grep -q '"docs/numbers.txt"' "$WORK/inspect.out" || fail "inspect does not show the member"
+grep -q 'integrity check *passed' "$WORK/inspect.out" || fail "inspect does not show the check passing"
 
 "$PACK" test "$WORK/setup.exe" > "$WORK/out" 2>&1 || fail "test of a sound package: $(cat "$WORK/out")"
 # One data byte flipped, and the end record damaged: test names the member,
@@ -95,10 +95,30 @@ if command -v script > /dev/null; then
   [ -s "$WORK/tty" ] && fail "extract --quiet prints: $(cat "$WORK/tty")"
 fi
 
-rm "$WORK/bin/vantrel-stub.exe"
+# --version names the stub by its size and the start of its SHA-256 (this
+# one has no PE header, so the hash is the file's).
+"$PACK" --version > "$WORK/out" 2> "$WORK/err" || fail "--version: $(cat "$WORK/err")"
+grep -q '^vantrel-pack [0-9]' "$WORK/out" || fail "--version shows no version: $(cat "$WORK/out")"
+HASH=$(sha256sum "$WORK/bin/vantrel-stub.exe" | cut -c1-12)
+grep -qxF "stub 35328 bytes, sha256 $HASH ($WORK/bin/vantrel-stub.exe)" "$WORK/out" ||
+  fail "--version does not name the stub beside the tool: $(cat "$WORK/out")"
+grep -qF "stub                35328 bytes, sha256 $HASH (this vantrel-pack's stub)" \
+  "$WORK/inspect.out" || fail "inspect does not name the package's stub: $(grep '^stub' "$WORK/inspect.out")"
+
+# The default stub of an installed tree: ../share/vantrel/ from the tool.
+mkdir -p "$WORK/share/vantrel"
+mv "$WORK/bin/vantrel-stub.exe" "$WORK/share/vantrel/vantrel-stub.exe"
+"$PACK" create -o "$WORK/shared.exe" "$WORK/src" > /dev/null 2> "$WORK/err" ||
+  fail "create with the stub in ../share/vantrel: $(cat "$WORK/err")"
+"$PACK" --version | grep -qF "($WORK/share/vantrel/vantrel-stub.exe)" ||
+  fail "--version does not find the stub in ../share/vantrel"
+
+rm "$WORK/share/vantrel/vantrel-stub.exe"
 "$PACK" create -o "$WORK/nostub.exe" "$WORK/src" > /dev/null 2> "$WORK/err"
 [ $? -eq 1 ] || fail "a missing default stub does not exit with 1"
-grep -q 'vantrel-stub.exe' "$WORK/err" || fail "the error does not name the stub: $(cat "$WORK/err")"
+grep -qF "looked for $WORK/bin/vantrel-stub.exe and $WORK/share/vantrel/vantrel-stub.exe" "$WORK/err" ||
+  fail "the error does not say where it looked: $(cat "$WORK/err")"
+"$PACK" --version > /dev/null 2>&1 && fail "--version exits 0 without a stub"
 
 leftovers=$(find "$WORK" -maxdepth 1 -name '.*tmp-*' | wc -l)
 [ "$leftovers" -eq 0 ] || fail "temporary files left behind"

@@ -62,6 +62,10 @@ refused() {  # PACKAGE
 "$PACK" create -q --stub "$STUB" -o split.exe --split 40k src || fail "create split.exe"
 "$PACK" create -q --stub "$STUB" -o secret.exe --password "s3cret" src || fail "create secret.exe"
 [ -e split.002 ] || fail "the split package has no second part"
+# The stub's name (size and hash) stays that of the unsigned package when
+# the signature rewrites the PE checksum and security entry.
+STUB_NAME=$("$PACK" inspect plain.exe | sed -n 's/^stub *\(35328 bytes, sha256 [0-9a-f]\{12\}\).*/\1/p')
+[ -n "$STUB_NAME" ] || fail "inspect does not name the stub of plain.exe"
 for package in plain.exe split.exe secret.exe; do
   sign $package || continue
   verifies $package || fail "$package does not verify: $(cat verify.log)"
@@ -70,6 +74,8 @@ for package in plain.exe split.exe secret.exe; do
     fail "inspect does not show the signature of $package"
   grep -q '^integrity check *passed' inspect.out || fail "inspect: $package would be refused"
   grep -q '^warnings *0' inspect.out || fail "inspect warns about $package: $(cat inspect.out)"
+  grep -q "^stub *$STUB_NAME" inspect.out ||
+    fail "inspect of the signed $package does not name the stub as $STUB_NAME: $(grep '^stub' inspect.out)"
 done
 extracts plain.exe || fail "the signed package does not extract: $(cat extract.err)"
 extracts split.exe || fail "the signed split package does not extract: $(cat extract.err)"

@@ -260,7 +260,8 @@ const Option<CreateOptions> kCreateOptions[] = {
      Switch<&CreateOptions::noInfCheck>},
     {"--stub", "FILE",
      "the stub (exactly 35,328 bytes); default:\n"
-     "vantrel-stub.exe beside this program",
+     "vantrel-stub.exe beside this program, else\n"
+     "../share/vantrel/vantrel-stub.exe from its folder",
      Keep<&CreateOptions::stub>},
     {"--split", "SIZE",
      "split into pieces of SIZE bytes (k or m suffix,\n"

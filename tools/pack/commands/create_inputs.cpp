@@ -3,7 +3,6 @@
 #include "create_inputs.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include "cli/text.h"
 #include "cli/windows_path.h"
 #include "inf/check.h"
+#include "stub_image.h"
 #include "core/package_layout.h"
 
 namespace vantrel_pack {
@@ -43,14 +43,6 @@ std::string ReadWholeFile(const std::string &path, uint64_t largest) {
   return content.str();
 }
 
-std::string DefaultStubPath() {
-  char self[4096];
-  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length <= 0) return "vantrel-stub.exe";
-  std::string path(self, size_t(length));
-  return path.substr(0, path.rfind('/') + 1) + "vantrel-stub.exe";
-}
-
 // A text for the stub: UTF-8 in, code page and CR LF out.
 std::string StubText(const std::string &utf8, const CreateOptions &options,
                      const std::string &what) {
@@ -61,7 +53,7 @@ std::string StubText(const std::string &utf8, const CreateOptions &options,
 }  // namespace
 
 std::string LoadStub(const CreateOptions &options) {
-  std::string path = options.stub ? *options.stub : DefaultStubPath();
+  std::string path = options.stub ? *options.stub : FindDefaultStub();
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
       uint64_t(info.st_size) != kStubSize) {

@@ -10,8 +10,8 @@
 
 namespace vantrel_pack {
 
-// The stub image: --stub, or vantrel-stub.exe beside this program; exactly
-// the image size and a program. Throws PackError.
+// The stub image: --stub, or the default stub (stub_image.h); exactly the
+// image size and a program. Throws PackError.
 std::string LoadStub(const CreateOptions &options);
 
 // The title, welcome and licence texts in the package's code page with CR

@@ -1,5 +1,8 @@
 // `vantrel-pack inspect`: a package as the stub will read it.
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 
 #include "cli/arguments.h"
@@ -8,7 +11,9 @@
 #include "commands.h"
 #include "core/package_layout.h"
 #include "inf/package_checks.h"
+#include "package/format.h"
 #include "package/reader.h"
+#include "stub_image.h"
 #include "zip/central_directory.h"
 
 namespace vantrel_pack {
@@ -41,7 +46,28 @@ struct Report {
   std::vector<std::string> warnings;
   InfInspection inf;
   bool refused = false;  // the stub would not install the package
+  std::string stub;  // which stub the package carries: DescribeStub
+  std::string stubHash;
+  // Whether it is the stub create would use here; unknown when none is found.
+  std::optional<bool> thisToolsStub;
 };
+
+// The stub at the start of the program file, and whether it is the one
+// this vantrel-pack would put in a package now.
+void NameTheStub(Report &report) {
+  std::vector<uint8_t> bytes = report.view.pieces->ReadBytes(0, kStubSize);
+  std::string image(bytes.begin(), bytes.end());
+  report.stub = DescribeStub(image);
+  report.stubHash = StubHash(image);
+  std::string ours;
+  try {
+    std::ifstream in(FindDefaultStub(), std::ios::binary);
+    ours.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const PackError &) {
+    return;
+  }
+  report.thisToolsStub = ours.size() == image.size() && StubHash(ours) == report.stubHash;
+}
 
 void JudgeTheEnd(Report &report) {
   const PackageView &view = report.view;
@@ -69,6 +95,7 @@ Report Gather(const InspectOptions &options) {
     throw PackError(options.package + " has no package header at offset " +
                     std::to_string(kHeaderOffset));
   }
+  NameTheStub(report);
   std::vector<std::string> refusals = view.Refusals();
   report.refused = !refusals.empty();
   if (view.textPastEnd) {
@@ -139,6 +166,11 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
   for (const PieceSet::Piece &piece : v.pieces->pieces()) {
     out << "piece               " << piece.path << " (" << piece.size << " bytes)\n";
   }
+  out << "stub                " << r.stub;
+  if (r.thisToolsStub) {
+    out << (*r.thisToolsStub ? " (this vantrel-pack's stub)" : " (not this vantrel-pack's stub)");
+  }
+  out << "\n";
   for (const NamedFlag &flag : FlagsOf(v.header)) {
     out << flag.name << std::string(20 - std::string(flag.name).size(), ' ')
         << (flag.value ? "on" : "off") << "\n";
@@ -184,7 +216,10 @@ void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out
         << "}";
     separator = ", ";
   }
-  out << "],\n  \"header\": {";
+  out << "],\n  \"stub\": {\"size\": " << kStubSize << ", \"sha256\": \"" << r.stubHash
+      << "\", \"thisToolsStub\": "
+      << (!r.thisToolsStub ? "null" : *r.thisToolsStub ? "true" : "false")
+      << "},\n  \"header\": {";
   for (const NamedFlag &flag : FlagsOf(v.header)) {
     out << "\"" << flag.name << "\": " << (flag.value ? "true" : "false") << ", ";
   }
@@ -239,7 +274,8 @@ const char *InspectHelp() {
 
 Shows the package PKG as the stub will read it: the header fields, the five
 texts in plain form (title, INF name, stored password, welcome text, licence
-text), archiveBase, an Authenticode signature's certificate table (where it lies
+text), the stub it carries (size and hash as `vantrel-pack --version` shows
+them, and whether it is this tool's), archiveBase, an Authenticode signature's certificate table (where it lies
 and how long it is; whether the signature is valid is left to osslsigncode
 verify or signtool verify), the verdict of the stub's integrity check, and the
 archive's members as the stub walks them (local headers in file order:

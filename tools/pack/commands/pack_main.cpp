@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "cli/errors.h"
+#include "stub_image.h"
 
 namespace vantrel_pack {
 namespace {
@@ -30,7 +31,9 @@ void PrintToolHelp(std::ostream &out) {
     out << "  " << command.name << std::string(10 - std::string(command.name).size(), ' ')
         << command.summary << "\n";
   }
-  out << "\n`vantrel-pack COMMAND --help` describes the options of each command.\n\n";
+  out << "\n`vantrel-pack COMMAND --help` describes the options of each command;\n"
+         "`vantrel-pack --version` shows the tool's version and its stub's (size and\n"
+         "hash), `man vantrel-pack` the manual.\n\n";
   for (const Command &command : kCommands) out << command.help() << "\n";
 }
 
@@ -53,6 +56,7 @@ int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostre
     PrintToolHelp(out);
     return 0;
   }
+  if (args[0] == "--version") return PrintVersion(out, err);
   for (const Command &command : kCommands) {
     if (args[0] != command.name) continue;
     std::vector<std::string> rest(args.begin() + 1, args.end());
