@@ -5,14 +5,7 @@
 # usage: cli_test.sh PATH/TO/vantrel-pack
 set -u
 PACK_BUILT=$1
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-FAILURES=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  FAILURES=$((FAILURES + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 # A private copy of the tool with a dummy stub beside it.
 mkdir "$WORK/bin" "$WORK/src" "$WORK/src/docs"
@@ -123,5 +116,4 @@ grep -qF "looked for $WORK/bin/vantrel-stub.exe and $WORK/share/vantrel/vantrel-
 leftovers=$(find "$WORK" -maxdepth 1 -name '.*tmp-*' | wc -l)
 [ "$leftovers" -eq 0 ] || fail "temporary files left behind"
 
-[ $FAILURES -eq 0 ] && echo "vantrel-pack CLI: all checks passed"
-exit $FAILURES
+finish "vantrel-pack CLI: all checks passed"

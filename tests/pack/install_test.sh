@@ -10,14 +10,7 @@ set -u
 SOURCE=$1
 BUILD=$2
 PACK_BUILT=$3
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-FAILURES=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  FAILURES=$((FAILURES + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 for tool in dpkg-deb dpkg-shlibdeps lintian man; do
   command -v $tool > /dev/null || { echo "missing $tool (scripts/bootstrap installs it)" >&2; exit 1; }
@@ -97,5 +90,4 @@ grep -q "^stub *35328 bytes, sha256 [0-9a-f]\{12\} (this vantrel-pack's stub)" i
 "$TOOL" test --password "s3cret" installed.exe > test.out 2>&1 ||
   fail "test with the installed tool: $(cat test.out)"
 
-[ $FAILURES -eq 0 ] && echo "install test passed"
-exit $FAILURES
+finish "install test passed"

@@ -8,14 +8,7 @@
 set -u
 PACK=$1
 STUB=$2
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-FAILURES=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  FAILURES=$((FAILURES + 1))
-}
+. "$(dirname "$0")/checks.sh"
 
 for tool in osslsigncode openssl python3; do
   command -v $tool > /dev/null || { echo "missing $tool (scripts/bootstrap installs it)" >&2; exit 1; }
@@ -110,5 +103,4 @@ for package in changed-byte.exe appended.exe entry-into-archive.exe; do
 done
 verifies changed-byte.exe && fail "osslsigncode verifies a changed package"
 
-[ $FAILURES -eq 0 ] && echo "signed packages: all checks passed"
-exit $FAILURES
+finish "signed packages: all checks passed"
