@@ -35,7 +35,8 @@ ALLOWED_IMPORTS = {
         'SetCurrentDirectoryA', 'GetModuleFileNameA', 'GetModuleHandleA', 'GetCommandLineA',
         'GetVersionExA', 'CreateProcessA', 'GetExitCodeProcess', 'GetCurrentProcess',
         'GetCurrentThread', 'GetLastError', 'SetLastError', 'ExitProcess', 'GetProcessHeap',
-        'HeapAlloc', 'HeapFree', 'WaitForSingleObject',
+        'HeapAlloc', 'HeapFree', 'WaitForSingleObject', 'GetShortPathNameA', 'LoadLibraryA',
+        'GetProcAddress',
     },
     'USER32.DLL': {
         'DialogBoxParamA', 'EndDialog', 'GetDlgItem', 'GetDlgItemTextA', 'SendMessageA',
