@@ -62,7 +62,7 @@ test-fuzz:
 demo: bootstrap all wine-programs
 	scripts/demo
 
-bench: bootstrap all
+bench: bootstrap all wine-programs
 	python3 tests/bench/run_bench.py
 
 fuzz: fuzzers

@@ -7,10 +7,16 @@ add_compile_options(-Wall -Wextra)
 if(VANTREL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # The sanitized tests run the decoder with the stub's 32-bit bit buffer,
+  # the plain ones with the build machine's 64-bit one: both paths are tried.
+  add_compile_definitions(VANTREL_DECODER_WORD32)
 endif()
 if(VANTREL_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # The decoder writes a batch per window: fuzz inputs are small, and the
+  # batch's end and the move after it are where they should often reach.
+  add_compile_definitions(VANTREL_DECODER_BATCH_WINDOWS=1)
 endif()
 
 # The host dialog manager builds its windows from the resource script's
@@ -48,9 +54,13 @@ function(vantrel_test_suite name)
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
-# The stub's tiers depend only downwards.
+# The stub's tiers and the packer's depend only downwards, and the packer
+# reads nothing the stub shows a user; the check itself catches a fault
+# planted in a copy of the tree.
 add_test(NAME source_tiers COMMAND python3 "${CMAKE_SOURCE_DIR}/scripts/check_tiers.py"
-         "${CMAKE_SOURCE_DIR}/src")
+         "${CMAKE_SOURCE_DIR}")
+add_test(NAME source_tiers_planted COMMAND sh "${CMAKE_SOURCE_DIR}/tests/pack/tier_check_test.sh"
+         "${CMAKE_SOURCE_DIR}")
 foreach(dir tools/pack tests/support tests/unit tests/pack tests/image tests/bench tests/fuzz)
   if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
     add_subdirectory(${dir})

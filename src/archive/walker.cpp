@@ -5,6 +5,7 @@
 #include "../core/outcome.h"
 #include "../core/package_file.h"
 #include "../core/progress.h"
+#include "../core/run_report.h"
 #include "../core/runtime.h"
 #include "../core/text.h"
 #include "output.h"
@@ -12,12 +13,13 @@
 #include "../core/paths.h"
 
 namespace {
-const DWORD kNameBufferSize = 258;
 const DWORD kDataDescriptorSignature = 0x08074B50;
 const DWORD kOddLocalSignature = 0x50000000;
 const DWORD kDataDescriptorSize = 16;
 const DWORD kLocalHeaderSize = sizeof(LocalHeader);
 const WORD kFlagEncrypted = 1;
+const WORD kMethodStored = 0;
+const WORD kMethodDeflated = 8;
 const DWORD kLargestPosition = 0x7FFFFFFF;
 const DWORD kZipRecordMark = 0x4B50;  // "PK", the start of every zip record
 
@@ -62,7 +64,7 @@ void ShowError(const char *text) { ReportFailure(kExitFailed, text, "Error"); }
 
 bool ReadMemberName(char *nameBuffer, CountedString &name) {
   DWORD n = state.localHeader.nameLength;
-  if (n > kNameBufferSize) return false;
+  if (n > kLongestMemberName) return false;
   DWORD got = 0;
   ReadFile(state.packageFile, nameBuffer, n, &got, nullptr);
   // A name cut short by the end of the package is not the member's name.
@@ -139,89 +141,115 @@ void RecordExtractedFile(const CountedString &path) {
 // all of a stored member's data, the output has the size the header
 // declares, and the CRC matches: a CRC alone is no proof, since a member
 // that wrote nothing matches a stored CRC of 0.
-MemberEnd WriteMemberData(const CountedString &path) {
+MemberVerdict WriteMemberData(const CountedString &path) {
   const LocalHeader &h = state.localHeader;
   state.memberCrc = 0xFFFFFFFF;
   state.memberOutput = 0;
   state.sizeDeclared = HeaderDeclaresSize(h);
   state.declaredSize = h.uncompressedSize;
   state.bytesLeft = MemberDataBytes(h);
-  bool complete = true;
-  if (h.method == 0) {
+  MemberVerdict verdict = kMemberExtracted;
+  if (h.method == kMethodStored) {
     CopyStored();
-    complete = state.bytesLeft == 0;
-  } else if (h.method == 8) {
-    // No deflate stream is empty: a deflated member without data bytes has
-    // lost them (a streamed archive records its sizes only after the data).
-    complete = state.bytesLeft > 0 && InflateMember() == kStatusOk;
+    if (state.bytesLeft != 0) verdict = kMemberDataCut;
+  } else if (h.method == kMethodDeflated) {
+    if (!HeaderLeavesData(h)) {
+      verdict = kMemberDataCut;
+    } else if (InflateMember() != kStatusOk) {
+      verdict = kMemberDecodeFailed;
+    }
   } else {
     ShowError("Unknown compression type");
     StampAndClose(path.text);
-    return kWalkStopped;
+    return kMemberUnknownMethod;
   }
-  complete = complete && !state.ioError &&
-             (!state.sizeDeclared || state.memberOutput == state.declaredSize);
-  if (!complete || (state.memberCrc ^ 0xFFFFFFFF) != h.crc) {
-    ShowError("Error extracting file(s).");
-    StampAndClose(path.text);
-    return kWalkStopped;
+  if (state.ioError) {
+    verdict = kMemberWriteFailed;
+  } else if (verdict == kMemberExtracted && state.sizeDeclared &&
+             state.memberOutput != state.declaredSize) {
+    verdict = kMemberWrongSize;
+  } else if (verdict == kMemberExtracted && (state.memberCrc ^ 0xFFFFFFFF) != h.crc) {
+    verdict = kMemberCrcMismatch;
   }
+  if (verdict != kMemberExtracted) ShowError("Error extracting file(s).");
   StampAndClose(path.text);
-  return kMemberDone;
+  return verdict;
 }
 
-MemberEnd ExtractMember(HWND dialog, char *nameBuffer, DWORD headerPosition) {
+MemberVerdict ExtractMember(HWND dialog, char *nameBuffer, DWORD headerPosition) {
   const LocalHeader &h = state.localHeader;
   CountedString name, path;
   // Every test of the name comes before the password: a member that will
   // be refused is not worth a prompt.
   if (!ReadMemberName(nameBuffer, name) || !ComposeOutputPath(name, path)) {
     ShowError("Invalid filename.");
-    return kWalkStopped;
+    return kMemberBadName;
   }
   SeekPackage(LONG(headerPosition + kLocalHeaderSize + h.nameLength + h.extraLength), FILE_BEGIN);
   if (h.flags & kFlagEncrypted) {
     PasswordOutcome outcome = ObtainMemberPassword();
-    if (outcome == kPasswordCancelled) return kWalkStopped;
-    if (outcome == kPasswordRefused) return kMemberSkipped;
+    if (outcome == kPasswordCancelled) return kMemberPasswordCancelled;
+    if (outcome == kPasswordRefused) return kMemberPasswordRefused;
   }
   bool folderEntry = IsFolderEntry(name);
-  if (!PrepareFolder(path, folderEntry)) return kWalkFailed;
-  if (folderEntry) return kMemberDone;
-  if (!CreateOutputFile(path.text)) return kWalkFailed;
+  if (!PrepareFolder(path, folderEntry)) return kMemberFolderMissing;
+  if (folderEntry) return kMemberExtracted;
+  if (!CreateOutputFile(path.text)) return kMemberFileNotCreated;
   ShowExtracting(dialog, path.text);
   RecordExtractedFile(path);
   return WriteMemberData(path);
 }
 
-// Where the record after the member starts; false when that lies beyond
-// what a file position can express (a size no real member has).
-bool NextHeaderPosition(DWORD headerPosition, LONG &next) {
+// A listing walk judges what it can without extracting: the name as the
+// extraction takes it, the method, and whether the header leaves room for
+// the data.
+MemberVerdict ListMember(char *nameBuffer) {
   const LocalHeader &h = state.localHeader;
-  if (h.compressedSize > kLargestPosition) return false;
-  DWORD position = headerPosition + kLocalHeaderSize + h.nameLength + h.extraLength;
-  if (position > kLargestPosition || h.compressedSize > kLargestPosition - position) return false;
-  next = LONG(position + h.compressedSize);
-  return true;
+  CountedString name, path;
+  if (!ReadMemberName(nameBuffer, name) || !ComposeOutputPath(name, path)) return kMemberBadName;
+  if (h.method != kMethodStored && h.method != kMethodDeflated) return kMemberUnknownMethod;
+  if (!HeaderLeavesData(h)) return kMemberNoData;
+  return kMemberListed;
 }
 
-MemberEnd WalkMembers(HWND dialog, char *nameBuffer) {
+// How a member's verdict lets the walk go on.
+MemberEnd EndOfMember(MemberVerdict verdict) {
+  if (verdict == kMemberExtracted || verdict == kMemberListed) return kMemberDone;
+  if (verdict == kMemberPasswordRefused) return kMemberSkipped;
+  if (verdict == kMemberFolderMissing || verdict == kMemberFileNotCreated) return kWalkFailed;
+  return kWalkStopped;
+}
+
+// Extracts each member, or with `extract` false only lists it, reporting
+// every one. A listing goes on past members the extraction would stop at.
+MemberEnd WalkMembers(HWND dialog, char *nameBuffer, bool extract) {
   bool anyMember = false, anySkipped = false;
   RecordKind record;
   while ((record = ReadRecord()) == kRecordLocalHeader) {
     anyMember = true;
     DWORD headerPosition = DWORD(state.seekResult);
-    MemberEnd end = ExtractMember(dialog, nameBuffer, headerPosition);
+    MemberVerdict verdict =
+        extract ? ExtractMember(dialog, nameBuffer, headerPosition) : ListMember(nameBuffer);
+    ReportMember(headerPosition, verdict);
+    MemberEnd end = EndOfMember(verdict);
     if (end == kMemberSkipped) {
       anySkipped = true;
-    } else if (end != kMemberDone) {
+    } else if (end != kMemberDone && extract) {
       return end;
     }
     LONG next = 0;
-    if (!NextHeaderPosition(headerPosition, next)) return kWalkFailed;
+    if (!NextHeaderPosition(state.localHeader, headerPosition, next)) {
+      ReportWalkEnd(kWalkEndOutOfReach, headerPosition);
+      return kWalkFailed;
+    }
     SeekPackage(next, FILE_BEGIN);
-    if (state.seekResult == -1) return kWalkFailed;
+    if (state.seekResult == -1) {
+      ReportWalkEnd(kWalkEndOutOfReach, DWORD(next));
+      return kWalkFailed;
+    }
   }
+  ReportWalkEnd(record == kRecordOther ? kWalkEndAtRecord : kWalkEndOnGarbage,
+                DWORD(state.seekResult));
   // The walk must end on the central directory (or another zip record, or
   // the end of the file). Anything else means a member's size was wrong --
   // a streamed archive whose local headers carry no sizes ends up here --
@@ -230,7 +258,28 @@ MemberEnd WalkMembers(HWND dialog, char *nameBuffer) {
   // none of these is a success.
   return anyMember && !anySkipped && record == kRecordOther ? kMemberDone : kWalkFailed;
 }
+
+// Seeks to the archive's first byte; false, with the end reported, when
+// the package file cannot be positioned there.
+bool StartWalk() {
+  // Computed at run time so that the stub's image never holds the
+  // signature's bytes, which would read as an archive of its own.
+  volatile DWORD one = 1;
+  state.localHeaderSignature = 0x04034B51 - one;
+  SeekPackage(state.archiveBase, FILE_BEGIN);
+  if (state.seekResult != -1) return true;
+  ReportWalkEnd(kWalkEndOutOfReach, DWORD(state.archiveBase));
+  return false;
+}
 }  // namespace
+
+bool NextHeaderPosition(const LocalHeader &h, DWORD headerPosition, LONG &next) {
+  if (h.compressedSize > kLargestPosition) return false;
+  DWORD position = headerPosition + kLocalHeaderSize + h.nameLength + h.extraLength;
+  if (position > kLargestPosition || h.compressedSize > kLargestPosition - position) return false;
+  next = LONG(position + h.compressedSize);
+  return true;
+}
 
 bool StringFromBytes(const char *bytes, DWORD count, CountedString &s) {
   DWORD n = 0;
@@ -238,27 +287,27 @@ bool StringFromBytes(const char *bytes, DWORD count, CountedString &s) {
   return AssignBytes(s, bytes, n);
 }
 
-bool ReadLocalHeader() { return ReadRecord() == kRecordLocalHeader; }
-
 void ExtractArchive(HWND dialog) {
   state.extractedCount = 0;
   state.extractOk = 0;
-  // Computed at run time so that the stub's image never holds the
-  // signature's bytes, which would read as an archive of its own.
-  volatile DWORD one = 1;
-  state.localHeaderSignature = 0x04034B51 - one;
-  SeekPackage(state.archiveBase, FILE_BEGIN);
-  if (state.seekResult == -1) {
+  if (!StartWalk()) {
     ShowError("Error reading archive.");
     return;
   }
-  char *nameBuffer = static_cast<char *>(AllocateBlock(kNameBufferSize));
-  MemberEnd end = WalkMembers(dialog, nameBuffer);
+  char *nameBuffer = static_cast<char *>(AllocateBlock(kLongestMemberName));
+  MemberEnd end = WalkMembers(dialog, nameBuffer, true);
   if (end == kMemberDone) {
     state.extractOk = 1;
   } else if (end == kWalkFailed) {
     ShowError("Error extracting file(s).");
     ShowStatus(dialog, "Error extracting file(s).");
   }
+  ReleaseBlock(nameBuffer);
+}
+
+void ListArchive() {
+  if (!StartWalk()) return;
+  char *nameBuffer = static_cast<char *>(AllocateBlock(kLongestMemberName));
+  WalkMembers(nullptr, nameBuffer, false);
   ReleaseBlock(nameBuffer);
 }

@@ -46,21 +46,17 @@
 
 #include <windows.h>
 
+#include "package_layout.h"
+
 enum {
   kPathBufferSize = 261,        // 260 characters and the terminating NUL
   kTypedPasswordSize = 80,      // 79 characters and the NUL
   kSystemDirSize = 128,
   kStartDirSize = 256,
-  kMaxExtractedFiles = 255,
   kCrcTableBytes = 1028,        // 256 entries and one spare
   kWindowSize = 32768,
   kIoBufferBytes = 32770,       // the decoder's input buffer and window
 };
-
-// The offset of the package header: the size of the stub's own image. The
-// build pads the linked image to exactly this size.
-const LONG kHeaderOffset = 35328;
-const DWORD kFixedHeaderSize = 25;
 
 // A counted string: paths and the kept password. `text` is also kept
 // NUL-terminated so that it can be handed to the system directly. The
@@ -125,7 +121,7 @@ struct ProgramState {
   CountedString rebuiltPath;               // tempDir\Vantrel.pkg for a split package, else empty
   BYTE *inputBuffer;                       // decoder: the chunk of compressed input (rebuild:
                                            // the copy buffer)
-  BYTE *slideWindow;                       // decoder: the output window, two 32 KiB halves
+  BYTE *slideWindow;                       // decoder: the output window (32 KiB of history, a batch)
   DWORD inputCount;                        // decoder: bytes the last refill gave (rebuild: the
                                            // last read's count)
   DWORD *crcTable;                         // the CRC-32 table, built at start

@@ -11,7 +11,14 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the bit buffer loads input words in little-endian order");
 
+// A build on the build machine may take the stub's 32-bit buffer
+// (VANTREL_DECODER_WORD32), so that the stub's paths of the decoder run in
+// its tests too: this machine cannot run the 32-bit stub itself.
+#ifdef VANTREL_DECODER_WORD32
+typedef DWORD BitWord;
+#else
 typedef UINT_PTR BitWord;
+#endif
 
 enum {
   kWordBytes = sizeof(BitWord),
@@ -47,12 +54,17 @@ void ResetBitInput();
 void NeedBitsSlowly(unsigned n, BitInput &in);
 
 // Takes a whole word of the chunk: afterwards at least kRefillBits bits are
-// valid. Only while the chunk holds kWordBytes bytes or more.
+// valid. Only while the chunk holds kWordBytes bytes or more. No branch: the
+// word goes in above the valid bits, and `next` moves on by the bytes that
+// went in whole. Only the low byte of `count` is read and kept exact, so the
+// decoding loop may subtract whole table entries from it (their low byte
+// is the number of bits they consume).
 inline void RefillFromWord(BitWord &bits, unsigned &count, const BYTE *&next) {
   BitWord word;
   __builtin_memcpy(&word, next, sizeof word);
-  bits |= word << count;
-  next += (kWordBits - 1 - count) >> 3;
+  bits |= word << (BYTE)count;
+  next += kWordBytes - 1;
+  next -= (count >> 3) & (kWordBytes - 1);
   count |= kRefillBits;
 }
 

@@ -14,14 +14,14 @@ static const BYTE distanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  
                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 // The table entry of one symbol whose code has `codeBits` bits at its level.
-static DWORD SymbolEntry(CodeKind kind, unsigned symbol, unsigned codeBits) {
+static inline DWORD SymbolEntry(CodeKind kind, unsigned symbol, unsigned codeBits) {
   DWORD bits = (DWORD)codeBits << 8 | codeBits;
   if (kind == kCodeLengthCode) return (DWORD)symbol << 16 | bits;
   if (kind == kDistanceCode) {
     if (symbol >= 30) return kEntryInvalid;
     return (DWORD)distanceBase[symbol] << 16 | (bits + distanceExtra[symbol]);
   }
-  if (symbol < 256) return kEntryLiteral | (DWORD)symbol << 16 | bits;
+  if (symbol < 256) return kEntryLiteral | symbol << 8 | codeBits;
   if (symbol == 256) return kEntryExceptional | kEntryEndOfBlock | bits;
   if (symbol - 257 >= 29) return kEntryInvalid;
   return (DWORD)lengthBase[symbol - 257] << 16 | (bits + lengthExtra[symbol - 257]);
@@ -133,31 +133,62 @@ static bool OpenSubtable(TableFill &f, unsigned prefix, unsigned length, const u
   return true;
 }
 
-// Step 4, filling: each symbol's entry at every index its code owns, in the
-// root for short codes and in sub-tables for the longer ones. Where the code
-// is not complete, every entry first reads as invalid.
-static bool FillTable(TableFill &f, CodeKind kind, const BYTE *lengths, const WORD *sorted,
-                      unsigned coded, unsigned *left) {
+// Copies `count` entries (a power of two, at least 2), a machine word at a
+// time; the two ranges never overlap.
+static void CopyEntries(DWORD *to, const DWORD *from, unsigned count) {
+  const unsigned perWord = kWordBytes / sizeof(DWORD);
+  unsigned i = 0;
+  for (; i + 4 * perWord <= count; i += 4 * perWord) {
+    BitWord words[4];
+    __builtin_memcpy(words, from + i, sizeof words);
+    __builtin_memcpy(to + i, words, sizeof words);
+  }
+  for (; i < count; i += perWord) {
+    BitWord word;
+    __builtin_memcpy(&word, from + i, kWordBytes);
+    __builtin_memcpy(to + i, &word, kWordBytes);
+  }
+}
+
+// Step 4, the root: the codes of each length from the shortest up to the
+// root bits, in canonical order. The first 2^L entries of the root hold
+// every code of L bits or fewer once all codes of length L are in: each
+// code at its own index, the shorter ones repeated by the copies that
+// doubled the filled part on the way up. Where the code is not complete,
+// the filled part first reads as invalid. Returns how many symbols went in
+// and leaves `code` at the next code.
+static unsigned FillRoot(TableFill &f, CodeKind kind, const WORD *sorted, const unsigned *ofLength,
+                         unsigned shortest, unsigned &code) {
+  unsigned first = shortest < f.rootBits ? shortest : f.rootBits;
+  unsigned filled = 1u << first;
+  if (!f.complete) Replicate(f.table, 0, 1, filled, kEntryInvalid);
+  unsigned i = 0;
+  for (unsigned length = first;; ++length) {
+    for (unsigned n = ofLength[length]; n; --n, ++i) {
+      f.table[code] = SymbolEntry(kind, sorted[i], length);
+      code = NextCode(code, length);
+    }
+    if (length == f.rootBits) return i;
+    CopyEntries(f.table + filled, f.table, filled);
+    filled *= 2;
+  }
+}
+
+// Step 5, the longer codes: each in the sub-table of its root index, at
+// every index of the sub-table that starts with it. `left` counts the codes
+// of each length still to be placed (those of the root are never read).
+static bool FillSubtables(TableFill &f, CodeKind kind, const BYTE *lengths, const WORD *sorted,
+                          unsigned i, unsigned coded, unsigned code, unsigned *left) {
   unsigned rootSize = 1u << f.rootBits;
-  if (!f.complete) Replicate(f.table, 0, 1, rootSize, kEntryInvalid);
-  f.used = rootSize;
-  f.prefix = rootSize;  // no sub-table open
-  f.subtable = 0;
-  f.subtableBits = 0;
   unsigned longest = lengths[sorted[coded - 1]];
-  unsigned code = 0;
-  for (unsigned i = 0; i < coded; ++i) {
+  for (; i < coded; ++i) {
     unsigned symbol = sorted[i];
     unsigned length = lengths[symbol];
-    if (length <= f.rootBits) {
-      Replicate(f.table, code, 1u << length, rootSize, SymbolEntry(kind, symbol, length));
-    } else {
-      unsigned prefix = code & (rootSize - 1);
-      if (prefix != f.prefix && !OpenSubtable(f, prefix, length, left, longest)) return false;
-      unsigned rest = length - f.rootBits;
-      Replicate(f.table + f.subtable, code >> f.rootBits, 1u << rest, 1u << f.subtableBits,
-                SymbolEntry(kind, symbol, rest));
-    }
+    unsigned prefix = code & (rootSize - 1);
+    if (prefix != f.prefix && !OpenSubtable(f, prefix, length, left, longest)) return false;
+    unsigned rest = length - f.rootBits;
+    Replicate(f.table + f.subtable, code >> f.rootBits, 1u << rest, 1u << f.subtableBits,
+              SymbolEntry(kind, symbol, rest));
     --left[length];
     code = NextCode(code, length);
   }
@@ -181,8 +212,16 @@ CodeShape BuildHuffmanTable(const BYTE *lengths, unsigned count, CodeKind kind, 
   fill.rootBits = rootBits;
   fill.capacity = capacity;
   fill.complete = shape == kCodeComplete;
+  fill.used = 1u << rootBits;
+  fill.prefix = 1u << rootBits;  // no sub-table open
+  fill.subtable = 0;
+  fill.subtableBits = 0;
+  unsigned code = 0;
+  unsigned placed = FillRoot(fill, kind, sorted, ofLength, lengths[sorted[0]], code);
   // Never for lengths of at most 15 (see TableCapacity); a table that would
   // not fit is refused rather than written past its end.
-  if (!FillTable(fill, kind, lengths, sorted, coded, ofLength)) return kCodeOversubscribed;
+  if (!FillSubtables(fill, kind, lengths, sorted, placed, coded, code, ofLength)) {
+    return kCodeOversubscribed;
+  }
   return shape;
 }

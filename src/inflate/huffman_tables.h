@@ -2,16 +2,18 @@
 // the next root bits of the stream; the few codes longer than that continue
 // into a sub-table that the root entry points to, indexed by further bits.
 //
-// An entry is one 32-bit word, so that a lookup is one load:
+// An entry is one 32-bit word that carries everything the decoder needs
+// next, so that a lookup is one load and one shift drops what it read:
 //   bits 0..7    bits the entry consumes: the code's bits at this level, and
-//                for a length or distance also its extra bits, so that one
-//                shift drops both
-//   bits 8..11   the code's bits at this level (where the extra bits start);
-//                for a sub-table pointer, the sub-table's index bits
-//   bits 12..15  kind flags below
-//   bits 16..30  the value: literal byte, code-length symbol, base length or
-//                distance, or the sub-table's first index
-//   bit 31       literal, so that a signed test finds the commonest case
+//                for a length or distance also its extra bits
+//   bits 8..15   a literal's byte, where a store takes it without a shift;
+//                otherwise the code's bits at this level (bits 8..11), where
+//                a length's or distance's extra bits start, or for a
+//                sub-table pointer the sub-table's index bits; and the kind
+//                flags below (bits 12..15)
+//   bits 16..30  the value: code-length symbol, base length or distance, or
+//                the sub-table's first index
+//   bit 31       literal, so that a sign test finds the commonest case
 #ifndef VANTREL_HUFFMAN_TABLES_H
 #define VANTREL_HUFFMAN_TABLES_H
 
@@ -19,13 +21,16 @@
 
 enum : DWORD {
   kEntryLiteral = 0x80000000u,
-  kEntryExceptional = 0x8000,  // end of block, sub-table pointer or invalid code
-  kEntrySubtable = 0x4000,
-  kEntryEndOfBlock = 0x2000,
+  kEntryExceptional = 0x4000,  // end of block, sub-table pointer or invalid code
+  kEntrySubtable = 0x2000,
+  kEntryEndOfBlock = 0x1000,
   kEntryInvalid = kEntryExceptional,  // a pattern no symbol owns, or a symbol without meaning
 };
 
+inline bool EntryIsLiteral(DWORD entry) { return (LONG)entry < 0; }
+inline BYTE EntryLiteral(DWORD entry) { return (BYTE)(entry >> 8); }
 inline unsigned EntryBits(DWORD entry) { return entry & 0xFF; }
+// The flags and code bits below mean nothing in a literal entry.
 inline unsigned EntryCodeBits(DWORD entry) { return (entry >> 8) & 0xF; }
 inline unsigned EntryValue(DWORD entry) { return (entry >> 16) & 0x7FFF; }
 // The extra bits of a length or distance entry, from the bits as they
@@ -51,7 +56,7 @@ enum CodeShape {
 };
 
 // Root bits of each table, and the room a table needs: the root, plus the
-// sub-tables of the longest codes (see huffman.cpp for the bound).
+// sub-tables of the longest codes (see huffman_tables.cpp for the bound).
 enum {
   kMaxCodeBits = 15,
   kCodeLengthRootBits = 7,
@@ -79,7 +84,8 @@ CodeShape BuildHuffmanTable(const BYTE *lengths, unsigned count, CodeKind kind, 
 // Decodes one code with a table and drops its bits, leaving a length's or
 // distance's extra bits in the buffer. The entry tells the caller what the
 // code was; nothing is dropped for an invalid code. The caller has made
-// kMaxCodeBits bits valid.
+// kMaxCodeBits bits valid. (Not for literals, whose entries keep their
+// byte where the code bits would be: the code-length code has none.)
 inline DWORD DecodeEntry(const DWORD *table, unsigned rootBits, BitInput &in) {
   DWORD entry = table[PeekBits(rootBits, in)];
   if (entry & kEntrySubtable) {

@@ -1,6 +1,6 @@
 // The deflate decoder: decodes one deflated member from the package file
-// into `state.outFile` through a window of two 32 KiB halves, folding every
-// byte written into `state.memberCrc`. This is all the rest of the program
+// into `state.outFile` through a window that keeps the last 32 KiB of
+// output, folding every byte written into `state.memberCrc`. This is all the rest of the program
 // uses of it; blocks.h holds the decoder's own procedures.
 #ifndef VANTREL_INFLATE_H
 #define VANTREL_INFLATE_H

@@ -1,5 +1,5 @@
 // The driver of one member: the buffers, the block headers, and the last
-// half-written half of the window.
+// batch of output, written when the member ends.
 #include "../core/runtime.h"
 #include "blocks.h"
 
@@ -25,7 +25,7 @@ int InflateMember() {
   state.slideWindow = (BYTE *)AllocateBlock(kWindowAllocation);
   ResetBitInput();
   outputWindow.bytes = state.slideWindow;
-  outputWindow.position = 0;
+  outputWindow.position = kHistory;
   outputWindow.full = 0;
 
   DWORD last = 0;
@@ -33,10 +33,10 @@ int InflateMember() {
   do {
     status = InflateBlock(&last);
   } while (status == kStatusOk && !last);
-  // The open half's bytes; a damaged member keeps them unwritten.
-  unsigned start = outputWindow.position < kHalfWindow ? 0 : kHalfWindow;
-  if (status == kStatusOk && outputWindow.position > start) {
-    status = FlushWindow(outputWindow.bytes + start, outputWindow.position - start);
+  // The open batch's bytes; a damaged member keeps them unwritten.
+  OutputWindow &w = outputWindow;
+  if (status == kStatusOk && w.position > kHistory) {
+    status = FlushWindow(w.bytes + kHistory, w.position - kHistory);
   }
 
   ReleaseBlock(state.inputBuffer);

@@ -12,8 +12,8 @@ static void CopyRun(BYTE *to, const BYTE *from, unsigned count) {
 // Copies a stored block: to the next byte boundary, LEN and its complement
 // NLEN, then LEN bytes. A LEN whose NLEN disagrees is refused, and a byte
 // that would come from past the member's data ends the block, so no end
-// marker is ever taken for data; runs stop at the half's end, where the
-// half is written out.
+// marker is ever taken for data; runs stop at the batch's end, where the
+// batch is written out.
 int InflateStored() {
   BitInput &in = bitInput;
   DumpBits(in.count & 7, in);
@@ -32,11 +32,10 @@ int InflateStored() {
   // an end marker.
   OutputWindow &w = outputWindow;
   while (length) {
-    unsigned halfEnd = w.position < kHalfWindow ? kHalfWindow : kWindowSpan;
     if (in.count == 0 && in.next < in.end) {
       unsigned run = (unsigned)(in.end - in.next);
       if (run > length) run = length;
-      if (run > halfEnd - w.position) run = halfEnd - w.position;
+      if (run > kBatchEnd - w.position) run = kBatchEnd - w.position;
       in.bits = 0;  // it held the low bits of the byte at `next`
       CopyRun(w.bytes + w.position, in.next, run);
       in.next += run;
@@ -49,8 +48,8 @@ int InflateStored() {
       DumpBits(8, in);
       --length;
     }
-    if (w.position == halfEnd) {
-      if (int status = FlushHalf(halfEnd)) return status;
+    if (w.position == kBatchEnd) {
+      if (int status = FlushBatch()) return status;
     }
   }
   return kStatusOk;

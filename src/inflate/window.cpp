@@ -1,13 +1,10 @@
-// The decoder's output: the window of two halves and its writing to the
-// member's file.
+// The decoder's output: the window of history and batch, and its writing to
+// the member's file.
 #include "../core/crc32.h"
-#include "../core/text.h"
 #include "blocks.h"
 
 OutputWindow outputWindow;
 
-// Writes `count` bytes of the window, from `from`, to the output file with
-// one WriteFile call and folds what was written into the CRC.
 int FlushWindow(const BYTE *from, unsigned count) {
   // A stream that would write more than its header declares is damaged or
   // hostile (a few KiB can decode to gigabytes): stop before writing it.
@@ -28,14 +25,20 @@ int FlushWindow(const BYTE *from, unsigned count) {
   return kStatusOk;
 }
 
-int FlushHalf(unsigned end) {
+int FlushBatch() {
   OutputWindow &w = outputWindow;
-  int status = FlushWindow(w.bytes + end - kHalfWindow, kHalfWindow);
+  int status = FlushWindow(w.bytes + kHistory, kBatch);
   w.full = 1;
-  if (end == kWindowSpan) {
-    unsigned over = w.position - kWindowSpan;
-    CopyBytes(w.bytes, w.bytes + kWindowSpan, over);
-    w.position = over;
+  // The bytes kept lie a whole batch further on, so a word at a time from
+  // the first on never reads a byte it has overwritten, and may copy a
+  // little past the last one.
+  unsigned kept = kHistory + (w.position - kBatchEnd);
+  const BYTE *from = w.bytes + kBatch;
+  for (unsigned i = 0; i < kept; i += kWordBytes) {
+    BitWord word;
+    __builtin_memcpy(&word, from + i, kWordBytes);
+    __builtin_memcpy(w.bytes + i, &word, kWordBytes);
   }
+  w.position = kept;
   return status;
 }

@@ -167,6 +167,10 @@ struct MessageBoxRecord {
 };
 // The button the user picks; by default OK (IDOK).
 void OnMessageBox(std::function<int(const MessageBoxRecord &)> answer);
+// The answer of someone who wants nothing further: Cancel where a box has
+// OK and Cancel, OK where it has only OK (the two kinds the program shows).
+// Tools that run the program unattended answer so without reading a box.
+void AnswerEveryBoxWithCancel();
 const std::vector<MessageBoxRecord> &MessageBoxes();
 // How many windows the program has opened: every dialog it created, also
 // one that ended before it could be drawn, and every message box shown.

@@ -222,6 +222,11 @@ const Dialog *CurrentDialog() { return openDialogViews.empty() ? nullptr : &open
 void OnMessageBox(std::function<int(const MessageBoxRecord &)> answer) {
   messageBoxAnswer = std::move(answer);
 }
+void AnswerEveryBoxWithCancel() {
+  messageBoxAnswer = [](const MessageBoxRecord &box) {
+    return (box.style & 0xF) == MB_OKCANCEL ? IDCANCEL : IDOK;
+  };
+}
 const std::vector<MessageBoxRecord> &MessageBoxes() { return messageBoxes; }
 int WindowsOpened() { return windowsOpened; }
 void OnPump(std::function<void()> hook) { pumpHook = std::move(hook); }

@@ -3,13 +3,13 @@
 #include "../archive/temp_folder.h"
 #include "../core/outcome.h"
 #include "../core/program_state.h"
+#include "../core/run_report.h"
 #include "../core/runtime.h"
 #include "signature.h"
 #include "../core/text.h"
 
 namespace {
 const DWORD kCopyChunk = 32768;
-const BYTE kLastPartNumber = 255;
 
 // The bytes of the open piece that belong to the package: a signed program
 // file ends in its certificate table, which the rebuilt file leaves out.
@@ -50,6 +50,7 @@ void CopyPiece(LONG bytes) {
 // (0): asking again would never end. A quiet run has nobody to insert a
 // disk: the missing part fails it at once.
 void PromptForDisk(BYTE partNumber) {
+  ReportMissingPart(partNumber);
   if (state.quiet) {
     state.ioError = 1;
     return;
@@ -63,14 +64,7 @@ void PromptForDisk(BYTE partNumber) {
   }
 }
 
-bool NamePiece(BYTE partNumber) {
-  if (partNumber == 0) return true;
-  if (state.partPath.length < 3) return false;
-  char digits[4];
-  FormatPartNumber(partNumber, 3, digits);
-  CopyBytes(state.partPath.text + state.partPath.length - 3, digits, 3);
-  return true;
-}
+bool NamePiece(BYTE partNumber) { return partNumber == 0 || NamePart(state.partPath, partNumber); }
 
 void CopyPieces() {
   BYTE partNumber = 0;
@@ -101,6 +95,14 @@ void FormatPartNumber(BYTE n, BYTE width, char *out) {
   if (pad + used > 3) pad = 3 - used;
   FillBytes(out, '0', pad);
   CopyBytes(out + pad, digits, used + 1);
+}
+
+bool NamePart(CountedString &path, BYTE partNumber) {
+  if (path.length < 3) return false;
+  char digits[4];
+  FormatPartNumber(partNumber, 3, digits);
+  CopyBytes(path.text + path.length - 3, digits, 3);
+  return true;
 }
 
 bool RebuildPackage() {

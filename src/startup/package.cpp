@@ -24,6 +24,11 @@ DWORD ReadPackage(void *into, DWORD count) {
   return got;
 }
 
+// A four-byte little-endian number of the header.
+DWORD HeaderNumber(const BYTE *p) {
+  return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24;
+}
+
 bool RecordModulePath(char *path) {
   DWORD n = GetModuleFileNameA(nullptr, path, kPathBufferSize);
   if (n >= kPathBufferSize) n = kPathBufferSize - 1;
@@ -128,24 +133,24 @@ void ReleasePackageTexts() {
 bool ReadFixedHeader(HeaderLengths &lengths) {
   lengths.title = lengths.infName = 0;
   SeekPackage(kHeaderOffset, FILE_BEGIN);
-  char magic[3] = {0, 0, 0};
-  if (ReadPackage(magic, 3) != 3 || magic[0] != 'Z' || magic[1] != 'E' || magic[2] != 'P') {
+  // A header cut short reads as zeros from where the file ends.
+  BYTE h[kFixedHeaderSize];
+  FillBytes(h, 0, sizeof h);
+  if (ReadPackage(h, kFixedHeaderSize) < 3 || h[kMagicAt] != kHeaderMagic[0] ||
+      h[kMagicAt + 1] != kHeaderMagic[1] || h[kMagicAt + 2] != kHeaderMagic[2]) {
     return false;
   }
-  BYTE reserved = 0;
-  ReadPackage(&state.stayOpen, 1);
-  ReadPackage(&lengths.title, 1);
-  ReadPackage(&lengths.infName, 1);
-  ReadPackage(&state.adminRequired, 1);
-  ReadPackage(&state.storedPasswordLength, 1);
-  ReadPackage(&state.welcomeTextLength, 4);
-  ReadPackage(&state.licenceTextLength, 4);
-  ReadPackage(&reserved, 1);
-  ReadPackage(&state.multiPart, 1);
-  ReadPackage(&state.skipIntegrityCheck, 1);
-  ReadPackage(&state.useAdvpack, 1);
-  ReadPackage(&reserved, 1);
-  ReadPackage(&state.totalSize, 4);
+  state.stayOpen = h[kStayOpenAt];
+  lengths.title = h[kTitleLengthAt];
+  lengths.infName = h[kInfNameLengthAt];
+  state.adminRequired = h[kAdminRequiredAt];
+  state.storedPasswordLength = h[kStoredPasswordLengthAt];
+  state.welcomeTextLength = LONG(HeaderNumber(h + kWelcomeTextLengthAt));
+  state.licenceTextLength = LONG(HeaderNumber(h + kLicenceTextLengthAt));
+  state.multiPart = h[kMultiPartAt];
+  state.skipIntegrityCheck = h[kSkipIntegrityCheckAt];
+  state.useAdvpack = h[kUseAdvpackAt];
+  state.totalSize = LONG(HeaderNumber(h + kTotalSizeAt));
   return true;
 }
 

@@ -121,7 +121,7 @@ void RunInstallation() {
     if (ExtractAndLaunch(nullptr)) RemoveExtractedFiles(nullptr);
     return;
   }
-  INT_PTR ended = RunModalDialog("DLG_Main", MainDlgProc);
+  INT_PTR ended = RunModalDialog("DLG_MAIN", MainDlgProc);
   // A main dialog that could not be shown installed nothing, and nobody
   // chose that.
   if (ended != kMainExtractionFailed && ended != kMainClosed) RecordFailure(kExitFailed);

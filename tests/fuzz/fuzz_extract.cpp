@@ -63,7 +63,7 @@ INT_PTR CALLBACK MainStandIn(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 void RunStub() {
   host::RunAsProcess([] {
     InitProgramState();
-    if (LoadPackage()) RunModalDialog("DLG_Main", MainStandIn);
+    if (LoadPackage()) RunModalDialog("DLG_MAIN", MainStandIn);
     return 0;
   });
 }

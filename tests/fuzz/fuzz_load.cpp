@@ -107,7 +107,7 @@ void Run(const Input &in) {
     InitProgramState();
     if (LoadPackage()) {
       if (state.multiPart) CheckRebuilt(in);
-      RunModalDialog("DLG_Main", MainDlgProc);
+      RunModalDialog("DLG_MAIN", MainDlgProc);
     }
     RunExitSequence();
     return 0;

@@ -40,6 +40,26 @@ grep -q '"CLI test"' "$WORK/out" || fail "inspect does not show the title"
 grep -q '"docs/numbers.txt"' "$WORK/out" || fail "inspect does not show the member"
 grep -q 'integrity check *passed' "$WORK/out" || fail "inspect does not show the check passing"
 
+"$PACK" test "$WORK/setup.exe" > "$WORK/out" 2>&1 || fail "test of a sound package: $(cat "$WORK/out")"
+# One data byte flipped, and the end record damaged: test names the member,
+# and both commands fail as the stub would.
+python3 - "$WORK/setup.exe" "$WORK/flipped.exe" "$WORK/badend.exe" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+flipped = bytearray(data)
+flipped[flipped.find(b'docs/numbers.txt') + len('docs/numbers.txt') + 100] ^= 0x55
+open(sys.argv[2], 'wb').write(flipped)
+badend = bytearray(data)
+badend[badend.rfind(b'PK\x05\x06') + 2] ^= 0xFF
+open(sys.argv[3], 'wb').write(badend)
+PY
+"$PACK" test "$WORK/flipped.exe" > "$WORK/out" 2> "$WORK/err"
+[ $? -eq 1 ] || fail "test of a package with a flipped byte does not exit with 1"
+grep -q 'FAILED  "docs/numbers.txt"' "$WORK/out" || fail "test does not name the damaged member: $(cat "$WORK/out")"
+"$PACK" inspect "$WORK/badend.exe" > /dev/null 2>&1 && fail "inspect exits 0 on a damaged end record"
+"$PACK" test "$WORK/badend.exe" > /dev/null 2> "$WORK/err" && fail "test exits 0 on a damaged end record"
+grep -q 'corrupted' "$WORK/err" || fail "test does not say why: $(cat "$WORK/err")"
+
 if command -v unzip > /dev/null; then
   BASE=$("$PACK" inspect --json "$WORK/setup.exe" | sed -n 's/.*"archiveBase": \([0-9]*\).*/\1/p')
   tail -c +$((BASE + 1)) "$WORK/setup.exe" > "$WORK/archive.zip"

@@ -4,9 +4,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "support/package_builder.h"
 #include "support/host_machine.h"
 
@@ -36,7 +37,7 @@ class ExtractTool : public HostMachine {
   std::ostringstream out_, err_;
 };
 
-TEST_F(ExtractTool, ExtractsIntoDirAndPrintsStatusLines) {
+TEST_F(ExtractTool, ExtractsIntoDirNamingEachMember) {
   std::string pkg = Package(
       BuildZip({{"setup.inf", ToBytes("[Version]")}, {"sub/data.bin", Bytes(70000, 7), 8}}));
   std::string dir = Posix("out/new");  // made by the tool
@@ -44,12 +45,11 @@ TEST_F(ExtractTool, ExtractsIntoDirAndPrintsStatusLines) {
   EXPECT_EQ(ToBytes("[Version]"), ReadBytes(dir + "/setup.inf"));
   EXPECT_EQ(Bytes(70000, 7), ReadBytes(dir + "/sub/data.bin"));
   std::string w = Shown(dir);
-  EXPECT_EQ("  Extracting: " + w + "/setup.inf\n  Extracting: " + w + "/sub/data.bin\n",
-            out_.str());
+  EXPECT_NE(std::string::npos, out_.str().find("extracting: " + w + "/setup.inf\n")) << out_.str();
+  EXPECT_NE(std::string::npos, out_.str().find("inflating: " + w + "/sub/data.bin\n"));
   EXPECT_EQ("", err_.str());
   EXPECT_EQ(0, Run({pkg, "-d", dir, "--quiet"}));
-  EXPECT_EQ("", out_.str());
-  EXPECT_EQ("", err_.str());
+  EXPECT_EQ("", out_.str() + err_.str());
   // Nothing else beside DIR: no rebuilt package, no temporary folder.
   EXPECT_EQ((std::vector<std::string>{"setup.inf", "sub", "sub/data.bin"}), [&] {
     std::vector<std::string> t;
@@ -59,21 +59,56 @@ TEST_F(ExtractTool, ExtractsIntoDirAndPrintsStatusLines) {
   }());
 }
 
-TEST_F(ExtractTool, FailureIsExitStatusOneWithTheMessageOnStderr) {
+// Whatever the stub would not extract fails with exit status 1 and the
+// reason on stderr in the tool's words; what it could not open is not in DIR.
+TEST_F(ExtractTool, FailuresNameTheReasonAndExtractNothingOfIt) {
   ZipMember bad{"bad.txt", ToBytes("payload")};
   bad.crc = 1;
-  std::string pkg = Package(BuildZip({bad}));
-  EXPECT_EQ(1, Run({pkg, "-d", Posix("out")}));
-  EXPECT_EQ("Error: Error extracting file(s).\n", err_.str());
-  EXPECT_EQ("  Extracting: " + Shown(Posix("out")) + "/bad.txt\n", out_.str());
-}
-
-TEST_F(ExtractTool, CorruptPackageFailsThroughTheStubsOwnCheck) {
-  std::string pkg = Package(BuildZip({{"a.txt", ToBytes("a")}}), /*corrupt=*/true);
-  EXPECT_EQ(1, Run({pkg, "-d", Posix("out")}));
-  EXPECT_EQ("Error: The setup file is corrupted. Please obtain a new copy of the program.\n",
-            err_.str());
-  EXPECT_FALSE(fs::exists(Posix("out/a.txt")));
+  ZipMember secret{"s.txt", ToBytes("secret text"), 8};
+  secret.password = "pw";
+  PackageContents split;
+  split.multiPart = true;
+  split.title = "Parts";
+  split.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
+  Bytes whole = BuildPackage(split);
+  struct Case {
+    const char *what;
+    std::function<std::string()> package;
+    std::vector<std::string> options;
+    const char *phrase;
+    const char *file;  // in DIR, that must not be there
+  } cases[] = {
+      {"crc", [&] { return Package(BuildZip({bad})); }, {}, "member 1 \"bad.txt\": its data are damaged", nullptr},
+      {"corrupt", [&] { return Package(BuildZip({{"a.txt", ToBytes("a")}}), true); }, {}, "corrupted", "a.txt"},
+      {"wrong password", [&] { return Package(BuildZip({secret})); }, {"--password", "wrong"},
+       "no password given opens it", "s.txt"},
+      {"part missing", [&] {
+         HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.end() - 30));
+         return Posix("in/setup.exe");
+       }, {}, "setup.001 is missing: the stub would ask for disk 2", "a.txt"},
+      // A pipe where a part should be: opening it for reading would wait
+      // for a writer for ever.
+      {"pipe for a part", [&] {
+         HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.end() - 30));
+         mkfifo(Posix("in/setup.001").c_str(), 0644);
+         return Posix("in/setup.exe");
+       }, {}, "setup.001 is missing", "a.txt"},
+  };
+  for (const Case &c : cases) {
+    fs::remove_all(Posix("in"));
+    std::vector<std::string> args = {c.package(), "-d", Posix("out")};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(1, Run(args)) << c.what;
+    EXPECT_NE(std::string::npos, err_.str().find(c.phrase)) << c.what << ": " << err_.str();
+    if (c.file) {
+      EXPECT_FALSE(fs::exists(Posix("out/") + c.file)) << c.what;
+    }
+  }
+  EXPECT_EQ(1, Run({Posix("in/setup.001"), "-d", Posix("out")}));
+  EXPECT_NE(std::string::npos, err_.str().find("not a regular file")) << err_.str();
+  if (isatty(0)) return;  // without a terminal no password is asked for
+  EXPECT_EQ(1, Run({Package(BuildZip({secret})), "-d", Posix("out")}));
+  EXPECT_NE(std::string::npos, err_.str().find("no password given opens it")) << err_.str();
 }
 
 TEST_F(ExtractTool, PasswordOptionAnswersThePrompt) {
@@ -82,43 +117,22 @@ TEST_F(ExtractTool, PasswordOptionAnswersThePrompt) {
   std::string pkg = Package(BuildZip({m}));
   EXPECT_EQ(0, Run({pkg, "-d", Posix("out"), "--password", "pw"}));
   EXPECT_EQ(ToBytes("secret text"), ReadBytes(Posix("out/s.txt")));
-  EXPECT_EQ(1, Run({pkg, "-d", Posix("out2"), "--password", "wrong"}));
-  EXPECT_FALSE(fs::exists(Posix("out2/s.txt")));
 }
 
-TEST_F(ExtractTool, WithoutPasswordOrTerminalThePromptIsCancelled) {
-  if (isatty(0)) GTEST_SKIP() << "standard input is a terminal";
-  ZipMember m{"s.txt", ToBytes("secret text")};
-  m.password = "pw";
-  std::string pkg = Package(BuildZip({m}));
-  EXPECT_EQ(1, Run({pkg, "-d", Posix("out")}));
-  EXPECT_EQ("", err_.str());
-  EXPECT_FALSE(fs::exists(Posix("out/s.txt")));
-}
-
-TEST_F(ExtractTool, PackageInPartsIsRebuiltBesideDirAndCleanedAway) {
+TEST_F(ExtractTool, PackageInPartsIsRebuiltOutsideDir) {
   PackageContents contents;
   contents.multiPart = true;
-  contents.title = "Parts";
   contents.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
   Bytes whole = BuildPackage(contents);
   size_t cut = whole.size() - 30;
   HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.begin() + long(cut)));
   HostMachine::WriteFile("in/setup.001", Bytes(whole.begin() + long(cut), whole.end()));
-  std::string dir = Posix("out");
-  EXPECT_EQ(0, Run({Posix("in/setup.exe"), "-d", dir}));
-  EXPECT_EQ(ToBytes("from two parts"), ReadBytes(dir + "/a.txt"));
-  EXPECT_EQ(1, std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-
-  // Without its second part: the disk prompt is cancelled, nothing is left.
-  fs::remove(Posix("in/setup.001"));
-  std::string dir2 = Posix("out2");
-  EXPECT_EQ(1, Run({Posix("in/setup.exe"), "-d", dir2}));
-  EXPECT_EQ(
-      "Parts: Please insert disk with part number 2..\n"
-      "Error: Error rebuilding this Setup package.\n",
-      err_.str());
-  EXPECT_TRUE(fs::is_empty(dir2));
+  // A user's file where the stub would keep its rebuilt package.
+  HostMachine::WriteFile("out/$Vantrel.Tmp/Vantrel.pkg", ToBytes("mine"));
+  EXPECT_EQ(0, Run({Posix("in/setup.exe"), "-d", Posix("out")}));
+  EXPECT_EQ(ToBytes("mine"), ReadBytes(Posix("out/$Vantrel.Tmp/Vantrel.pkg")));
+  EXPECT_EQ(ToBytes("from two parts"), ReadBytes(Posix("out/a.txt")));
+  EXPECT_EQ(2, std::distance(fs::directory_iterator(Posix("out")), fs::directory_iterator()));
 }
 
 // DIR is the only place extract writes: its name is never parsed as a
@@ -160,36 +174,6 @@ TEST_F(ExtractTool, MemberNamedLikeThePackageIsRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(std::string::npos, err_.str().find("would overwrite")) << err_.str();
   EXPECT_EQ(before, ReadBytes(pkg));
   EXPECT_FALSE(fs::exists(Posix("in/first.txt")));
-}
-
-TEST_F(ExtractTool, RebuildNeverTouchesDir) {
-  PackageContents contents;
-  contents.multiPart = true;
-  contents.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
-  Bytes whole = BuildPackage(contents);
-  size_t cut = whole.size() - 30;
-  HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.begin() + long(cut)));
-  HostMachine::WriteFile("in/setup.001", Bytes(whole.begin() + long(cut), whole.end()));
-  // A user's file where the stub would keep its rebuilt package.
-  HostMachine::WriteFile("out/$Vantrel.Tmp/Vantrel.pkg", ToBytes("mine"));
-  EXPECT_EQ(0, Run({Posix("in/setup.exe"), "-d", Posix("out")}));
-  EXPECT_EQ(ToBytes("mine"), ReadBytes(Posix("out/$Vantrel.Tmp/Vantrel.pkg")));
-  EXPECT_EQ(ToBytes("from two parts"), ReadBytes(Posix("out/a.txt")));
-}
-
-TEST_F(ExtractTool, InputsThatAreNotRegularFilesAreRefused) {
-  PackageContents contents;
-  contents.multiPart = true;
-  contents.archive = BuildZip({{"a.txt", ToBytes("from two parts")}});
-  Bytes whole = BuildPackage(contents);
-  HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.end() - 30));
-  // A pipe where a part should be: opening it for reading would wait for a
-  // writer for ever.
-  ASSERT_EQ(0, mkfifo(Posix("in/setup.001").c_str(), 0644));
-  EXPECT_EQ(1, Run({Posix("in/setup.exe"), "-d", Posix("out")}));
-  EXPECT_NE(std::string::npos, err_.str().find("Please insert disk with part number 2"));
-  EXPECT_EQ(1, Run({Posix("in/setup.001"), "-d", Posix("out")}));
-  EXPECT_NE(std::string::npos, err_.str().find("not a regular file")) << err_.str();
 }
 
 TEST_F(ExtractTool, UsageErrors) {

@@ -1,6 +1,6 @@
 // Shared set-up for the vantrel-pack tests: a scratch folder with a dummy
-// stub and a small source folder, the tool run in-process with its output
-// captured, and a builder for hand-made zip archives.
+// stub and a small source folder, and the tool run in-process with its
+// output captured. Hand-made archives come from support/package_builder.h.
 #ifndef VANTREL_TESTS_PACK_FIXTURE_H
 #define VANTREL_TESTS_PACK_FIXTURE_H
 
@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
+#include "support/package_builder.h"
 #include "support/scratch_folder.h"
 
 namespace pack_test {
@@ -55,68 +56,15 @@ inline std::string Noise(size_t count, uint32_t seed) {
   return out;
 }
 
-// Little-endian record writer for hand-made archives.
-struct ZipBytes {
-  std::string bytes;
-  ZipBytes &U16(uint32_t v) { return Put(v, 2); }
-  ZipBytes &U32(uint32_t v) { return Put(v, 4); }
-  ZipBytes &Raw(const std::string &s) {
-    bytes += s;
-    return *this;
-  }
-  ZipBytes &Put(uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) bytes += char(uint8_t(v >> (8 * i)));
-    return *this;
-  }
-};
+using testing_support::ZipMember;
 
-struct CraftedMember {
-  CraftedMember(std::string name_ = "", std::string data_ = "")
-      : name(std::move(name_)), data(std::move(data_)) {}
-  std::string name;
-  std::string data;  // stored as is
-  uint16_t flags = 0;
-  uint16_t method = 0;
-  std::string extra;
-  bool sizesInLocalHeader = true;
-  bool crcInLocalHeader = true;
-  bool descriptor = false;
-  uint32_t signature = 0x04034B50;
-};
-
-// A member whose sizes come only in the descriptor after its data, as a
-// streaming writer leaves them: the stub cannot find where such data ends.
-inline CraftedMember SizesOnlyInDescriptor(std::string name, std::string data) {
-  CraftedMember m(std::move(name), std::move(data));
-  m.flags = 8;
-  m.descriptor = true;
-  m.sizesInLocalHeader = false;
-  return m;
+// A member stored as it is.
+inline ZipMember Stored(const std::string &name, const std::string &data) {
+  return ZipMember{name, testing_support::ToBytes(data)};
 }
 
-// A zip archive written by the test itself: local headers, optional
-// descriptors, central directory and end record.
-inline std::string CraftZip(const std::vector<CraftedMember> &members) {
-  ZipBytes zip, central;
-  for (const CraftedMember &m : members) {
-    uint32_t offset = uint32_t(zip.bytes.size());
-    uint32_t crc = Crc(m.data);
-    uint32_t size = uint32_t(m.data.size());
-    bool sizes = m.sizesInLocalHeader;
-    zip.U32(m.signature).U16(20).U16(m.flags).U16(m.method).U16(0).U16(0x21);
-    zip.U32(sizes && m.crcInLocalHeader ? crc : 0).U32(sizes ? size : 0).U32(sizes ? size : 0);
-    zip.U16(uint32_t(m.name.size())).U16(uint32_t(m.extra.size())).Raw(m.name).Raw(m.extra);
-    zip.Raw(m.data);
-    if (m.descriptor) zip.U32(0x08074B50).U32(crc).U32(size).U32(size);
-    central.U32(0x02014B50).U16(20).U16(20).U16(m.flags).U16(m.method).U16(0).U16(0x21);
-    central.U32(crc).U32(size).U32(size).U16(uint32_t(m.name.size())).U16(0).U16(0);
-    central.U16(0).U16(0).U32(0).U32(offset).Raw(m.name);
-  }
-  uint32_t centralOffset = uint32_t(zip.bytes.size());
-  zip.Raw(central.bytes);
-  zip.U32(0x06054B50).U16(0).U16(0).U16(uint32_t(members.size())).U16(uint32_t(members.size()));
-  zip.U32(uint32_t(central.bytes.size())).U32(centralOffset).U16(0);
-  return zip.bytes;
+inline std::string Zip(const std::vector<ZipMember> &members) {
+  return testing_support::ToString(testing_support::BuildZip(members));
 }
 
 // An INF file that passes vantrel-pack's checks on every road and installs

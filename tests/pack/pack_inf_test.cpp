@@ -7,14 +7,15 @@
 #include <set>
 #include <tuple>
 
-#include "inf_check.h"
-#include "inf_file.h"
-#include "inf_roads.h"
-#include "inf_writer.h"
+#include "cli/errors.h"
+#include "cli/text.h"
+#include "inf/check.h"
+#include "inf/file.h"
+#include "inf/roads.h"
+#include "inf/writer.h"
 #include "install/launch.h"
-#include "pack_error.h"
 #include "pack_fixture.h"
-#include "package_reader.h"
+#include "package/reader.h"
 #include "support/host_machine.h"
 
 namespace pack_test {
@@ -389,7 +390,7 @@ Effects EffectsOf(const InfFile &inf, const std::string &name, bool remove) {
   EXPECT_NE(section, nullptr) << name;
   if (!section) return effects;
   for (const InfEntry &directive : section->entries) {
-    std::string key = vantrel_pack::InfFold(directive.key);
+    std::string key = vantrel_pack::FoldCase(directive.key);
     bool files = key == (remove ? "delfiles" : "copyfiles");
     bool registry = key == (remove ? "delreg" : "addreg");
     if (!files && !registry) continue;

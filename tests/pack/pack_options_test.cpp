@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "cli/progress.h"
 #include "pack_fixture.h"
-#include "progress.h"
-#include "package_reader.h"
-#include "zip_walk.h"
+#include "package/reader.h"
 
 namespace pack_test {
 namespace {
@@ -22,43 +21,20 @@ std::string ArchivePart(const fs::path &package) {
   return ReadFile(package).substr(size_t(view.archiveBase));
 }
 
-// The traditional zip cipher written out here again from the zip format
-// note, so that the check byte is tested independently of the tool.
-struct Keys {
-  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
-  static uint32_t CrcStep(uint32_t r, uint8_t b) {
-    r ^= b;
-    for (int i = 0; i < 8; ++i) r = (r & 1) ? (r >> 1) ^ 0xEDB88320u : r >> 1;
-    return r;
-  }
-  void Update(uint8_t p) {
-    k0 = CrcStep(k0, p);
-    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
-    k2 = CrcStep(k2, uint8_t(k1 >> 24));
-  }
-  uint8_t Decrypt(uint8_t c) {
-    uint32_t t = (k2 & 0xFFFF) | 2;
-    uint8_t p = c ^ uint8_t((t * (t ^ 1)) >> 8);
-    Update(p);
-    return p;
-  }
-};
-
 TEST_F(PackTest, PasswordEncryptsEveryMemberWithTheCrcCheckByte) {
   ASSERT_EQ(Create(dir / "out.exe", {"--password", "s3cret"}), 0) << err.str();
   auto view = ReadPackage((dir / "out.exe").string());
   EXPECT_EQ(view.texts.storedPassword, "");
   std::string file = ReadFile(dir / "out.exe");
   EXPECT_EQ(file[kStubBytes + 7], 0);
-  auto walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  auto walk = vantrel_pack::WalkPackage(view);
   ASSERT_EQ(walk.members.size(), 3u);
   EXPECT_TRUE(vantrel_pack::WalkWarnings(walk).empty());
   for (const auto &m : walk.members) {
     EXPECT_TRUE(m.encrypted()) << m.name;
     EXPECT_FALSE(m.hasDescriptor()) << m.name;
     EXPECT_EQ(m.crc, Crc(ReadFile(source / m.name)));
-    Keys keys;
-    for (char c : std::string("s3cret")) keys.Update(uint8_t(c));
+    testing_support::ZipCipher keys("s3cret");
     size_t data = size_t(m.offset) + 30 + m.nameLength + m.extraLength;
     uint8_t last = 0;
     for (size_t i = 0; i < 12; ++i) last = keys.Decrypt(uint8_t(file[data + i]));
@@ -89,7 +65,7 @@ TEST_F(PackTest, EncryptedArchiveDecryptsWithUnzip) {
 }
 
 TEST_F(PackTest, PasswordNeedsAFolderAndATypeablePassword) {
-  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", kEmptyInf}}));
+  WriteFile(dir / "in.zip", Zip({Stored("setup.inf", kEmptyInf)}));
   EXPECT_EQ(Create(dir / "out.exe", {"--password", "x"}, dir / "in.zip"), 2);
   EXPECT_EQ(Create(dir / "out.exe", {"--password", ""}), 1);
   EXPECT_EQ(Create(dir / "out.exe", {"--password", std::string(80, 'p')}), 1);
@@ -204,7 +180,7 @@ TEST_F(PackTest, FailureLeavesNothingBehindAndKeepsAnOldOutput) {
   std::vector<std::string> before = Entries(dir);
   EXPECT_EQ(Create(dir / "out.exe", {"--inf", "nothere.inf"}), 1);
   EXPECT_EQ(Create(dir / "out.exe", {"--title", "\u0416"}), 1);
-  WriteFile(dir / "in.zip", CraftZip({{"setup.inf", "x"}, {"../x", "y"}}));
+  WriteFile(dir / "in.zip", Zip({Stored("setup.inf", "x"), Stored("../x", "y")}));
   EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1);
   fs::remove(dir / "in.zip");
   EXPECT_EQ(Entries(dir), before);
@@ -359,7 +335,7 @@ TEST_F(PackTest, FileNamesWindowsCannotCreateAreRefused) {
   WriteFile(source / "caf\u00e9 [1].txt", "x");
   ASSERT_EQ(Create(dir / "out.exe", {}), 0) << err.str();
   auto view = vantrel_pack::ReadPackage((dir / "out.exe").string());
-  auto walk = vantrel_pack::WalkArchive(*view.bytes, view.archiveBase);
+  auto walk = vantrel_pack::WalkPackage(view);
   ASSERT_EQ(walk.members.size(), 4u);
   EXPECT_EQ(walk.members[0].name, "caf\xE9 [1].txt");  // in code page 1252
 }

@@ -89,21 +89,17 @@ done
 expect_same zip-stored zip-stored.exe
 expect_same zip-deflated zip-deflated.exe
 expect_same zip-encrypted zip-encrypted.exe --password 'open sesame'
-grep -q "Extracting: /.*/numbers.txt" zip-deflated.out && pass "status lines on stdout" ||
-  fail "status lines: $(head -3 zip-deflated.out)"
+grep -q "inflating: /.*/numbers.txt" zip-deflated.out && pass "members named on stdout" ||
+  fail "member lines: $(head -3 zip-deflated.out)"
 
 # A wrong password: every encrypted member is skipped, and that is a failure.
-expect_refused zip-wrong-password zip-encrypted.exe "Error: Error extracting file(s)." --password nope
+expect_refused zip-wrong-password zip-encrypted.exe "no password given opens it" --password nope
 [[ -z $(find box-zip-wrong-password -type f) ]] && pass "wrong password extracts no file" ||
   fail "wrong password extracted files"
-# No password and no terminal: the prompt is cancelled, quietly.
-if run_extract zip-no-password zip-encrypted.exe; then
-  fail "zip-no-password succeeded"
-elif [[ -s zip-no-password.err || -n $(find box-zip-no-password -type f) ]]; then
-  fail "zip-no-password: $(cat zip-no-password.err)"
-else
-  pass "zip-no-password"
-fi
+# No password and no terminal: the prompt is cancelled.
+expect_refused zip-no-password zip-encrypted.exe "no password given opens it"
+[[ -z $(find box-zip-no-password -type f) ]] && pass "no password extracts no file" ||
+  fail "no password extracted files"
 
 # ---- 7-Zip ----------------------------------------------------------------
 (cd src && 7z a -tzip ../7z-deflated.zip . >/dev/null)
@@ -133,11 +129,11 @@ data[info.header_offset + 30 + name_len + extra_len + info.compress_size // 2] ^
 open(sys.argv[2], "wb").write(data)
 PY
 create damaged.exe damaged.zip || fail "create damaged"
-expect_refused damaged damaged.exe "Error: Error extracting file(s)."
+expect_refused damaged damaged.exe "its data are damaged"
 
 # The package's end cut off: the stub's integrity check refuses it.
 head -c -100 zip-deflated.exe >truncated.exe
-expect_refused truncated truncated.exe "The setup file is corrupted"
+expect_refused truncated truncated.exe "corrupted"
 
 # ---- archives create refuses ------------------------------------------------------
 # Info-ZIP zip writing to a pipe puts CRC and sizes only in data descriptors
@@ -149,7 +145,7 @@ expect_refused truncated truncated.exe "The setup file is corrupted"
 for z in streamed stdin; do
   if create "$z-created.exe" "$z.zip" 2>/dev/null; then fail "create accepted $z.zip"; else pass "create refuses $z.zip"; fi
   python3 "$HERE/raw_package.py" "$z.zip" "$z.exe"
-  expect_refused "$z" "$z.exe" "Error: "
+  expect_refused "$z" "$z.exe" "vantrel-pack extract: "
 done
 
 # ---- hostile names ---------------------------------------------------------------
@@ -159,7 +155,7 @@ for z in hostile/hostile-*.zip; do
   # create has checks of its own; what matters here is that the stub's walk
   # refuses every one of these names, whatever made the package.
   python3 "$HERE/raw_package.py" "$z" "$n.exe"
-  expect_refused "$n" "$n.exe" "Error: Invalid filename."
+  expect_refused "$n" "$n.exe" "name leads outside"
 done
 
 echo "$failures failure(s)"

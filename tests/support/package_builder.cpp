@@ -22,31 +22,33 @@ uint32_t CrcStep(uint32_t crc, uint8_t byte) {
   return crc;
 }
 
-// Traditional zip encryption, written here from the format description so
-// that the program's own cipher is checked against a second implementation.
-struct Cipher {
-  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
-  explicit Cipher(const std::string &password) {
-    for (unsigned char c : password) Update(c);
-  }
-  void Update(uint8_t plain) {
-    k0 = CrcStep(k0, plain);
-    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
-    k2 = CrcStep(k2, uint8_t(k1 >> 24));
-  }
-  uint8_t Stream() const {
-    uint16_t t = uint16_t((k2 & 0xFFFF) | 2);
-    return uint8_t((uint32_t(t) * uint32_t(t ^ 1)) >> 8);
-  }
-  uint8_t Encrypt(uint8_t plain) {
-    uint8_t c = plain ^ Stream();
-    Update(plain);
-    return c;
-  }
-};
 }  // namespace
 
 Bytes ToBytes(const std::string &text) { return Bytes(text.begin(), text.end()); }
+std::string ToString(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+ZipCipher::ZipCipher(const std::string &password) {
+  for (unsigned char c : password) Update(c);
+}
+void ZipCipher::Update(uint8_t plain) {
+  k0_ = CrcStep(k0_, plain);
+  k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
+  k2_ = CrcStep(k2_, uint8_t(k1_ >> 24));
+}
+uint8_t ZipCipher::Stream() const {
+  uint16_t t = uint16_t((k2_ & 0xFFFF) | 2);
+  return uint8_t((uint32_t(t) * uint32_t(t ^ 1)) >> 8);
+}
+uint8_t ZipCipher::Encrypt(uint8_t plain) {
+  uint8_t c = plain ^ Stream();
+  Update(plain);
+  return c;
+}
+uint8_t ZipCipher::Decrypt(uint8_t cipher) {
+  uint8_t p = cipher ^ Stream();
+  Update(p);
+  return p;
+}
 
 uint32_t Crc32(const Bytes &data) {
   uint32_t crc = 0xFFFFFFFFu;
@@ -56,16 +58,18 @@ uint32_t Crc32(const Bytes &data) {
 
 namespace {
 // The fields the local and the central header share, in the order both hold
-// them: from the flags to the name's length.
+// them: from the flags to the name's length. A local header may leave the
+// CRC or the sizes 0.
 void PutSharedFields(Bytes &out, const ZipMember &m, uint16_t flags, uint32_t crc,
-                     size_t storedSize) {
+                     size_t storedSize, bool local) {
+  bool sizes = !local || m.sizesInLocalHeader;
   Put16(out, flags);
   Put16(out, uint16_t(m.method));
   Put16(out, m.dosTime);
   Put16(out, m.dosDate);
-  Put32(out, crc);
-  Put32(out, uint32_t(storedSize));
-  Put32(out, m.uncompressedSize.value_or(uint32_t(m.data.size())));
+  Put32(out, sizes && (!local || m.crcInLocalHeader) ? crc : 0);
+  Put32(out, sizes ? uint32_t(storedSize) : 0);
+  Put32(out, sizes ? m.uncompressedSize.value_or(uint32_t(m.data.size())) : 0);
   Put16(out, uint16_t(m.name.size()));
 }
 }  // namespace
@@ -75,10 +79,10 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
   for (const ZipMember &m : members) {
     uint32_t crc = m.crc.value_or(Crc32(m.data));
     Bytes body = m.rawData ? *m.rawData : (m.method == 8 ? RawDeflate(m.data) : m.data);
-    uint16_t flags = m.descriptor ? 8 : 0;
+    uint16_t flags = uint16_t(m.flags | (m.descriptor ? 8 : 0));
     if (!m.password.empty()) {
       flags |= 1;
-      Cipher cipher(m.password);
+      ZipCipher cipher(m.password);
       Bytes encrypted;
       for (int i = 0; i < 11; ++i) encrypted.push_back(cipher.Encrypt(uint8_t(i * 37 + 11)));
       encrypted.push_back(
@@ -89,7 +93,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
     uint32_t offset = uint32_t(zip.size());
     Put32(zip, m.signature.value_or(0x04034B50));
     Put16(zip, 20);
-    PutSharedFields(zip, m, flags, crc, body.size());
+    PutSharedFields(zip, m, flags, crc, body.size(), true);
     Put16(zip, uint16_t(m.extra.size()));
     Append(zip, ToBytes(m.name));
     Append(zip, m.extra);
@@ -103,7 +107,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
     Put32(central, 0x02014B50);
     Put16(central, 20);
     Put16(central, 20);
-    PutSharedFields(central, m, flags, crc, body.size());
+    PutSharedFields(central, m, flags, crc, body.size(), false);
     Put16(central, 0);
     Put16(central, 0);
     Put16(central, 0);

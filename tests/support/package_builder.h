@@ -26,6 +26,25 @@ struct ZipMember {
   std::optional<uint32_t> crc;               // replaces the real CRC-32
   std::optional<Bytes> rawData;              // replaces the (compressed) data as written
   std::optional<uint32_t> uncompressedSize;  // replaces the data's size in both headers
+  uint16_t flags = 0;                        // further bits of the general-purpose flags
+  // A streaming writer's local header: CRC or sizes 0 there, given only in
+  // the central directory (and the descriptor, if any).
+  bool crcInLocalHeader = true;
+  bool sizesInLocalHeader = true;
+};
+
+// The traditional zip cipher, written here from the format description so
+// that the program's own cipher is checked against a second implementation.
+class ZipCipher {
+ public:
+  explicit ZipCipher(const std::string &password);
+  uint8_t Encrypt(uint8_t plain);
+  uint8_t Decrypt(uint8_t cipher);
+
+ private:
+  void Update(uint8_t plain);
+  uint8_t Stream() const;
+  uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
 };
 
 // Local headers and data, then a central directory and its end record.
@@ -60,6 +79,7 @@ Bytes BuildPackage(const PackageContents &contents);
 Bytes Scramble(const std::string &text);
 
 Bytes ToBytes(const std::string &text);
+std::string ToString(const Bytes &bytes);
 
 }  // namespace testing_support
 

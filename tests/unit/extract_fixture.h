@@ -53,7 +53,7 @@ class Extraction : public HostMachine {
   int Extract() {
     host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { ExtractArchive(d.window); });
     return host::RunAsProcess([] {
-      RunModalDialog("DLG_Main", MainStandIn);
+      RunModalDialog("DLG_MAIN", MainStandIn);
       return -1;
     });
   }

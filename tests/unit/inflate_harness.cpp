@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <random>
 
 #include "inflate/inflate.h"
@@ -168,6 +169,47 @@ Bytes RepetitiveBytes(size_t size, uint32_t seed) {
   }
   out.resize(size);
   return out;
+}
+
+ZlibVerdict Zlib(const Bytes &stream) {
+  ZlibVerdict v;
+  v.accepts = RawInflate(stream, &v.output);
+  return v;
+}
+
+Bytes WindowFiller() {
+  static const Bytes filler = [] {
+    Bytes data = RandomBytes(300000, 77);
+    return RawDeflate(data, 0, Z_DEFAULT_STRATEGY);
+  }();
+  return filler;
+}
+
+void InflateTest::ExpectAsZlib(const Bytes &stream, int status, const Bytes *expected,
+                               bool zlibAccepts) {
+  ZlibVerdict zlib = Zlib(stream);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "first decode" : "decoded again");
+    ASSERT_EQ(kStatusOk, Decode(WindowFiller()).status);
+    Decoded d = Decode(stream, kMemberSize, {}, Bytes(64, 0xA5));
+    if (status == kAnyFailure) {
+      EXPECT_NE(kStatusOk, d.status);
+    } else {
+      EXPECT_EQ(status, d.status);
+    }
+    EXPECT_FALSE(d.ioError);
+    EXPECT_LE(d.readUpTo, (long long)stream.size());
+    if (status == kStatusOk) {
+      const Bytes &want = expected ? *expected : zlib.output;
+      EXPECT_TRUE(want == d.output) << d.output.size() << " bytes, not " << want.size();
+      EXPECT_EQ(testing_support::Crc32(want), d.crc);
+      EXPECT_EQ(expected ? zlibAccepts : true, zlib.accepts);
+    } else {
+      EXPECT_EQ(zlibAccepts, zlib.accepts);
+      ASSERT_LE(d.output.size(), zlib.output.size());
+      EXPECT_TRUE(std::equal(d.output.begin(), d.output.end(), zlib.output.begin()));
+    }
+  }
 }
 
 void InflateTest::SetUp() {

@@ -1,5 +1,5 @@
 // Shared helpers of the decoder tests: a bit writer for hand-made deflate
-// streams, zlib as the reference, and a run of the decoder over a package
+// streams, zlib as the control, and a run of the decoder over a package
 // file and an output file through the platform layer, as the stub runs it.
 #ifndef VANTREL_TEST_INFLATE_HARNESS_H
 #define VANTREL_TEST_INFLATE_HARNESS_H
@@ -68,6 +68,9 @@ Bytes RandomBytes(size_t size, uint32_t seed);
 Bytes TextBytes(size_t size, uint32_t seed);
 Bytes RepetitiveBytes(size_t size, uint32_t seed);
 
+// A status for ExpectAsZlib: any that ends the member early.
+const int kAnyFailure = -1;
+
 // Declared count meaning "the member's own size".
 const long long kMemberSize = -(1LL << 40);
 
@@ -79,9 +82,31 @@ struct Decoded {
   long long readUpTo;  // package file position after decoding
 };
 
+// What zlib makes of the same raw stream: whether it reaches the stream's
+// end, and everything it decoded up to where it stopped.
+struct ZlibVerdict {
+  bool accepts;
+  Bytes output;
+};
+ZlibVerdict Zlib(const Bytes &stream);
+
+// A stored member larger than the decoder's window, of random bytes: a
+// member decoded after it finds the window full of its bytes.
+Bytes WindowFiller();
+
 class InflateTest : public testing_support::HostMachine {
  protected:
   void SetUp() override;
+  // Decodes `stream` as a member that follows one that filled the window
+  // (so that a reach before the member's start finds stale bytes), and
+  // checks the decoder against zlib: `status` is InflateMember's verdict;
+  // an accepted stream is zlib's output with its CRC-32, unless `expected`
+  // names another; a refused one leaves in the file only a prefix of what
+  // zlib decodes, and zlib refuses it too (`zlibAccepts` says otherwise
+  // where the decoder is deliberately stricter or more lenient). Decoding it
+  // again gives the same: nothing carries over from member to member.
+  void ExpectAsZlib(const Bytes &stream, int status, const Bytes *expected = nullptr,
+                    bool zlibAccepts = false);
   // Decodes `member`, which lies in the package file after `before` bytes
   // and before `after` bytes, with `declared` as its compressed count
   // (default: its size).

@@ -457,6 +457,42 @@ TEST_F(PackageLoading, SkipFlagAndMultiPartSkipTheCheck) {
   EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
+// Where the search for the end record starts and stops: within the archive
+// part only, up to the longest comment, also one that claims more than the
+// file holds; an "RSF" mark needs more than 22 bytes of archive too.
+TEST_F(PackageLoading, TheEndIsSoughtInTheArchivePartOnly) {
+  Bytes fake = BuildZip({});
+  fake[fake.size() - 2] = 60;  // its comment would reach the end of the file
+  Bytes fakeFirst = fake;
+  fakeFirst.insert(fakeFirst.end(), 60, 'j');
+  Bytes claiming = SmallArchive("abc");
+  claiming.pop_back();
+  auto rsf = [](size_t before) {
+    Bytes b(before, 'z');
+    for (char c : std::string("RSF!")) b.push_back(uint8_t(c));
+    return b;
+  };
+  struct Case {
+    const char *what;
+    std::string title;
+    Bytes archive;
+    bool passes;
+  } cases[] = {
+      {"the longest comment", "h", SmallArchive(std::string(65535, 'c')), true},
+      {"a comment claiming more than the file holds", "", claiming, true},
+      {"an end record in the title", ToString(fake), Bytes(60, 'j'), false},
+      {"the same record opening the archive", "", fakeFirst, true},
+      {"RSF after 19 bytes", "", rsf(19), true},
+      {"RSF within 19 bytes", "", rsf(15), false},
+  };
+  for (const Case &c : cases) {
+    PackageContents contents;
+    contents.title = c.title;
+    contents.archive = c.archive;
+    EXPECT_EQ(c.passes, PackageEndPasses(Verdict(BuildPackage(contents)))) << c.what;
+  }
+}
+
 // ---- signed packages ---------------------------------------------------------
 
 // A package whose length leaves `remainder` over a multiple of 8: the

@@ -1,7 +1,7 @@
 // vantrel-pack: makes and checks Vantrel setup packages.
 #include <iostream>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

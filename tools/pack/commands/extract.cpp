@@ -1,0 +1,135 @@
+// `vantrel-pack extract`: the stub's own loader and extraction, run on the
+// build machine through the bridge, with DIR in the place of the stub's
+// temporary folder. Each member is named on stdout as the stub finishes it;
+// what fails goes to stderr in this tool's words, from the stub's verdict.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+
+#include "cli/arguments.h"
+#include "cli/errors.h"
+#include "cli/progress.h"
+#include "cli/text.h"
+#include "commands.h"
+#include "core/package_layout.h"
+#include "extraction.h"
+
+namespace fs = std::filesystem;
+
+namespace vantrel_pack {
+namespace {
+
+const Option<ExtractionOptions> kExtractOptions[] = {
+    {"-d, --dir", "DIR", "the folder to extract into (made when missing)",
+     Keep<&ExtractionOptions::folder>},
+    kPasswordOption,
+    kCodePageOption,
+    {"-q, --quiet", nullptr,
+     "no member lines and no progress display (progress is\n"
+     "shown only when standard error is a terminal anyway)",
+     Switch<&ExtractionOptions::quiet>},
+};
+
+std::pair<dev_t, ino_t> FileIdentity(const struct stat &info) { return {info.st_dev, info.st_ino}; }
+
+// The package's program file and every numbered part beside it.
+std::set<std::pair<dev_t, ino_t>> PackageFiles(const std::string &package) {
+  std::set<std::pair<dev_t, ino_t>> files;
+  struct stat info;
+  if (stat(package.c_str(), &info) == 0) files.insert(FileIdentity(info));
+  for (int number = 1; number <= kLastPartNumber; ++number) {
+    if (stat(PartName(package, number).c_str(), &info) == 0) files.insert(FileIdentity(info));
+  }
+  return files;
+}
+
+// A member that would replace the package being read, or one of its parts,
+// is refused before anything is written: extracting into the package's own
+// folder must not destroy the package.
+void RefuseMembersOverThePackage(const ArchiveWalk &walk, const std::string &package,
+                                 const std::string &folder) {
+  std::set<std::pair<dev_t, ino_t>> packageFiles = PackageFiles(package);
+  for (size_t i = 0; i < walk.members.size(); ++i) {
+    std::string path = PathIn(folder, walk.members[i]);
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && packageFiles.count(FileIdentity(info))) {
+      throw PackError(MemberLabel(i, walk.members[i].name) + " would overwrite " + path +
+                      ", a file of the package itself; extract into another folder");
+    }
+  }
+}
+
+uint64_t UncompressedBytes(const ArchiveWalk &walk) {
+  uint64_t total = 0;
+  for (const WalkedMember &member : walk.members) total += member.uncompressedSize;
+  return total;
+}
+
+// A member extracted, in the words of zip tools.
+const char *Action(const WalkedMember &member) {
+  if (member.isFolder()) return "   creating: ";
+  return member.method == 8 ? "  inflating: " : " extracting: ";
+}
+
+}  // namespace
+
+const char *ExtractHelp() {
+  static const std::string help =
+      "usage: vantrel-pack extract PACKAGE -d DIR [--password TEXT] [--codepage N] [-q]\n"
+      "  Extracts the package's archive into DIR with the stub's own loader and\n"
+      "  archive walk, DIR taking the place of the stub's temporary folder. Each\n"
+      "  member is named on stdout as the stub finishes it; what fails, and why,\n"
+      "  goes to stderr. For a package in parts, name the first part: the others\n"
+      "  are read from beside it and rebuilt in a scratch folder under $TMPDIR.\n"
+      "  Nothing is written outside DIR; files already in DIR are replaced by\n"
+      "  members of the same name, but symbolic links in DIR are never\n"
+      "  followed, and a member that would replace the package itself is refused.\n\n" +
+      OptionsHelp(kExtractOptions, 20) +
+      "\n  Exit status 0 exactly when the extraction succeeded.\n";
+  return help.c_str();
+}
+
+int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  ExtractionOptions options;
+  std::vector<std::string> positional = ParseOptions(args, kExtractOptions, options);
+  if (options.folder.empty()) throw UsageError("no folder given (-d DIR)");
+  options.package = OnlyPositional(positional, "no package given", "package");
+  LoadedPackage loaded;
+  if (!LoadForExtraction(options.package, "extract", err, loaded)) return 1;
+  std::error_code ec;
+  fs::create_directories(options.folder, ec);
+  if (!fs::is_directory(options.folder)) {
+    throw PackError("cannot make the folder " + options.folder);
+  }
+  const std::string folder = fs::canonical(options.folder).string();
+  RefuseMembersOverThePackage(loaded.listing, options.package, folder);
+  std::optional<std::string> password =
+      PasswordFor(loaded.listing, options.password, options.codePage, err);
+
+  Progress progress(err, ShowsProgress(err, options.quiet), "extracting",
+                    UncompressedBytes(loaded.listing), loaded.listing.members.size());
+  uint64_t done = 0;
+  StubSession::Extraction how;
+  how.folder = folder;
+  how.password = password;
+  how.onBytesWritten = [&progress](uint64_t bytes) { progress.AddBytes(bytes); };
+  how.onMember = [&](const StubMember &member) {
+    if (member.verdict != kMemberExtracted) return;
+    progress.SetMembersDone(++done);
+    if (options.quiet) return;
+    progress.Clear();
+    WalkedMember shown = ViewMember(*loaded.view.bytes, member);
+    out << Action(shown) << PathIn(folder, shown) << "\n" << std::flush;
+  };
+  StubWalk walk;
+  bool extracted = loaded.view.session->ExtractArchive(how, walk);
+  progress.Finish();
+  if (extracted) return 0;
+  for (const std::string &failure : ExtractionFailures(ViewWalk(*loaded.view.bytes, walk))) {
+    err << "vantrel-pack extract: " << failure << "\n";
+  }
+  return 1;
+}
+
+}  // namespace vantrel_pack

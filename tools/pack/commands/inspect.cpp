@@ -1,0 +1,275 @@
+// `vantrel-pack inspect`: a package as the stub will read it.
+#include <cstdio>
+#include <sstream>
+
+#include "cli/arguments.h"
+#include "cli/errors.h"
+#include "cli/text.h"
+#include "commands.h"
+#include "core/package_layout.h"
+#include "inf/package_checks.h"
+#include "package/reader.h"
+#include "zip/central_directory.h"
+
+namespace vantrel_pack {
+namespace {
+
+// Inspect reads where a signature lies, never whether it holds.
+const char kValidityNotJudged[] =
+    "validity not judged here: osslsigncode verify or signtool verify /pa does that";
+
+struct InspectOptions {
+  std::string package;
+  bool json = false;
+  int codePage = 1252;
+};
+
+const Option<InspectOptions> kInspectOptions[] = {
+    {"--json", nullptr, "print the same as one JSON object",
+     Switch<&InspectOptions::json>},
+    {"--codepage", "N", "the code page the texts are shown from (default 1252)",
+     ApplyCodePage<InspectOptions>},
+};
+
+// Everything inspect reports, gathered once for both output forms.
+struct Report {
+  PackageView view;
+  bool endPasses = false;
+  std::string endReason;
+  std::string checkState;  // "passed", "failed" or why the stub does not check
+  ArchiveWalk walk;
+  std::vector<std::string> warnings;
+  InfInspection inf;
+  bool refused = false;  // the stub would not install the package
+};
+
+void JudgeTheEnd(Report &report) {
+  const PackageView &view = report.view;
+  report.endPasses = PackageEndPasses(view.end);
+  report.endReason = DescribePackageEnd(view.end);
+  if (view.header.skipIntegrityCheck) {
+    report.checkState = "not checked by the stub (skipIntegrityCheck)";
+  } else if (view.header.multiPart && view.signature == kNotSigned) {
+    report.checkState = "not checked by the stub (multi-part package)";
+  } else {
+    report.checkState = report.endPasses ? "passed" : "failed";
+  }
+  if (view.signature == kSecurityEntryBad && view.header.skipIntegrityCheck) {
+    report.warnings.push_back(
+        "the image's security entry names no certificate table the stub accepts" +
+        std::string(view.header.multiPart ? ": the rebuild copies the program file whole" : ""));
+  }
+}
+
+Report Gather(const InspectOptions &options) {
+  Report report;
+  report.view = ReadPackage(options.package);
+  PackageView &view = report.view;
+  if (!view.hasMagic) {
+    throw PackError(options.package + " has no package header at offset " +
+                    std::to_string(kHeaderOffset));
+  }
+  std::vector<std::string> refusals = view.Refusals();
+  report.refused = !refusals.empty();
+  if (view.textPastEnd) {
+    report.warnings = refusals;
+    report.checkState = "failed";
+    report.endReason = "a text runs past the end of the file";
+    return report;
+  }
+  if (view.cutShort) report.warnings.push_back("the file ends inside the header or its texts");
+  report.warnings.insert(report.warnings.end(), refusals.begin(), refusals.end());
+  if (!view.texts.storedPassword.empty()) {
+    report.warnings.push_back("the header stores a password that anyone can read back");
+  }
+  JudgeTheEnd(report);
+  if (view.rebuildFailed) {
+    // Nothing to walk: the stub never gets to the archive.
+    report.walk.ranOut = report.walk.endedAtEndOfFile = true;
+    return report;
+  }
+  report.walk = WalkPackage(view);
+  // The INF is extracted by a stub of its own.
+  view.session.reset();
+  for (const WalkProblem &problem : WalkWarnings(report.walk)) {
+    report.warnings.push_back(problem.text);
+    report.refused = report.refused || problem.stopsInstallation;
+  }
+  for (const std::string &problem :
+       DirectoryDisagreements(*view.bytes, view.archiveBase, report.walk)) {
+    report.warnings.push_back(problem + " (zip tools show other files than the stub installs)");
+  }
+  report.inf = InspectInf(*view.bytes, report.walk, view.texts.infName, view.header.useAdvpack,
+                          options.codePage);
+  for (const InfFinding &finding : report.inf.findings) {
+    if (finding.severity != InfFinding::kNote) report.warnings.push_back("INF: " + finding.text);
+  }
+  return report;
+}
+
+struct NamedText {
+  const char *name;
+  const std::string *text;
+};
+
+std::vector<NamedText> TextsOf(const PackageTexts &t) {
+  return {{"title", &t.title},
+          {"infName", &t.infName},
+          {"storedPassword", &t.storedPassword},
+          {"welcomeText", &t.welcomeText},
+          {"licenceText", &t.licenceText}};
+}
+
+struct NamedFlag {
+  const char *name;
+  bool value;
+};
+
+std::vector<NamedFlag> FlagsOf(const PackageHeader &h) {
+  return {{"stayOpen", h.stayOpen},
+          {"adminRequired", h.adminRequired},
+          {"multiPart", h.multiPart},
+          {"skipIntegrityCheck", h.skipIntegrityCheck},
+          {"useAdvpack", h.useAdvpack}};
+}
+
+void PrintText(const Report &r, const InspectOptions &options, std::ostream &out) {
+  const PackageView &v = r.view;
+  out << "package             " << v.path << "\n";
+  for (const PieceSet::Piece &piece : v.pieces->pieces()) {
+    out << "piece               " << piece.path << " (" << piece.size << " bytes)\n";
+  }
+  for (const NamedFlag &flag : FlagsOf(v.header)) {
+    out << flag.name << std::string(20 - std::string(flag.name).size(), ' ')
+        << (flag.value ? "on" : "off") << "\n";
+  }
+  out << "reserved            " << int(v.header.reserved16) << " " << int(v.header.reserved20)
+      << "\n";
+  out << "totalSize           " << v.header.totalSize << "\n";
+  for (const NamedText &text : TextsOf(v.texts)) {
+    out << text.name << std::string(20 - std::string(text.name).size(), ' ')
+        << Quoted(FromCodePage(*text.text, options.codePage), Escape::kText) << " (" << text.text->size()
+        << " bytes)\n";
+  }
+  if (v.texts.welcomeText.empty())
+    out << "                    (no welcome text: installs unattended)\n";
+  out << "archiveBase         " << v.archiveBase << "\n";
+  out << "signature           " << (v.signature == kNotSigned ? "none" : DescribeSignature(v))
+      << "\n";
+  if (v.signature != kNotSigned) out << "                    (" << kValidityNotJudged << ")\n";
+  out << "integrity check     " << r.checkState << " (" << r.endReason << ")\n";
+  out << "members             " << r.walk.members.size() << "\n";
+  out << "  method  compressed  uncompressed  encrypted  descriptor  crc       name\n";
+  for (const WalkedMember &m : r.walk.members) {
+    char line[128];
+    std::snprintf(line, sizeof line, "  %6u  %10u  %12u  %-9s  %-10s  %s  ", m.method,
+                  m.compressedSize, m.uncompressedSize, m.encrypted() ? "yes" : "no",
+                  m.hasDescriptor() ? "yes" : "no", Hex32(m.crc).c_str());
+    out << line << Quoted(FromCodePage(m.name, options.codePage), Escape::kText) << "\n";
+  }
+  out << "walk ends           at offset " << r.walk.endOffset << ", " << r.walk.endDescription()
+      << "\n";
+  PrintInfText(r.inf, out);
+  out << "warnings            " << r.warnings.size() << "\n";
+  for (const std::string &warning : r.warnings) out << "  warning: " << warning << "\n";
+}
+
+void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out) {
+  const PackageView &v = r.view;
+  auto text = [&](const std::string &s) { return Quoted(FromCodePage(s, options.codePage), Escape::kJson); };
+  out << "{\n  \"package\": " << Quoted(v.path, Escape::kJson) << ",\n  \"pieces\": [";
+  const char *separator = "";
+  for (const PieceSet::Piece &piece : v.pieces->pieces()) {
+    out << separator << "{\"path\": " << Quoted(piece.path, Escape::kJson) << ", \"size\": " << piece.size
+        << "}";
+    separator = ", ";
+  }
+  out << "],\n  \"header\": {";
+  for (const NamedFlag &flag : FlagsOf(v.header)) {
+    out << "\"" << flag.name << "\": " << (flag.value ? "true" : "false") << ", ";
+  }
+  out << "\"reserved16\": " << int(v.header.reserved16)
+      << ", \"reserved20\": " << int(v.header.reserved20)
+      << ", \"totalSize\": " << v.header.totalSize << "},\n  \"texts\": {";
+  separator = "";
+  for (const NamedText &t : TextsOf(v.texts)) {
+    out << separator << "\"" << t.name << "\": " << text(*t.text);
+    separator = ", ";
+  }
+  out << "},\n  \"archiveBase\": " << v.archiveBase
+      << ",\n  \"integrity\": {\"state\": " << Quoted(r.checkState, Escape::kJson)
+      << ", \"passes\": " << (r.endPasses ? "true" : "false")
+      << ", \"reason\": " << Quoted(r.endReason, Escape::kJson) << "},\n  \"signature\": ";
+  if (v.signature == kNotSigned) {
+    out << "null";
+  } else {
+    out << "{\"tableOffset\": " << v.certificateTableStart
+        << ", \"tableSize\": " << v.certificateTableSize
+        << ", \"acceptedByStub\": " << (v.signature == kCertificatesInPlace ? "true" : "false")
+        << ", \"validity\": " << Quoted(kValidityNotJudged, Escape::kJson) << "}";
+  }
+  out << ",\n  \"members\": [";
+  separator = "\n";
+  for (const WalkedMember &m : r.walk.members) {
+    out << separator << "    {\"offset\": " << m.offset << ", \"name\": " << text(m.name)
+        << ", \"method\": " << m.method << ", \"compressedSize\": " << m.compressedSize
+        << ", \"uncompressedSize\": " << m.uncompressedSize
+        << ", \"encrypted\": " << (m.encrypted() ? "true" : "false")
+        << ", \"dataDescriptor\": " << (m.hasDescriptor() ? "true" : "false") << ", \"crc\": \""
+        << Hex32(m.crc) << "\"}";
+    separator = ",\n";
+  }
+  out << (r.walk.members.empty() ? "" : "\n  ")
+      << "],\n  \"walkEnd\": {\"offset\": " << r.walk.endOffset
+      << ", \"at\": " << Quoted(r.walk.endDescription(), Escape::kJson) << "},\n  \"inf\": ";
+  PrintInfJson(r.inf, out);
+  out << ",\n  \"warnings\": [";
+  separator = "";
+  for (const std::string &warning : r.warnings) {
+    out << separator << Quoted(warning, Escape::kJson);
+    separator = ", ";
+  }
+  out << "]\n}\n";
+}
+
+}  // namespace
+
+const char *InspectHelp() {
+  static const std::string help = R"(usage: vantrel-pack inspect PKG [--json] [--codepage N]
+
+Shows the package PKG as the stub will read it: the header fields, the five
+texts in plain form (title, INF name, stored password, welcome text, licence
+text), archiveBase, an Authenticode signature's certificate table (where it lies
+and how long it is; whether the signature is valid is left to osslsigncode
+verify or signtool verify), the verdict of the stub's integrity check, and the
+archive's members as the stub walks them (local headers in file order:
+method, sizes, encryption, data-descriptor bit, CRC, name), the roads the
+INF file takes with the exact command lines the stub builds (shown under a
+typical temporary folder), and the checks `create` makes of the INF. A
+warning names each thing the stub or the installer cannot handle. For a
+split package give the program file; the numbered parts are read from
+beside it. `vantrel-pack test` also extracts every member as the stub
+would.
+
+)" + OptionsHelp(kInspectOptions, 15) + R"(
+Exit status: 0 the stub would install the package (warnings may remain), 1
+the stub would refuse it (corrupted, a part missing, a member it cannot
+extract) or it is not a package or unreadable, 2 bad command line.
+)";
+  return help.c_str();
+}
+
+int RunInspect(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
+  InspectOptions options;
+  options.package =
+      OnlyPositional(ParseOptions(args, kInspectOptions, options), "no package given", "package");
+  Report report = Gather(options);
+  if (options.json) {
+    PrintJson(report, options, out);
+  } else {
+    PrintText(report, options, out);
+  }
+  return report.refused ? 1 : 0;
+}
+
+}  // namespace vantrel_pack

@@ -1,0 +1,35 @@
+// The checks of a package's INF file against its road and its archive:
+// the sections the stub will run exist; every file the install sections copy
+// resolves through [SourceDisksNames]/[SourceDisksFiles] to a member of the
+// archive and has a destination; every section a directive names exists; the
+// INF's name fits every road. `create` refuses the errors, `inspect` shows
+// them as warnings.
+#ifndef VANTREL_PACK_INF_CHECK_H
+#define VANTREL_PACK_INF_CHECK_H
+
+#include <string>
+#include <vector>
+
+#include "finding.h"
+
+namespace vantrel_pack {
+
+struct InfSubject {
+  std::string infName;               // as the stub names it, '\' between folders
+  std::string infText;               // the file's bytes
+  std::vector<std::string> members;  // archive member names ('/' or '\')
+  bool useAdvpack = false;
+};
+
+// Every finding, errors first within each kind of check.
+std::vector<InfFinding> CheckInf(const InfSubject &subject);
+
+// An INF at the top of the archive, where create looks for one.
+bool IsTopLevelInf(const std::string &name);
+
+// The name checks alone, for an INF whose text cannot be read (encrypted).
+std::vector<InfFinding> CheckInfName(const InfSubject &subject);
+
+}  // namespace vantrel_pack
+
+#endif

@@ -1,0 +1,53 @@
+// An INF file read the way the system's INF installers read it: sections
+// (names without regard to case, repeated sections merged), entries split at
+// the first '=' and at commas, quoted values ("" for a quote inside one),
+// comments after ';', lines continued by a final '\', and %name% replaced
+// from the [Strings] sections (%% is a percent sign; %24% and other numbers
+// are directory ids, left for the installer). Whatever an installer would
+// misread is reported as a problem with its line number.
+#ifndef VANTREL_PACK_INF_FILE_H
+#define VANTREL_PACK_INF_FILE_H
+
+#include <string>
+#include <vector>
+
+namespace vantrel_pack {
+
+struct InfEntry {
+  int line = 0;  // where the entry starts, from 1
+  bool hasKey = false;
+  std::string key;                  // left of '=', unquoted and substituted
+  std::vector<std::string> values;  // right of '=' (or the whole entry), split at commas
+
+  // The value at `index`, or "" when the entry has fewer.
+  std::string Value(size_t index) const;
+};
+
+struct InfSection {
+  std::string name;  // as first written
+  int line = 0;      // of its first header
+  std::vector<InfEntry> entries;
+
+  // The first entry whose key is `key` (any case), or null.
+  const InfEntry *Find(const std::string &key) const;
+};
+
+struct InfProblem {
+  int line = 0;  // 0: the file as a whole
+  std::string text;
+};
+
+struct InfFile {
+  std::vector<InfSection> sections;  // in the order their names first appear
+  std::vector<InfProblem> problems;
+
+  // The section called `name` (any case), or null.
+  const InfSection *Find(const std::string &name) const;
+};
+
+// Reads an INF file's bytes (ANSI text in the package's code page).
+InfFile ParseInf(const std::string &bytes);
+
+}  // namespace vantrel_pack
+
+#endif

@@ -1,0 +1,60 @@
+// The INF checks as `create` and `inspect` run them: the INF file (read from
+// the folder, or extracted by the stub from the archive) checked against the
+// archive's members and the package's road, and reported.
+#ifndef VANTREL_PACK_INF_PACKAGE_CHECKS_H
+#define VANTREL_PACK_INF_PACKAGE_CHECKS_H
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "finding.h"
+#include "roads.h"
+#include "zip/walk_view.h"
+
+namespace vantrel_pack {
+
+class ByteSource;
+
+// The INF member named `infName` (any case, either separator) as the stub
+// extracts it from the archive `source` it walked as `walk`; an empty
+// optional with `why` set when it cannot be read here.
+std::optional<std::string> ReadInfMember(const ByteSource &source, const ArchiveWalk &walk,
+                                         const std::string &infName, std::string &why);
+
+// What `create` checks: the INF named as the stub names it, its text when
+// it could be read (else why not), and the package's road.
+struct InfForCreate {
+  std::string infName;
+  std::optional<std::string> text;
+  std::string unreadable;
+  std::vector<std::string> members;
+  bool useAdvpack = false;
+  int codePage = 1252;
+  bool errorsAsWarnings = false;  // --no-inf-check
+};
+
+// Prints warnings and notes to `err`, and each error, then throws
+// PackError, unless the errors are to be warnings.
+void CheckInfForCreate(const InfForCreate &check, std::ostream &err);
+
+// What `inspect` shows of the INF: its roads and command lines, and what
+// the checks found (texts in UTF-8).
+struct InfInspection {
+  std::vector<InfRoad> roads;
+  bool checked = false;  // false: the INF could not be read (see `unreadable`)
+  std::string unreadable;
+  std::vector<InfFinding> findings;
+};
+
+InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
+                         const std::string &infName, bool useAdvpack, int codePage);
+
+void PrintInfText(const InfInspection &inf, std::ostream &out);
+// The value of the report's "inf" member, one JSON object.
+void PrintInfJson(const InfInspection &inf, std::ostream &out);
+
+}  // namespace vantrel_pack
+
+#endif
