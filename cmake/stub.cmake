@@ -7,7 +7,12 @@ set(ICON "${CMAKE_CURRENT_BINARY_DIR}/mnicon.ico")
 add_custom_command(OUTPUT "${ICON}"
   COMMAND python3 "${CMAKE_SOURCE_DIR}/scripts/make_icon.py" "${ICON}"
   DEPENDS "${CMAKE_SOURCE_DIR}/scripts/make_icon.py")
-set_source_files_properties(src/ui/resources.rc PROPERTIES OBJECT_DEPENDS "${ICON}")
+set(VERSION_RESOURCE "${CMAKE_CURRENT_BINARY_DIR}/version.bin")
+add_custom_command(OUTPUT "${VERSION_RESOURCE}"
+  COMMAND python3 "${CMAKE_SOURCE_DIR}/scripts/make_version.py" "${VERSION_RESOURCE}"
+  DEPENDS "${CMAKE_SOURCE_DIR}/scripts/make_version.py")
+set_source_files_properties(src/ui/resources.rc PROPERTIES OBJECT_DEPENDS
+  "${ICON};${VERSION_RESOURCE};${CMAKE_SOURCE_DIR}/src/ui/stub.manifest")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_CURRENT_BINARY_DIR} -I${CMAKE_SOURCE_DIR}/src/ui")
 
 # Every stub source is compiled so: small code, no C runtime behind it, and

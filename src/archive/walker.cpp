@@ -109,8 +109,10 @@ bool PrepareFolder(CountedString &path, bool folderEntry) {
   return true;
 }
 
+// Others may read the file while it is written, but nobody may write into
+// it: the installer is about to run what it holds.
 bool CreateOutputFile(const char *path) {
-  state.outFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+  state.outFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (state.outFile != INVALID_HANDLE_VALUE) return true;
   DWORD attributes = GetFileAttributesA(path);

@@ -45,7 +45,7 @@ void ParentFolder(const CountedString &path, CountedString &parent) {
   AssignBytes(parent, p, i);
 }
 
-bool CreateFolderPath(const CountedString &folder) {
+static bool CreateFolderChain(const CountedString &folder, bool fatal) {
   CountedString path;
   AssignBytes(path, folder.text, folder.length);
   if (path.length > 0 && path.text[path.length - 1] == '\\') {
@@ -59,7 +59,12 @@ bool CreateFolderPath(const CountedString &folder) {
   // inside the name) would repeat this call for ever. Nothing below a
   // chain that cannot be followed is created.
   if (parent.length >= path.length) return false;
-  if (!CreateFolderPath(parent)) return false;
-  if (!CreateDirectoryA(path.text, nullptr)) FatalSystemError();
-  return true;
+  if (!CreateFolderChain(parent, fatal)) return false;
+  if (CreateDirectoryA(path.text, nullptr)) return true;
+  if (fatal) FatalSystemError();
+  return false;
 }
+
+bool CreateFolderPath(const CountedString &folder) { return CreateFolderChain(folder, true); }
+
+bool TryCreateFolderPath(const CountedString &folder) { return CreateFolderChain(folder, false); }

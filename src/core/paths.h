@@ -25,4 +25,8 @@ void ParentFolder(const CountedString &path, CountedString &parent);
 // (a drive or an empty name counts as existing).
 bool CreateFolderPath(const CountedString &folder);
 
+// The same, but a folder that cannot be created returns false (the
+// system's error code left for GetLastError) instead of ending the program.
+bool TryCreateFolderPath(const CountedString &folder);
+
 #endif

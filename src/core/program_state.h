@@ -14,6 +14,7 @@
 //   the run's progress     installStarted, extractOk, ioError,
 //                          queryEndSessionEnds, extractedFiles, extractedCount
 //   the run's end          quiet, exitCode, failureRecorded
+//   the temporary folder   tempDirCreated, tempDirFallback (with tempDir)
 //   the package file       packageFile, seekResult
 //   the member being       localHeader, localHeaderSignature, outFile,
 //   extracted              bytesLeft, memberCrc, memberOutput, declaredSize,
@@ -85,8 +86,9 @@ struct LocalHeader {
 static_assert(sizeof(LocalHeader) == 30, "local header is 30 bytes");
 
 struct ProgramState {
-  char *tempDir;                           // the temporary folder: a base and "\$Vantrel.Tmp";
-                                           // no final backslash once Install strips it
+  char *tempDir;                           // the temporary folder: a base and "\$Vantrel.Tmp"
+                                           // (or the other name it was made under); no final
+                                           // backslash once Install strips it
   char typedPassword[kTypedPasswordSize];  // the password dialog's text; zeroed after each use
   char systemDir[kSystemDirSize];          // GetSystemDirectoryA, 127 characters at most
   char startDir[kStartDirSize];            // the working folder at start, restored after the INF
@@ -140,6 +142,10 @@ struct ProgramState {
   BYTE quiet;                              // the command line asks for a run without any window
   DWORD exitCode;                          // what the run ends with unless it ends at once
   BYTE failureRecorded;                    // exitCode is a failure's, which nothing replaces
+  BYTE tempDirCreated;                     // this run made tempDir: only then is it used or
+                                           // removed
+  BYTE tempDirFallback;                    // tempDir lies in the system directory only because
+                                           // the temporary path holds a space
 };
 
 extern ProgramState state;

@@ -65,6 +65,31 @@ void SetTimeZoneBias(int minutes);
 // Directory calls that fail with this system error code, by call name
 // ("CreateDirectoryA", "SetCurrentDirectoryA", ...).
 void FailCall(const std::string &name, DWORD errorCode);
+// What GetShortPathNameA gives for a path, written as the program will ask
+// for it. Any other path that exists is its own short form (as on a volume
+// without 8.3 names).
+void SetShortPath(const std::string &longPath, const std::string &shortPath);
+// Nothing can be created directly in this folder (Windows path): what a
+// standard user meets in the system directory. CreateDirectoryA and
+// CreateFileA fail there with ERROR_ACCESS_DENIED.
+void DenyCreationIn(const std::string &windowsFolder);
+// Called after each folder CreateDirectoryA made, with its POSIX path: a
+// test can put something else in its place before the program looks again.
+void OnFolderCreated(std::function<void(const std::string &)> hook);
+// The security descriptor CreateDirectoryA applied to a folder it made
+// (POSIX path): none on the Windows 95 family, which ignores it.
+struct AccessEntry {
+  BYTE type;
+  BYTE flags;
+  DWORD mask;
+  std::string sid;  // "S-1-5-18"
+};
+struct FolderSecurity {
+  bool given = false;
+  WORD control = 0;
+  std::vector<AccessEntry> entries;
+};
+FolderSecurity SecurityOf(const std::string &posixPath);
 
 // ---- the system -------------------------------------------------------------
 void SetModuleFileName(const std::string &windowsPath);
@@ -85,6 +110,16 @@ void FailAllocationsAbove(long long bytes);
 int LiveBlocks();
 int OpenHandles();
 
+// ---- modules and the DLL search ----------------------------------------------
+// GetProcAddress finds a function of a later Windows when the version
+// SetVersion reports has it: SetDefaultDllDirectories from 6.2 (Windows
+// 8), SetDllDirectoryA from 5.1, SetSecurityDescriptorControl from 5.0, the
+// other security descriptor calls on every NT; none on the Windows 95
+// family. The event log gets "dll search NAME ARGUMENT" for the search
+// calls, "load PATH" for every DLL loaded and "refused to load: PATH".
+// Every DLL the program loaded, by the path it gave.
+const std::vector<std::string> &LoadedLibraries();
+
 // ---- access token -----------------------------------------------------------
 struct TokenGroup {
   std::string sid;  // "S-1-5-32-544"
@@ -94,6 +129,7 @@ struct TokenScript {
   bool threadImpersonates = false;
   std::vector<TokenGroup> threadGroups;
   std::vector<TokenGroup> processGroups;
+  std::string user = "S-1-5-21-1004336348-1177238915-682003330-1001";  // TokenUser
 };
 void SetToken(const TokenScript &script);
 // SIDs allocated and not yet freed.

@@ -28,15 +28,19 @@ enum class NodeKind { kNone, kFile, kFolder, kOther };
 
 struct NodeInfo {
   NodeKind kind = NodeKind::kNone;
+  bool link = false;  // a symbolic link (kOther), which Windows would call a reparse point
   unsigned long long size = 0;
   long long modified = 0;  // seconds since 1970
+  // Which file it is, whatever the path: two paths or handles to the same
+  // file share these.
+  unsigned long long device = 0, inode = 0;
 };
 
 class FileStore {
  public:
   virtual ~FileStore() = default;
 
-  // What the path names; a symbolic link below the root is kOther.
+  // What the path names; a symbolic link below the root is kOther, link.
   virtual NodeInfo Stat(const StorePath &path) = 0;
 
   // Opens a regular file (CreateFileA's dispositions); returns an id, or -1
@@ -50,6 +54,8 @@ class FileStore {
   // The new position; -1 when it would be negative.
   virtual long long Seek(int id, long long offset, int whence) = 0;
   virtual unsigned long long Size(int id) = 0;
+  // The identity (NodeInfo's device and inode) of an open file.
+  virtual void Identify(int id, unsigned long long &device, unsigned long long &inode) = 0;
   virtual bool SetModified(int id, long long seconds, long nanoseconds) = 0;
   virtual void Close(int id) = 0;
 

@@ -24,16 +24,54 @@ long long writeBudget = -1;
 std::function<void(DWORD)> writeHook;
 
 std::map<std::string, long long> readCuts;  // POSIX path -> bytes readable
+std::map<std::string, std::string> shortPaths;  // GetShortPathNameA, as the paths are written
+std::set<std::string> deniedFolders;            // POSIX paths nothing may be created in
+std::function<void(const std::string &)> folderCreatedHook;
+
+struct FileObject;
+// Every open file, for the sharing rule; never destroyed, as handles may
+// outlive the end of the host program's statics.
+std::set<FileObject *> &OpenFiles() {
+  static auto *files = new std::set<FileObject *>;
+  return *files;
+}
 
 struct FileObject : HostObject {
   FileStore *store;
   int id;
   long long readable = -1;  // bytes left to read before reads deliver nothing; -1: no limit
   bool sizeKnown;           // opened for reading or writing: GetFileSize answers
-  FileObject(FileStore *s, int i, bool canTell)
-      : HostObject(kFile), store(s), id(i), sizeKnown(canTell) {}
-  ~FileObject() override { store->Close(id); }
+  DWORD access, share;      // as CreateFileA was given them
+  unsigned long long device = 0, inode = 0;
+  FileObject(FileStore *s, int i, DWORD a, DWORD sh)
+      : HostObject(kFile), store(s), id(i), sizeKnown((a & (GENERIC_READ | GENERIC_WRITE)) != 0),
+        access(a), share(sh) {
+    store->Identify(id, device, inode);
+    OpenFiles().insert(this);
+  }
+  ~FileObject() override {
+    OpenFiles().erase(this);
+    store->Close(id);
+  }
 };
+
+// Windows' rule between the handles of one file: what each new handle
+// wants to do must be shared by every open one, and what every open one
+// does must be shared by the new one.
+bool SharingRefuses(const NodeInfo &file, DWORD access, DWORD share) {
+  for (FileObject *open : OpenFiles()) {
+    if (open->store != &Store() || open->device != file.device || open->inode != file.inode) {
+      continue;
+    }
+    if (((access & GENERIC_READ) && !(open->share & FILE_SHARE_READ)) ||
+        ((access & GENERIC_WRITE) && !(open->share & FILE_SHARE_WRITE)) ||
+        ((open->access & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
+        ((open->access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE))) {
+      return true;
+    }
+  }
+  return false;
+}
 
 struct FindObject : HostObject {
   FindObject() : HostObject(kFind) {}
@@ -161,8 +199,20 @@ FILETIME FileTimeFromUnix(long long seconds) {
   return {DWORD(t), DWORD(t >> 32)};
 }
 
-DWORD AttributesOf(NodeKind kind) {
-  return kind == NodeKind::kFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+// A symbolic link stands for what Windows calls a reparse point (a junction
+// or a symbolic link); the host does not say what it leads to.
+DWORD AttributesOf(const NodeInfo &info) {
+  if (info.link) return FILE_ATTRIBUTE_REPARSE_POINT;
+  return info.kind == NodeKind::kFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+// The folder that holds the path's last component is one nothing may be
+// created in.
+bool CreationDenied(const StorePath &path) {
+  if (path.parts.empty()) return false;
+  StorePath parent = path;
+  parent.parts.pop_back();
+  return deniedFolders.count(parent.Joined()) > 0;
 }
 
 // A path on this machine given as a POSIX path, for the driver's own use.
@@ -220,6 +270,18 @@ void OnWrite(std::function<void(DWORD)> hook) { writeHook = std::move(hook); }
 
 void CutReads(const std::string &windowsPath, long long bytes) {
   readCuts[PosixPath(windowsPath)] = bytes;
+}
+
+void SetShortPath(const std::string &longPath, const std::string &shortPath) {
+  shortPaths[longPath] = shortPath;
+}
+
+void DenyCreationIn(const std::string &windowsFolder) {
+  deniedFolders.insert(PosixPath(windowsFolder));
+}
+
+void OnFolderCreated(std::function<void(const std::string &)> hook) {
+  folderCreatedHook = std::move(hook);
 }
 
 void UseMemoryFiles() {
@@ -289,6 +351,9 @@ void ResetFiles() {
   writeBudget = -1;
   writeHook = nullptr;
   readCuts.clear();
+  shortPaths.clear();
+  deniedFolders.clear();
+  folderCreatedHook = nullptr;
   if (memoryFiles) ClearMemoryStore();
   memoryFiles = false;
   ForgetPosixFolders();
@@ -314,6 +379,18 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  // Checked before the file is touched: a refused CREATE_ALWAYS truncates
+  // nothing.
+  NodeInfo existing = Store().Stat(r.path);
+  if (existing.kind == NodeKind::kFile && SharingRefuses(existing, access, share)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (existing.kind == NodeKind::kNone && disposition != OPEN_EXISTING &&
+      CreationDenied(r.path)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   DWORD error = 0;
   int id = Store().Open(r.path, (access & GENERIC_READ) != 0, (access & GENERIC_WRITE) != 0,
                         disposition, error);
@@ -322,7 +399,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     return INVALID_HANDLE_VALUE;
   }
   SetLastError(0);
-  auto *object = new FileObject(&Store(), id, (access & (GENERIC_READ | GENERIC_WRITE)) != 0);
+  auto *object = new FileObject(&Store(), id, access, share);
   auto cut = readCuts.find(r.path.Joined());
   if (cut != readCuts.end()) object->readable = cut->second;
   return Register(object);
@@ -417,11 +494,20 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
   return r.ok && Succeeds(Store().RemoveFile(r.path));
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
+BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES attributes) {
   if (!contract::FolderCreationAllowed(name)) return FALSE;
   if (CallFails("CreateDirectoryA")) return FALSE;
+  FolderSecurity security;
+  if (!CaptureFolderSecurity(attributes, security)) return FALSE;
   Resolved r = Resolve(name ? name : "", true);
-  return r.ok && Succeeds(Store().MakeFolder(r.path));
+  if (!r.ok) return FALSE;
+  if (Store().Stat(r.path).kind == NodeKind::kNone && CreationDenied(r.path)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (!Succeeds(Store().MakeFolder(r.path))) return FALSE;
+  RecordFolderSecurity(r.path.Joined(), security);
+  if (folderCreatedHook) folderCreatedHook(r.path.Joined());
+  return TRUE;
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
@@ -484,7 +570,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
     return INVALID_HANDLE_VALUE;
   }
   *found = WIN32_FIND_DATAA{};
-  found->dwFileAttributes = AttributesOf(info.kind);
+  found->dwFileAttributes = AttributesOf(info);
   found->ftLastWriteTime = FileTimeFromUnix(info.modified);
   found->nFileSizeLow = DWORD(info.size);
   found->nFileSizeHigh = DWORD(info.size >> 32);
@@ -506,7 +592,22 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(info.kind);
+  return AttributesOf(info);
+}
+
+// The path must exist. Unless the driver gave it a short form, a path is
+// its own: a volume without 8.3 names gives the long path back.
+DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+  if (!contract::PathAllowed(longPath)) return 0;
+  Resolved r = Resolve(longPath ? longPath : "", false);
+  if (!r.ok) return 0;
+  if (Store().Stat(r.path).kind == NodeKind::kNone) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  auto mapped = shortPaths.find(longPath);
+  return CopyOut(mapped == shortPaths.end() ? std::string(longPath) : mapped->second, shortPath,
+                 size);
 }
 
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME *, const FILETIME *, const FILETIME *lastWrite) {

@@ -71,6 +71,7 @@ void Reset() {
   ResetWindows();
   ResetProcesses();
   ResetSecurity();
+  ResetModules();
 }
 
 int RunAsProcess(const std::function<int()> &program) {

@@ -39,11 +39,20 @@ void ResetSystem();
 void ResetWindows();
 void ResetProcesses();
 void ResetSecurity();
+void ResetModules();
 
 // The family GetVersionExA reports (true: the NT family), also while the
 // call itself is scripted to fail: calls whose contract differs between the
 // families follow it.
 bool NtFamily();
+// What GetVersionExA reports (also while the call is scripted to fail).
+OSVERSIONINFOA ReportedVersion();
+
+// Checks the security attributes CreateDirectoryA was given (the Windows 95
+// family ignores them) and reads what they say; false, with the error set,
+// when they are malformed.
+bool CaptureFolderSecurity(const SECURITY_ATTRIBUTES *attributes, FolderSecurity &captured);
+void RecordFolderSecurity(const std::string &posixPath, const FolderSecurity &security);
 
 // Copies a text into a caller's buffer of `size` bytes the Win32 way:
 // returns the length copied, or the size needed (with the NUL) when it does

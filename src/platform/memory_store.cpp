@@ -45,6 +45,7 @@ class MemoryFiles : public FileStore {
     info.kind = node->folder ? NodeKind::kFolder : NodeKind::kFile;
     info.size = node->bytes.size();
     info.modified = node->modified;
+    info.inode = reinterpret_cast<uintptr_t>(node.get());
     return info;
   }
 
@@ -117,6 +118,13 @@ class MemoryFiles : public FileStore {
     DWORD ignored;
     OpenFile *f = Lookup(id, ignored);
     return f ? f->node->bytes.size() : 0;
+  }
+
+  void Identify(int id, unsigned long long &device, unsigned long long &inode) override {
+    DWORD ignored;
+    OpenFile *f = Lookup(id, ignored);
+    device = 0;
+    inode = f ? reinterpret_cast<uintptr_t>(f->node.get()) : 0;
   }
 
   bool SetModified(int id, long long seconds, long) override {

@@ -156,8 +156,11 @@ class PosixFiles : public FileStore {
     info.kind = S_ISREG(st.st_mode)   ? NodeKind::kFile
                 : S_ISDIR(st.st_mode) ? NodeKind::kFolder
                                       : NodeKind::kOther;
+    info.link = S_ISLNK(st.st_mode);
     info.size = (unsigned long long)st.st_size;
     info.modified = st.st_mtime;
+    info.device = st.st_dev;
+    info.inode = st.st_ino;
     return info;
   }
 
@@ -216,6 +219,14 @@ class PosixFiles : public FileStore {
   unsigned long long Size(int id) override {
     struct stat st;
     return fstat(id, &st) == 0 ? (unsigned long long)st.st_size : 0;
+  }
+
+  void Identify(int id, unsigned long long &device, unsigned long long &inode) override {
+    struct stat st;
+    device = inode = 0;
+    if (fstat(id, &st) != 0) return;
+    device = st.st_dev;
+    inode = st.st_ino;
   }
 
   bool SetModified(int id, long long seconds, long nanoseconds) override {

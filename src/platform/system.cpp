@@ -56,6 +56,7 @@ void SetVersion(DWORD platformId, DWORD major, DWORD minor, bool succeeds) {
 }
 
 bool NtFamily() { return version.dwPlatformId == VER_PLATFORM_WIN32_NT; }
+OSVERSIONINFOA ReportedVersion() { return version; }
 
 void FailAllocationsAbove(long long bytes) { allocationLimit = bytes; }
 int LiveBlocks() { return int(Blocks().size()); }
@@ -143,7 +144,6 @@ LPSTR WINAPI GetCommandLineA(void) {
   return commandLinePages;
 }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(&heapObject); }
 DWORD WINAPI GetLastError(void) { return lastError; }
 void WINAPI SetLastError(DWORD code) { lastError = code; }
 

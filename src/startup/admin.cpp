@@ -1,18 +1,11 @@
 #include "admin.h"
 
+#include "../core/access_token.h"
 #include "../core/program_state.h"
 #include "../core/runtime.h"
 #include "../core/windows_family.h"
 
 namespace {
-// The thread's token when it impersonates, otherwise the process's.
-HANDLE OpenQueryToken() {
-  HANDLE token = nullptr;
-  if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token)) return token;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return token;
-  return nullptr;
-}
-
 bool GroupsHoldAdministrators(const TOKEN_GROUPS *groups) {
   SID_IDENTIFIER_AUTHORITY ntAuthority = {{0, 0, 0, 0, 0, 5}};
   PSID administrators = nullptr;
@@ -34,16 +27,9 @@ bool IsAdmin() {
   if (!IsWindowsNT()) return true;
   HANDLE token = OpenQueryToken();
   if (!token) return false;
-  DWORD needed = 0;
-  GetTokenInformation(token, TokenGroups, nullptr, 0, &needed);
-  bool result = false;
-  if (needed >= sizeof(DWORD)) {
-    TOKEN_GROUPS *groups = static_cast<TOKEN_GROUPS *>(AllocateBlock(needed));
-    if (GetTokenInformation(token, TokenGroups, groups, needed, &needed)) {
-      result = GroupsHoldAdministrators(groups);
-    }
-    ReleaseBlock(groups);
-  }
+  auto *groups = static_cast<TOKEN_GROUPS *>(ReadTokenInformation(token, TokenGroups));
+  bool result = groups && GroupsHoldAdministrators(groups);
+  ReleaseBlock(groups);
   CloseHandle(token);
   return result;
 }

@@ -4,6 +4,7 @@
 #include "../core/outcome.h"
 #include "../ui/dialogs.h"
 #include "command_line.h"
+#include "dll_search.h"
 #include "package.h"
 #include "../core/program_state.h"
 #include "../core/runtime.h"
@@ -29,6 +30,7 @@ void ReleaseBuffers() {
 // temporary folder when the clean-up has left it empty. The package is
 // closed whenever it is open, also after a short write has set ioError:
 // Windows NT does not delete an open file, and the rebuilt one would stay.
+// A folder of that name that this run did not make is someone else's.
 void RunExitSequence() {
   bool open = state.packageFile != INVALID_HANDLE_VALUE && state.packageFile != nullptr;
   if (open && !CloseHandle(state.packageFile)) {
@@ -37,7 +39,7 @@ void RunExitSequence() {
   DeleteFileA(state.rebuiltPath.text);
   ReleaseBlock(state.crcTable);
   state.crcTable = nullptr;
-  RemoveDirectoryA(state.tempDir);
+  if (state.tempDirCreated) RemoveDirectoryA(state.tempDir);
 }
 
 void InitProgramState() {
@@ -47,6 +49,8 @@ void InitProgramState() {
 }
 
 int RunProgram() {
+  // Before anything can show a window, which loads DLLs by name.
+  RestrictDllSearch();
   // Known before anything can fail: a quiet run shows no message at all.
   state.quiet = QuietSwitchGiven(GetCommandLineA());
   StartOutcome();

@@ -1,7 +1,7 @@
 #include "multipart.h"
 
+#include "../archive/temp_folder.h"
 #include "../core/outcome.h"
-#include "../core/paths.h"
 #include "../core/program_state.h"
 #include "../core/run_report.h"
 #include "../core/runtime.h"
@@ -106,16 +106,15 @@ bool NamePart(CountedString &path, BYTE partNumber) {
 }
 
 bool RebuildPackage() {
-  CountedString folder;
-  AssignString(folder, state.tempDir);
-  CreateFolderPath(folder);
+  CreateTempFolder();
   AssignString(state.rebuiltPath, state.tempDir);
   AppendString(state.rebuiltPath, "\\Vantrel.pkg");
 
   // The program's own file is done with: from here on the package file is
   // the rebuilt one.
   CloseHandle(state.packageFile);
-  state.packageFile = CreateFileA(state.rebuiltPath.text, GENERIC_WRITE, FILE_SHARE_WRITE,
+  // Nobody else writes into it while it is rebuilt.
+  state.packageFile = CreateFileA(state.rebuiltPath.text, GENERIC_WRITE, FILE_SHARE_READ,
                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   state.ioError = state.packageFile == INVALID_HANDLE_VALUE;
   state.inputBuffer = static_cast<BYTE *>(AllocateBlock(kCopyChunk));

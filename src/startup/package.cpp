@@ -14,7 +14,6 @@
 const char kDefaultWelcomeText[] = "\r\r\rPlease click \"Install\" to start setup.";
 
 namespace {
-const DWORD kTempPathLimit = 254;
 char emptyText[1];
 
 // Reads up to `count` bytes; what cannot be read stays as it was (zero for
@@ -23,31 +22,6 @@ DWORD ReadPackage(void *into, DWORD count) {
   DWORD got = 0;
   ReadFile(state.packageFile, into, count, &got, nullptr);
   return got;
-}
-
-void ChooseTempDir() {
-  // What the folder must leave of a Windows path (259 characters) for what
-  // goes inside it: "\Vantrel.pkg", or an 8.3 folder holding an 8.3 file,
-  // with room to spare. It also keeps the folder within the 247 characters
-  // CreateDirectoryA takes.
-  const DWORD kLongestWindowsPath = MAX_PATH - 1;
-  const DWORD kRoomInside = 32;
-  DWORD n = GetTempPathA(kTempPathLimit, state.tempDir);
-  bool usable = n >= 2 && n <= kTempPathLimit;
-  if (usable) {
-    for (DWORD i = 0; i < n; ++i) usable = usable && state.tempDir[i] != ' ';
-  }
-  DWORD base;
-  // The base loses its final backslash; a folder that would leave too
-  // little room for its contents falls back to the system directory too.
-  DWORD folderLength = (n - 1) + (sizeof kTempFolderName - 1);
-  if (usable && folderLength + kRoomInside <= kLongestWindowsPath) {
-    base = n - 1;
-  } else {
-    base = TextLength(state.systemDir);
-    CopyBytes(state.tempDir, state.systemDir, base);
-  }
-  CopyBytes(state.tempDir + base, kTempFolderName, sizeof kTempFolderName);
 }
 
 // A four-byte little-endian number of the header.

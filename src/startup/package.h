@@ -4,13 +4,11 @@
 
 #include <windows.h>
 
+#include "../archive/temp_folder.h"
+
 // Reads the header and texts, chooses the temporary folder, checks the
 // package; true when the main dialog may run.
 bool LoadPackage();
-
-// The temporary folder's name, with its leading backslash, as it is appended
-// to the temporary path (or the system directory).
-const char kTempFolderName[] = "\\$Vantrel.Tmp";
 
 // The lengths of the two plain texts, which only loading needs.
 struct HeaderLengths {

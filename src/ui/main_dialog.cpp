@@ -1,3 +1,4 @@
+#include "../archive/temp_folder.h"
 #include "../archive/walker.h"
 #include "../install/launch.h"
 #include "../install/removal.h"
@@ -54,11 +55,13 @@ void FinishInstallation(HWND dialog) {
 }
 
 // The installation itself, the same with the main dialog as without it (a
-// quiet run passes no dialog): extracts the archive and, when every member
-// came out, runs the INF installer. False when the extraction failed.
+// quiet run passes no dialog): extracts the archive into a temporary folder
+// of this run's own and, when every member came out, runs the INF
+// installer. False when the extraction failed.
 bool ExtractAndLaunch(HWND dialog) {
   state.installStarted = 1;
   StripTrailingBackslash(state.tempDir);
+  CreateTempFolder();
   ExtractArchive(dialog);
   if (!state.extractOk) return false;
   ShowStatus(dialog, "\r\nSetup is updating your system ...\r\n\r\n");

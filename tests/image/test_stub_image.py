@@ -10,6 +10,13 @@ import struct
 import subprocess
 import sys
 import unittest
+import xml.etree.ElementTree as ElementTree
+
+try:
+    import pefile
+except ImportError:  # Debian's python3-pefile, under another interpreter than the system's
+    sys.path.append('/usr/lib/python3/dist-packages')
+    import pefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts'))
 from dialog_script import CLASS_ORDINALS, STYLES, read_dialogs  # noqa: E402
@@ -35,7 +42,8 @@ ALLOWED_IMPORTS = {
         'SetCurrentDirectoryA', 'GetModuleFileNameA', 'GetModuleHandleA', 'GetCommandLineA',
         'GetVersionExA', 'CreateProcessA', 'GetExitCodeProcess', 'GetCurrentProcess',
         'GetCurrentThread', 'GetLastError', 'SetLastError', 'ExitProcess', 'GetProcessHeap',
-        'HeapAlloc', 'HeapFree', 'WaitForSingleObject',
+        'HeapAlloc', 'HeapFree', 'WaitForSingleObject', 'GetShortPathNameA', 'LoadLibraryA',
+        'GetProcAddress',
     },
     'USER32.DLL': {
         'DialogBoxParamA', 'EndDialog', 'GetDlgItem', 'GetDlgItemTextA', 'SendMessageA',
@@ -48,6 +56,16 @@ ALLOWED_IMPORTS = {
         'EqualSid', 'FreeSid',
     },
 }
+
+# The resource types Windows XP and later read and Windows 95 to 2000 pass over.
+RT_VERSION, RT_MANIFEST = 16, 24
+ASM_V1, ASM_V2 = 'urn:schemas-microsoft-com:asm.v1', 'urn:schemas-microsoft-com:asm.v2'
+COMPATIBILITY = 'urn:schemas-microsoft-com:compatibility.v1'
+# supportedOS: Windows Vista, 7, 8, 8.1, and 10/11.
+SUPPORTED_OS = {'{e2011457-1546-43c5-a5fe-008deee3d3f0}', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
+                '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}', '{1f676c76-80e1-4239-95bb-83d0f6d0da78}',
+                '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'}
+LONGEST_LEVEL = 'requireAdministrator'
 
 # Section characteristics.
 SCN_CNT_CODE, SCN_MEM_EXECUTE, SCN_MEM_READ = 0x20, 0x20000000, 0x40000000
@@ -394,6 +412,42 @@ class StubImage(unittest.TestCase):
         self.assertEqual((32, 32, 16, 4), (width, height, colours, bits))
         bitmap = resources[3][icon_id]
         self.assertEqual(4, struct.unpack_from('<H', bitmap, 14)[0])
+
+    def manifest(self):
+        return self.image.resources()[RT_MANIFEST][1]
+
+    def test_manifest_asks_for_no_elevation_and_keeps_room_for_any_level(self):
+        text = self.manifest().decode('utf-8')
+        root = ElementTree.fromstring(text)
+        self.assertEqual(f'{{{ASM_V1}}}assembly', root.tag)
+        level = root.find(f'.//{{{ASM_V2}}}requestedExecutionLevel')
+        self.assertEqual('asInvoker', level.get('level'))
+        self.assertEqual('false', level.get('uiAccess'))
+        # Windows XP SP2 fails on a trustInfo that declares a second
+        # namespace (KB921337): one xmlns, no prefixes.
+        trust = re.search(r'<trustInfo[^>]*>', text).group(0)
+        self.assertEqual(1, trust.count('xmlns'), trust)
+        self.assertNotIn('xmlns:', text)
+        # The packer writes the package's level over the blanks that follow.
+        room = re.search(r'level="asInvoker"( *)', text).group(1)
+        self.assertGreaterEqual(len('asInvoker') + len(room), len(LONGEST_LEVEL))
+
+    def test_manifest_names_every_windows_version_since_vista(self):
+        root = ElementTree.fromstring(self.manifest())
+        ids = {e.get('Id') for e in root.iter(f'{{{COMPATIBILITY}}}supportedOS')}
+        self.assertEqual(SUPPORTED_OS, ids)
+
+    def test_an_independent_reader_finds_the_version_strings_and_checksum(self):
+        pe = pefile.PE(STUB)
+        self.assertEqual(pe.generate_checksum(), pe.OPTIONAL_HEADER.CheckSum)
+        strings = {}
+        for info in pe.FileInfo[0]:
+            for table in getattr(info, 'StringTable', []):
+                strings.update(table.entries)
+        self.assertEqual(b'Vantrel', strings[b'ProductName'])
+        self.assertIn(b'setup', strings[b'FileDescription'])
+        self.assertEqual(0xFEEF04BD, pe.VS_FIXEDFILEINFO[0].Signature)
+        self.assertIn(1, self.image.resources()[RT_VERSION])
 
 
 if __name__ == '__main__':

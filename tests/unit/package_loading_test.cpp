@@ -2,8 +2,11 @@
 // temporary folder and the integrity check of the archive's end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 
+#include "archive/temp_folder.h"
 #include "core/package_file.h"
 #include "startup/package.h"
 #include "support/package_builder.h"
@@ -169,10 +172,10 @@ TEST_P(TemporaryFolder, IsComposedFromTheTempPathOrTheSystemDirectory) {
 
 const std::string kLongTemp = "C:\\" + std::string(250, 'x') + "\\";
 const std::string kTooLongToCompose = "C:\\" + std::string(246, 'y') + "\\";
-// The folder must leave 32 characters of a Windows path for what goes in
-// it: "\\Vantrel.pkg", or an 8.3 folder holding an 8.3 file.
-const std::string kRoomLeft = "C:\\" + std::string(211, 'r') + "\\";  // 215: 227 with the folder
-const std::string kRoomShort = "C:\\" + std::string(212, 's') + "\\";
+// The folder must leave room in a Windows path for "\\Vantrel.pkg" (CreateDirectoryA
+// takes 247 characters at most); members that do not fit are the walker's to refuse.
+const std::string kRoomLeft = "C:\\" + std::string(231, 'r') + "\\";  // 234: 247 with the folder
+const std::string kRoomShort = "C:\\" + std::string(232, 's') + "\\";
 const std::string kNoRoom = "C:\\" + std::string(240, 'n') + "\\";  // 244
 const std::string kRoomLeftFolder = kRoomLeft + "$Vantrel.Tmp";
 
@@ -198,6 +201,181 @@ TEST_F(PackageLoading, TempPathWithSpaceLeavesNothingOfTheLongerPathBehind) {
   contents.archive = SmallArchive();
   ASSERT_EQ(-1, Load(BuildPackage(contents)));
   EXPECT_EQ(std::string("C:\\windows\\system32\\$Vantrel.Tmp"), std::string(state.tempDir));
+}
+
+// The folder the package goes into: chosen as loading chooses it, then made
+// as the installation makes it.
+class PrivateFolder : public PackageLoading {
+ protected:
+  // The exit code when making it ended the program, or -1.
+  int Make() {
+    return host::RunAsProcess([] {
+      UINT n = GetSystemDirectoryA(state.systemDir, kSystemDirSize - 1);
+      state.systemDir[n] = 0;
+      ChooseTempDir();
+      CreateTempFolder();
+      return -1;
+    });
+  }
+  std::string Folder() const { return state.tempDir; }
+};
+
+// Whatever already stands under the folder's name -- a leftover, a folder
+// someone planted with an INF in it, a link to a folder elsewhere, a link
+// to nothing, a file -- stays as it is, and the run takes the next name.
+TEST_F(PrivateFolder, ANameAlreadyTakenIsLeftAloneAndTheNextOneMade) {
+  struct Plant {
+    const char *what;
+    std::function<void()> make;
+    const char *expected;
+  };
+  namespace fs = std::filesystem;
+  std::vector<Plant> plants = {
+      {"a folder with an INF in it",
+       [this] { WriteFile("temp/$Vantrel.Tmp/setup.inf", "[planted]"); },
+       "C:\\temp\\$Vant001.Tmp"},
+      {"a link to a folder elsewhere",
+       [this] {
+         MakeFolder("elsewhere");
+         fs::create_directory_symlink(Posix("elsewhere"), Posix("temp/$Vantrel.Tmp"));
+       },
+       "C:\\temp\\$Vant001.Tmp"},
+      {"a link to nothing",
+       [this] {
+         fs::create_directory_symlink(Posix("nowhere"), Posix("temp/$Vantrel.Tmp"));
+       },
+       "C:\\temp\\$Vant001.Tmp"},
+      {"a file", [this] { WriteFile("temp/$Vantrel.Tmp", "x"); },
+       "C:\\temp\\$Vant001.Tmp"},
+      {"two folders",
+       [this] {
+         MakeFolder("temp/$Vantrel.Tmp");
+         MakeFolder("temp/$Vant001.Tmp");
+       },
+       "C:\\temp\\$Vant002.Tmp"},
+  };
+  for (const Plant &plant : plants) {
+    SCOPED_TRACE(plant.what);
+    TearDown();
+    SetUp();
+    host::SetTempPath("C:\\temp\\");
+    MakeFolder("temp");
+    plant.make();
+    std::vector<std::string> before = Tree();
+    ASSERT_EQ(-1, Make());
+    EXPECT_EQ(plant.expected, Folder());
+    EXPECT_TRUE(state.tempDirCreated);
+    // Nothing changed but the new folder.
+    std::vector<std::string> after = Tree();
+    after.erase(std::remove(after.begin(), after.end(),
+                            "temp/" + Folder().substr(sizeof "C:\\temp\\" - 1)),
+                after.end());
+    EXPECT_EQ(before, after);
+    if (Exists("temp/$Vantrel.Tmp/setup.inf")) {
+      EXPECT_EQ(ToBytes("[planted]"), ReadFile("temp/$Vantrel.Tmp/setup.inf"));
+    }
+  }
+}
+
+// Made, then swapped for a link by someone quicker before the program looks
+// again: that folder is not the program's, and the next name is taken.
+TEST_F(PrivateFolder, AFolderThatTurnsIntoALinkIsPassedOver) {
+  host::SetTempPath("C:\\temp\\");
+  MakeFolder("temp");
+  MakeFolder("elsewhere");
+  int swaps = 0;
+  host::OnFolderCreated([&](const std::string &posix) {
+    if (posix != Posix("temp/$Vantrel.Tmp") || swaps++) return;
+    std::filesystem::remove(posix);
+    std::filesystem::create_directory_symlink(Posix("elsewhere"), posix);
+  });
+  ASSERT_EQ(-1, Make());
+  EXPECT_EQ("C:\\temp\\$Vant001.Tmp", Folder());
+  EXPECT_EQ(1, swaps);
+}
+
+// On the NT family the folder lets in the running user, SYSTEM and the
+// Administrators, with full control passed on to everything made inside,
+// and nothing from the folder above (Windows 2000 on: a protected list; NT
+// 4.0 merges nothing into a list given at creation). Windows 95 keeps no
+// security: nothing is built there.
+TEST_F(PrivateFolder, TheSecurityDescriptorFollowsTheFamily) {
+  struct Family {
+    DWORD platform, major, minor;
+    bool given;
+    WORD protectedBit;
+  };
+  const std::string user = "S-1-5-21-1-2-3-1013";
+  for (const Family &f : {Family{VER_PLATFORM_WIN32_NT, 5, 1, true, SE_DACL_PROTECTED},
+                          Family{VER_PLATFORM_WIN32_NT, 10, 0, true, SE_DACL_PROTECTED},
+                          Family{VER_PLATFORM_WIN32_NT, 4, 0, true, 0},
+                          Family{VER_PLATFORM_WIN32_WINDOWS, 4, 10, false, 0}}) {
+    SCOPED_TRACE(std::to_string(f.platform) + " " + std::to_string(f.major));
+    TearDown();
+    SetUp();
+    host::SetVersion(f.platform, f.major, f.minor);
+    host::TokenScript token;
+    token.user = user;
+    host::SetToken(token);
+    host::SetTempPath("C:\\temp\\");
+    ASSERT_EQ(-1, Make());
+    host::FolderSecurity security = host::SecurityOf(Posix("temp/$Vantrel.Tmp"));
+    EXPECT_EQ(f.given, security.given);
+    if (!f.given) continue;
+    EXPECT_EQ(SE_DACL_PRESENT | f.protectedBit, security.control);
+    std::vector<std::string> sids;
+    for (const host::AccessEntry &e : security.entries) {
+      sids.push_back(e.sid);
+      EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, e.type);
+      EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, e.flags);
+      EXPECT_EQ(FILE_ALL_ACCESS, e.mask);
+    }
+    EXPECT_EQ((std::vector<std::string>{user, "S-1-5-18", "S-1-5-32-544"}), sids);
+    EXPECT_EQ(0, host::LiveSids());
+  }
+}
+
+// A temporary path with a space is tried in its short form first; the
+// system directory stands in only when there is none, and only when the
+// program may write there; failing that the path serves as it is.
+TEST_F(PrivateFolder, FallbacksForATemporaryPathWithASpace) {
+  const std::string spaced = "C:\\Users\\A Person\\Temp\\";
+  struct Case {
+    const char *what;
+    bool shortForm, systemWritable;
+    std::string expected;
+  };
+  for (const Case &c :
+       {Case{"short form", true, true, "C:\\Users\\APERSO~1\\Temp\\$Vantrel.Tmp"},
+        Case{"no short form", false, true, "C:\\windows\\system32\\$Vantrel.Tmp"},
+        Case{"no short form, system directory closed", false, false,
+             "C:\\Users\\A Person\\Temp\\$Vantrel.Tmp"}}) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    host::SetTempPath(spaced);
+    MakeFolder("Users/A Person/Temp");
+    if (c.shortForm) {
+      MakeFolder("Users/APERSO~1/Temp");
+      host::SetShortPath(spaced, "C:\\Users\\APERSO~1\\Temp\\");
+    }
+    if (!c.systemWritable) host::DenyCreationIn("C:\\windows\\system32");
+    ASSERT_EQ(-1, Make());
+    EXPECT_EQ(c.expected, Folder());
+    EXPECT_TRUE(std::filesystem::is_directory(host::PosixPath(c.expected)));
+  }
+}
+
+// Nowhere to make it: the documented end of a failing folder operation,
+// with the system's error code.
+TEST_F(PrivateFolder, AFolderThatCannotBeMadeAnywhereIsFatal) {
+  host::SetTempPath("C:\\Users\\A Person\\Temp\\");
+  host::DenyCreationIn("C:\\windows\\system32");
+  host::DenyCreationIn("C:\\Users\\A Person\\Temp");
+  MakeFolder("Users/A Person/Temp");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, Make());
+  ASSERT_EQ(1u, host::MessageBoxes().size());
+  EXPECT_NE(std::string::npos, host::MessageBoxes()[0].text.find("Runtime error 5 at"));
 }
 
 TEST_F(PackageLoading, ProgramFileThatCannotBeOpenedIsReported) {

@@ -528,6 +528,102 @@ TEST_F(ProgramRun, SplitPackageInstallsWhenTheTempPathLeavesNoRoom) {
   EXPECT_FALSE(Exists("windows/system32/$Vantrel.Tmp"));
 }
 
+// Before anything that can show a window (a dialog, or a message box when
+// loading fails) the DLL search is restricted with the best call the
+// system has; without SetDefaultDllDirectories, the DLLs a window pulls in
+// are loaded from the system folder by their full path first.
+TEST_F(ProgramRun, DllSearchIsRestrictedBeforeTheFirstWindow) {
+  const std::vector<std::string> windowDlls = {"uxtheme.dll", "dwmapi.dll", "imm32.dll"};
+  struct Case {
+    const char *what;
+    DWORD platform, major, minor;
+    bool corrupt;
+    std::vector<std::string> restriction;  // the events before the first window
+  };
+  const std::string system = "C:\\windows\\system32\\";
+  std::vector<std::string> preloads;
+  for (const std::string &dll : windowDlls) preloads.push_back("load " + system + dll);
+  std::vector<std::string> xp = {"dll search SetDllDirectoryA \"\""};
+  xp.insert(xp.end(), preloads.begin(), preloads.end());
+  std::vector<Case> cases = {
+      {"Windows 10", VER_PLATFORM_WIN32_NT, 10, 0, false,
+       {"dll search SetDefaultDllDirectories 0x800"}},
+      {"Windows 8, a corrupt package", VER_PLATFORM_WIN32_NT, 6, 2, true,
+       {"dll search SetDefaultDllDirectories 0x800"}},
+      {"Windows XP", VER_PLATFORM_WIN32_NT, 5, 1, false, xp},
+      {"Windows XP, a corrupt package", VER_PLATFORM_WIN32_NT, 5, 1, true, xp},
+      {"Windows 2000", VER_PLATFORM_WIN32_NT, 5, 0, false, preloads},
+      {"Windows 98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, false, preloads},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    StartAgain();
+    host::SetVersion(c.platform, c.major, c.minor);
+    for (const std::string &dll : windowDlls) WriteFile("windows/system32/" + dll, "MZ");
+    PackageContents contents;
+    contents.welcome = "Welcome";
+    contents.archive = Archive();
+    Bytes package = BuildPackage(contents);
+    if (c.corrupt) package.resize(package.size() - 30);
+    WriteFile("dist/setup.exe", package);
+    host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_CLOSE); });
+    host::RunAsProcess(RunProgram);
+    const std::vector<std::string> &events = host::Events();
+    auto window = std::find_if(events.begin(), events.end(), [](const std::string &e) {
+      return e.rfind("dialog ", 0) == 0 || e.rfind("msgbox ", 0) == 0;
+    });
+    ASSERT_NE(events.end(), window);
+    EXPECT_EQ(c.restriction, std::vector<std::string>(events.begin(), window));
+    EXPECT_EQ(c.corrupt, window->rfind("msgbox ", 0) == 0);
+  }
+}
+
+// Nobody else may write into a member while it is written: the installer
+// is about to run what it holds. Reading it stays possible.
+TEST_F(ProgramRun, MembersAreNotWriteSharedWhileTheyAreWritten) {
+  PackageContents contents;
+  contents.archive = Archive();
+  WritePackage(contents);
+  int tries = 0;
+  const std::string member = std::string(kTemp) + "\\setup.inf";
+  host::OnWrite([&](DWORD) {
+    if (tries++) return;
+    HANDLE writer = CreateFileA(member.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    HANDLE reader = CreateFileA(member.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+    CloseHandle(reader);
+  });
+  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  EXPECT_GT(tries, 0);
+}
+
+// A folder planted under the temporary folder's name before the run is
+// neither used nor removed: the package installs from a folder of its own,
+// which the run removes again.
+TEST_F(ProgramRun, PlantedFolderIsNeitherUsedNorRemoved) {
+  WriteFile("temp/$Vantrel.Tmp/setup.inf", "[planted]");
+  PackageContents contents;
+  contents.infName = "setup.inf";
+  contents.archive = Archive();
+  WritePackage(contents);
+  bool ownSeen = false;
+  host::OnCreateProcess([&](const host::ProcessRecord &) {
+    ownSeen = Exists("temp/$Vant001.Tmp/setup.inf");
+    return host::ProcessScript{};
+  });
+  EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+  EXPECT_TRUE(ownSeen);
+  ASSERT_EQ(1u, host::Processes().size());
+  EXPECT_NE(std::string::npos,
+            host::Processes()[0].commandLine.find("C:\\temp\\$Vant001.Tmp\\setup.inf"));
+  EXPECT_EQ(ToBytes("[planted]"), ReadFile("temp/$Vantrel.Tmp/setup.inf"));
+  EXPECT_FALSE(Exists("temp/$Vant001.Tmp"));
+}
+
 TEST_F(ProgramRun, ProgramFileThatCannotBeOpenedShowsOneMessage) {
   host::SetModuleFileName("C:\\dist\\gone.exe");
   EXPECT_EQ(1603, host::RunAsProcess(RunProgram));

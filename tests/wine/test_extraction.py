@@ -1,6 +1,7 @@
 """Extraction on the real file system: member names that would leave the
-temporary folder, sub-folders, file times, a temporary path with a space, and
-a temporary folder on a disk too small for the package."""
+temporary folder, sub-folders, file times, a temporary path with a space, a
+temporary folder someone else made first, and a temporary folder on a disk
+too small for the package."""
 
 import os
 import random
@@ -99,17 +100,20 @@ class FolderAndTimeTest(InstallCase):
 
 
 class TemporaryPathTest(InstallCase):
-    def test_temporary_path_with_a_space_falls_back_to_the_system_folder(self):
-        spaced = self.prefix.temp_dir / "With Space"
-        spaced.mkdir(exist_ok=True)
-        self.addCleanup(shutil.rmtree, spaced, True)
+    def use_temporary_path(self, folder):
         for name in ("TEMP", "TMP"):
             old = self.prefix.reg_value(r"HKCU\Environment", name)
-            self.prefix.reg_add(r"HKCU\Environment", name, self.prefix.windows_path(spaced))
+            self.prefix.reg_add(r"HKCU\Environment", name, self.prefix.windows_path(folder))
             if old is None:
                 self.addCleanup(self.prefix.reg_delete, r"HKCU\Environment", name)
             else:
                 self.addCleanup(self.prefix.reg_add, r"HKCU\Environment", name, old)
+
+    def test_temporary_path_with_a_space_is_used_in_its_short_form(self):
+        spaced = self.prefix.temp_dir / "With Space"
+        spaced.mkdir(exist_ok=True)
+        self.addCleanup(shutil.rmtree, spaced, True)
+        self.use_temporary_path(spaced)
         system_temp = self.prefix.system_dir / "$Vantrel.Tmp"
         shutil.rmtree(system_temp, ignore_errors=True)
         self.addCleanup(shutil.rmtree, system_temp, True)
@@ -119,12 +123,57 @@ class TemporaryPathTest(InstallCase):
         self.assertEqual(self.driver.wait_for_text(INSTALL_ID, "&Info", hwnd=dialog.handle),
                          "&Info")
         self.assert_demo_installed()
-        self.assertEqual(sorted(p.name for p in system_temp.iterdir()),
+        # The user's folder after all (its short name holds no space), not
+        # the system directory.
+        own = spaced / "$Vantrel.Tmp"
+        self.assertEqual(sorted(p.name for p in own.iterdir()),
                          sorted(p.name for p in DEMO_APP.iterdir()))
-        self.assertEqual(list(spaced.iterdir()), [])
+        self.assertFalse(system_temp.exists())
         self.driver.click(CLOSE_ID, hwnd=dialog.handle)
         self.assertEqual(run.wait(timeout=30), 0)
-        self.assertFalse(system_temp.exists(), "the temporary folder remains")
+        self.assertFalse(own.exists(), "the temporary folder remains")
+
+    def test_a_temporary_folder_someone_else_made_is_left_alone(self):
+        """$Vantrel.Tmp made before the run -- a folder holding a planted INF,
+        or a link to a folder elsewhere -- is neither used nor removed; the
+        package installs from a folder of the run's own beside it."""
+        elsewhere = self.work / "elsewhere"
+        elsewhere.mkdir()
+        plants = {
+            "folder": lambda: (self.vantrel_temp.mkdir(parents=True),
+                               (self.vantrel_temp / "vdemo.inf").write_text("[planted]\r\n")),
+            "link": lambda: self.vantrel_temp.symlink_to(elsewhere, target_is_directory=True),
+        }
+        self.addCleanup(self.remove_link)
+        for plant, make in plants.items():
+            with self.subTest(plant=plant):
+                self.remove_link()
+                self.clean_installation()
+                make()
+                self.addCleanup(shutil.rmtree, self.prefix.temp_dir / "$Vant001.Tmp", True)
+                before = sorted(p.name for p in self.vantrel_temp.iterdir())
+                run = self.start(self.welcome_package(f"setup-{plant}.exe", stay_open=True))
+                dialog = self.press_install(run)
+                self.assertEqual(
+                    self.driver.wait_for_text(INSTALL_ID, "&Info", hwnd=dialog.handle), "&Info")
+                self.assert_demo_installed()
+                own = self.prefix.temp_dir / "$Vant001.Tmp"
+                self.assertEqual(sorted(p.name for p in own.iterdir()),
+                                 sorted(p.name for p in DEMO_APP.iterdir()))
+                self.driver.click(CLOSE_ID, hwnd=dialog.handle)
+                self.assertEqual(run.wait(timeout=30), 0)
+                self.assertEqual(sorted(p.name for p in self.vantrel_temp.iterdir()), before)
+                self.assertEqual(self.vantrel_temp.is_symlink(), plant == "link")
+                if plant == "folder":
+                    self.assertEqual((self.vantrel_temp / "vdemo.inf").read_bytes(),
+                                     b"[planted]\r\n")
+                self.assertEqual(list(elsewhere.iterdir()), [])
+                self.assertFalse((self.prefix.temp_dir / "$Vant001.Tmp").exists(),
+                                 "the run's own folder remains")
+
+    def remove_link(self):
+        if self.vantrel_temp.is_symlink():
+            self.vantrel_temp.unlink()
 
 
 class FullDiskTest(InstallCase):
