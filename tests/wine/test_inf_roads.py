@@ -148,6 +148,23 @@ class InfRoadsTest(InfRoadsCase):
         self.uninstall()
         self.assertEqual(self.left_behind(), self.SETUPAPI_LEAVES)
 
+    def test_nt_only_inf_packs_as_it_is_and_installs_on_the_nt_road(self):
+        if self.session.kind.arch != "win32":
+            self.skipTest("the .NTx86 sections run only under 32-bit setupapi")
+        # As Microsoft's NT examples write it: no 8.3 name, no [DefaultInstall].
+        source = self.work / "nt-only"
+        source.mkdir()
+        (source / "Read Me.txt").write_bytes(b"Read me first.\r\n")
+        (source / "acme-notes-setup.inf").write_bytes(
+            b'[Version]\r\nSignature="$Windows NT$"\r\n'
+            b"[DefaultInstall.NTx86]\r\nCopyFiles=Files\r\n"
+            b'[DestinationDirs]\r\nFiles=16422,"Acme Mines"\r\n'
+            b'[Files]\r\n"Read Me.txt"\r\n'
+            b'[SourceDisksNames]\r\n1="Acme",,,\r\n[SourceDisksFiles]\r\n"Read Me.txt"=1\r\n')
+        run = self.start(self.package("setup-nt-only.exe", source=source))
+        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertEqual((self.app_dir / "Read Me.txt").read_bytes(), b"Read me first.\r\n")
+
     def test_advpack_road_installs_and_uninstalls_leaving_no_folder(self):
         self.install(self.inf_package(advpack=True))
         self.assert_installed('"C:\\windows\\system32\\rundll32.exe" advpack,LaunchINFSection '

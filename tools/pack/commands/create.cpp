@@ -117,6 +117,7 @@ void CheckInf(const CreateOptions &options, const std::vector<std::string> &name
   check.useAdvpack = options.useAdvpack;
   check.codePage = options.codePage;
   check.errorsAsWarnings = options.noInfCheck;
+  check.targets = options.targets;
   if (zipWalk) {
     PieceSet zip;
     if (zip.AddFile(options.source)) {
@@ -207,6 +208,18 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
 
 namespace {
 
+void ApplyTargets(CreateOptions &options, const std::string &value, const std::string &name) {
+  const struct {
+    const char *word;
+    unsigned targets;
+  } kWords[] = {{"nt", kTargetNt}, {"9x", kTarget9x}, {"all", kTargetsAll}};
+  options.targets = 0;
+  for (const auto &word : kWords) {
+    if (value == word.word) options.targets = word.targets;
+  }
+  if (!options.targets) throw UsageError(name + " must be nt, 9x or all");
+}
+
 
 // The options of create, each with its help.
 const Option<CreateOptions> kCreateOptions[] = {
@@ -258,6 +271,11 @@ const Option<CreateOptions> kCreateOptions[] = {
      "make the package even when the INF checks find errors\n"
      "(they are shown as warnings)",
      Switch<&CreateOptions::noInfCheck>},
+    {"--targets", "nt|9x|all",
+     "the Windows the package is for: the NT family,\n"
+     "Windows 95/98/ME or both; default: as the INF's\n"
+     "Signature says (\"$Windows NT$\": nt, else all)",
+     ApplyTargets},
     {"--stub", "FILE",
      "the stub (exactly 35,328 bytes); default:\n"
      "vantrel-stub.exe beside this program, else\n"
@@ -300,6 +318,8 @@ DefaultInstall2.ntx86 and DefaultInstallX), the files its install sections
 copy (through SourceDisksNames/SourceDisksFiles, sub-folders included), the
 sections its directives name, and its name (8.3, no space or comma, and a
 setupx command line within the 126 characters of the 16-bit rundll.exe).
+The sections the target roads run must copy, add or run something. Faults
+of a road outside the targets (--targets) are only notes.
 Errors stop create; `vantrel-pack inf` writes an INF that passes.
 
 Line ends of the texts become CR LF. Exit status: 0 done, 1 bad input or a
