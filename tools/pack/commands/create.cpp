@@ -27,6 +27,7 @@
 #include "zip/byte_source.h"
 #include "zip/folder_source.h"
 #include "zip/source_check.h"
+#include "zip/utf8_names.h"
 #include "zip/writer.h"
 
 namespace vantrel_pack {
@@ -110,7 +111,8 @@ std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
 // The INF as the installer will read it: from the folder, or as the stub
 // extracts it from the .zip.
 void CheckInf(const CreateOptions &options, const std::vector<std::string> &names,
-              const std::string &infName, const ArchiveWalk *zipWalk, std::ostream &err) {
+              const std::string &infName, const std::string &zipPath, const ArchiveWalk *zipWalk,
+              std::ostream &err) {
   InfForCreate check;
   check.infName = infName;
   check.members = names;
@@ -120,7 +122,7 @@ void CheckInf(const CreateOptions &options, const std::vector<std::string> &name
   check.targets = options.targets;
   if (zipWalk) {
     PieceSet zip;
-    if (zip.AddFile(options.source)) {
+    if (zip.AddFile(zipPath)) {
       check.text = ReadInfMember(zip, *zipWalk, infName, check.unreadable);
     } else {
       check.unreadable = std::strerror(errno);
@@ -163,11 +165,22 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
       err << "vantrel-pack create: warning: --level does not apply to a .zip SOURCE\n";
     }
     zipWalk = CheckZipForStub(options.source, err);
-    for (const WalkedMember &member : zipWalk->members) names.push_back(member.name);
     zipPath = options.source;
+    if (HasUtf8Names(*zipWalk)) {
+      // The stub would create the UTF-8 bytes as ANSI names: the package
+      // gets a copy with the names in its code page.
+      std::vector<std::string> converted = CodePageNames(*zipWalk, options.codePage);
+      zipPath = pending.Scratch(options.output);
+      PieceSet zip;
+      if (!zip.AddFile(options.source)) throw PackError("cannot open " + options.source);
+      WriteRenamedZip(zip, *zipWalk, converted, zipPath);
+      std::ostringstream again;  // its warnings were shown for the source
+      zipWalk = CheckZipForStub(zipPath, again);
+    }
+    for (const WalkedMember &member : zipWalk->members) names.push_back(member.name);
   }
   texts.infName = ChooseInf(names, options);
-  CheckInf(options, names, texts.infName, zipWalk ? &*zipWalk : nullptr, err);
+  CheckInf(options, names, texts.infName, zipPath, zipWalk ? &*zipWalk : nullptr, err);
 
   PackageHeader header;
   header.stayOpen = options.stayOpen;
