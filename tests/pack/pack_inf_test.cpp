@@ -669,6 +669,8 @@ TEST_F(PackTest, AnNtOnlyInfPacksForTheNtFamily) {
       << out.str();
   EXPECT_EQ(out.str().find("setupx.dll"), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("warnings            0"), std::string::npos) << out.str();
+  ASSERT_EQ(Run({"inspect", "--json", (dir / "out.exe").string()}), 0);
+  EXPECT_NE(out.str().find("\"installsOn\": [\"NT family\"]"), std::string::npos) << out.str();
 
   EXPECT_EQ(Create(dir / "out.exe", {"--targets", "all"}), 1);
   for (const char *fault : {"is not an 8.3 name", "is refused by setupx on Windows 95/98",
