@@ -46,7 +46,7 @@ MIXED_FILE_LIMIT = 4 << 20
 SMALL_FILES = 10000
 SCALE_SIZES = (64 << 20, 256 << 20, 1 << 30)
 SOURCE_ROOTS = ("/usr/share", "/usr/lib", "/usr/bin")
-INF_TEXT = b"[Version]\r\nSignature=\"$Chicago$\"\r\n\r\n[DefaultInstall]\r\n"
+INF_TEXT = b"[Version]\r\nSignature=\"$Chicago$\"\r\n\r\n[DefaultInstall]\r\nAddReg=Mark\r\n[Mark]\r\nHKCU,Software\\Vantrel Test,Mark,,1\r\n"
 
 
 def log(text):

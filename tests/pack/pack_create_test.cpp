@@ -205,6 +205,48 @@ TEST_F(PackTest, ZipSourceIsAppendedByteForByte) {
   EXPECT_EQ(walk.members[1].name, "a/b.txt");
 }
 
+// 7-Zip and Info-ZIP flag non-ASCII names as UTF-8 (bit 11); the stub
+// creates names in the package's code page. Before, such a package was made
+// without a word and installed "CafÃ© Menu.txt", and the INF's "Café Menu.txt"
+// was called missing.
+TEST_F(PackTest, Utf8FlaggedNamesGoInInTheCodePageOrAreRefused) {
+  auto utf8 = [](const std::string &name, const std::string &data, bool descriptor) {
+    ZipMember member = Stored(name, data);
+    member.flags = 0x0800;
+    member.descriptor = descriptor;
+    return member;
+  };
+  // The INF, in code page 1252, copies "Café Menu.txt".
+  std::string inf = kFolderInf;
+  for (size_t at; (at = inf.find("readme.txt")) != std::string::npos;) {
+    inf.replace(at, 10, "\"Caf\xE9 Menu.txt\"");
+  }
+  std::vector<ZipMember> members = {Stored("setup.inf", inf),
+                                    utf8("Caf\xC3\xA9 Menu.txt", "menu", true),
+                                    utf8("sub/data.bin", "data", false)};
+  WriteFile(dir / "in.zip", Zip(members));
+  ASSERT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 0) << err.str();
+  EXPECT_EQ(err.str().find("error"), std::string::npos) << err.str();
+  PackageView view = ReadPackage((dir / "out.exe").string());
+  vantrel_pack::ArchiveWalk walk = vantrel_pack::WalkPackage(view);
+  ASSERT_EQ(walk.members.size(), 3u);
+  EXPECT_EQ(walk.members[1].name, "Caf\xE9 Menu.txt");
+  EXPECT_EQ(walk.members[1].flags & 0x0800, 0);
+  ASSERT_EQ(Run({"test", (dir / "out.exe").string()}), 0) << out.str() << err.str();
+  ASSERT_EQ(Run({"inspect", (dir / "out.exe").string()}), 0);
+  EXPECT_NE(out.str().find("Caf\xC3\xA9 Menu.txt"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("warnings            0"), std::string::npos) << out.str();
+
+  members.push_back(utf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "nihongo", false));
+  WriteFile(dir / "in.zip", Zip(members));
+  EXPECT_EQ(Create(dir / "new.exe", {}, dir / "in.zip"), 1);
+  for (const char *phrase : {"the member \"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\"",
+                             "the character \"\xE6\x97\xA5\"", "code page 1252", "--codepage"}) {
+    EXPECT_NE(err.str().find(phrase), std::string::npos) << phrase << err.str();
+  }
+  EXPECT_FALSE(fs::exists(dir / "new.exe"));
+}
+
 TEST_F(PackTest, ZipWithDescriptorsButSizesIsAccepted) {
   ZipMember member = Stored("setup.inf", kEmptyInf);
   member.descriptor = true;

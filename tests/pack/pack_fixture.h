@@ -68,10 +68,13 @@ inline std::string Zip(const std::vector<ZipMember> &members) {
 }
 
 // An INF file that passes vantrel-pack's checks on every road and installs
-// nothing: for archives whose other members are beside the point.
+// no file, only a registry value: for archives whose other members are
+// beside the point.
 inline const std::string kEmptyInf =
     "[Version]\r\nSignature=\"$CHICAGO$\"\r\n"
-    "[DefaultInstall]\r\n[DefaultInstall2]\r\n[DefaultInstall2.ntx86]\r\n[DefaultInstallX]\r\n";
+    "[DefaultInstall]\r\nAddReg=Mark\r\n[DefaultInstall2]\r\nAddReg=Mark\r\n"
+    "[DefaultInstall2.ntx86]\r\nAddReg=Mark\r\n[DefaultInstallX]\r\n"
+    "[Mark]\r\nHKCU,Software\\Vantrel Test,Mark,,1\r\n";
 
 // The INF of the test folder: it installs readme.txt and sub/data.bin on
 // every road.

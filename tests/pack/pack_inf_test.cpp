@@ -28,6 +28,8 @@ using vantrel_pack::InfFinding;
 using vantrel_pack::InfPlan;
 using vantrel_pack::InfSection;
 using vantrel_pack::InfSubject;
+using vantrel_pack::kTargetNt;
+using vantrel_pack::kTargetsAll;
 using vantrel_pack::ParseInf;
 
 // ---- reading --------------------------------------------------------------
@@ -167,7 +169,22 @@ struct CheckCase {
   std::vector<std::string> errors;  // each must be found in one error
   std::string infName = "acme.inf";
   std::vector<std::string> members = {"acme.inf", "Acme Mines.exe", "docs/guide.txt"};
+  unsigned targets = 0;             // 0: as the INF's Signature says
+  std::vector<std::string> notes;  // each must be found in one note
 };
+
+// An INF written from Microsoft's NT examples: it installs on the NT family
+// only, and says so.
+const std::string kNtOnlyInf =
+    "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+    "[DefaultInstall.NTx86]\r\nCopyFiles=Top\r\n"
+    "[DestinationDirs]\r\nTop=24,App\r\n[Top]\r\n\"Acme Mines.exe\"\r\n"
+    "[SourceDisksNames]\r\n1=%Disk%,,,\r\n[SourceDisksFiles]\r\n\"Acme Mines.exe\"=1\r\n"
+    "[Strings]\r\nDisk=\"Acme\"\r\n";
+const std::vector<std::string> kNtOnlyMembers = {"acme-notes-setup.inf", "Acme Mines.exe"};
+const std::string kEmptyDefaultInstall =
+    Replaced(kGoodInf, "[DefaultInstall]\r\nCopyFiles=Top,Docs\r\nAddReg=Reg\r\n",
+             "[DefaultInstall]\r\n");
 
 std::vector<std::string> Texts(const std::vector<InfFinding> &found, InfFinding::Severity kind) {
   std::vector<std::string> texts;
@@ -232,10 +249,57 @@ TEST(InfCheck, EachFaultIsAnErrorThatNamesItsFix) {
        Replaced(kGoodInf, "Signature=\"$Chicago$\"", "Provider=x"),
        false,
        {"no [Version] Signature=\"$CHICAGO$\""}},
-      {"an NT-only signature",
+      {"an NT-only signature, for every family",
        Replaced(kGoodInf, "$Chicago$", "$Windows NT$"),
        false,
-       {"refused by setupx on Windows 95/98"}},
+       {"refused by setupx on Windows 95/98"},
+       "acme.inf",
+       {"acme.inf", "Acme Mines.exe", "docs/guide.txt"},
+       kTargetsAll},
+      {"an NT-only INF: Windows 95/98's faults are notes",
+       kNtOnlyInf,
+       false,
+       {},
+       "acme-notes-setup.inf",
+       kNtOnlyMembers,
+       0,
+       {"for Windows 95/98, which the package does not target (--targets): the INF name "
+        "\"acme-notes-setup.inf\" is not an 8.3 name",
+        "for Windows 95/98, which the package does not target (--targets): [Version] "
+        "Signature=\"$Windows NT$\" is refused by setupx",
+        "for Windows 95/98, which the package does not target (--targets): the INF lacks "
+        "[DefaultInstall] (setupx runs it on Windows 95/98)"}},
+      {"the NT-only INF for every family: Windows 95/98's three faults",
+       kNtOnlyInf,
+       false,
+       {"\"acme-notes-setup.inf\" is not an 8.3 name", "is refused by setupx on Windows 95/98",
+        "lacks [DefaultInstall] (setupx runs it on Windows 95/98)"},
+       "acme-notes-setup.inf",
+       kNtOnlyMembers,
+       kTargetsAll},
+      {"the NT-only INF with an empty NT section",
+       Replaced(kNtOnlyInf, "[DefaultInstall.NTx86]\r\nCopyFiles=Top\r\n", "[DefaultInstall.NTx86]\r\n"),
+       false,
+       {"[DefaultInstall.NTx86], which the installer runs on the NT family, copies nothing, "
+        "adds nothing and runs nothing"},
+       "acme-notes-setup.inf",
+       kNtOnlyMembers,
+       kTargetNt},
+      {"an empty [DefaultInstall]: Windows 95/98 gets nothing",
+       kEmptyDefaultInstall,
+       false,
+       {"[DefaultInstall], which the installer runs on Windows 95/98, copies nothing, adds "
+        "nothing and runs nothing",
+        "--targets nt"}},
+      {"an empty [DefaultInstall] for the NT family alone",
+       kEmptyDefaultInstall,
+       false,
+       {},
+       "acme.inf",
+       {"acme.inf", "Acme Mines.exe", "docs/guide.txt"},
+       kTargetNt,
+       {"for Windows 95/98, which the package does not target (--targets): [DefaultInstall], "
+        "which the installer runs on Windows 95/98, copies nothing"}},
       {"a file listed twice",
        Replaced(kGoodInf, "guide.txt=1,docs", "guide.txt=1,docs\r\nGUIDE.TXT=1"),
        false,
@@ -292,10 +356,15 @@ TEST(InfCheck, EachFaultIsAnErrorThatNamesItsFix) {
        {}},
   };
   for (const CheckCase &c : cases) {
-    std::vector<InfFinding> found = CheckInf({c.infName, c.inf, c.members, c.advpack});
+    std::vector<InfFinding> found =
+        CheckInf({c.infName, c.inf, c.members, c.advpack, c.targets});
     std::vector<std::string> errors = Texts(found, InfFinding::kError);
-    std::string all;
+    std::string all, notes;
     for (const std::string &e : errors) all += "\n  " + e;
+    for (const std::string &n : Texts(found, InfFinding::kNote)) notes += "\n  " + n;
+    for (const std::string &expected : c.notes) {
+      EXPECT_NE(notes.find(expected), std::string::npos) << c.why << ": wanted " << expected << notes;
+    }
     if (c.errors.empty()) {
       EXPECT_TRUE(errors.empty()) << c.why << all;
     }
@@ -557,6 +626,11 @@ TEST_F(PackTest, CreateRefusesTheSilentFailuresNamingTheFix) {
        kFolderInf,
        {},
        "rename it to an 8.3 name such as acmemine.inf"},
+      {"an empty [DefaultInstall] for every family",
+       "setup.inf",
+       Replaced(kFolderInf, "[DefaultInstall]\r\nCopyFiles=Top,Sub\r\n", "[DefaultInstall]\r\n"),
+       {"--targets", "all"},
+       "copies nothing, adds nothing and runs nothing"},
   };
   for (const auto &c : cases) {
     fs::remove(source / "setup.inf");
@@ -576,6 +650,36 @@ TEST_F(PackTest, CreateRefusesTheSilentFailuresNamingTheFix) {
     EXPECT_NE(out.str().find(c.fix), std::string::npos) << c.why;
     fs::remove(source / c.infName);
   }
+}
+
+// An INF from Microsoft's NT examples packs as it is, for the NT family; for
+// every family it is refused with Windows 95/98's faults.
+TEST_F(PackTest, AnNtOnlyInfPacksForTheNtFamily) {
+  fs::remove(source / "setup.inf");
+  WriteFile(source / "acme-notes-setup.inf",
+            "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+            "[DefaultInstall.NTx86]\r\nCopyFiles=Top\r\n" +
+                kFolderInf.substr(kFolderInf.find("[DestinationDirs]")));
+  // sub/data.bin is not copied: a note.
+  ASSERT_EQ(Create(dir / "out.exe", {}), 0) << err.str();
+  EXPECT_EQ(err.str().find("error:"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("warning:"), std::string::npos) << err.str();
+  ASSERT_EQ(Run({"inspect", (dir / "out.exe").string()}), 0);
+  EXPECT_NE(out.str().find("installs on         NT family (setupapi) only"), std::string::npos)
+      << out.str();
+  EXPECT_EQ(out.str().find("setupx.dll"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("warnings            0"), std::string::npos) << out.str();
+  ASSERT_EQ(Run({"inspect", "--json", (dir / "out.exe").string()}), 0);
+  EXPECT_NE(out.str().find("\"installsOn\": [\"NT family\"]"), std::string::npos) << out.str();
+
+  EXPECT_EQ(Create(dir / "out.exe", {"--targets", "all"}), 1);
+  for (const char *fault : {"is not an 8.3 name", "is refused by setupx on Windows 95/98",
+                            "lacks [DefaultInstall] (setupx runs it on Windows 95/98)"}) {
+    EXPECT_NE(err.str().find(fault), std::string::npos) << fault << err.str();
+  }
+  EXPECT_NE(err.str().find("(3 errors above)"), std::string::npos) << err.str();
+  EXPECT_EQ(Create(dir / "out.exe", {"--targets", "me"}), 2);
+  EXPECT_NE(err.str().find("--targets must be nt, 9x or all"), std::string::npos);
 }
 
 TEST_F(PackTest, InfThenCreateMakesAPackageThatPassesEveryCheck) {

@@ -28,7 +28,7 @@ done
 # The source tree: text that deflates well, bytes that do not, an empty
 # file, a name with spaces, nested and empty folders.
 mkdir -p src/docs/deep src/empty-folder src/bin
-printf '[Version]\r\nSignature="$Chicago$"\r\n[DefaultInstall]\r\n' >src/setup.inf
+printf '[Version]\r\nSignature="$Chicago$"\r\n[DefaultInstall]\r\nAddReg=Mark\r\n[Mark]\r\nHKCU,Software\\Vantrel Test,Mark,,1\r\n' >src/setup.inf
 seq 1 20000 >src/docs/numbers.txt
 head -c 70000 /dev/urandom >src/bin/random.bin
 : >src/docs/empty.txt

@@ -20,7 +20,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 
   -subj "/CN=Vantrel signing test" > openssl.log 2>&1 || { cat openssl.log >&2; exit 1; }
 
 mkdir -p src/docs
-printf '[Version]\r\nSignature="$CHICAGO$"\r\n[DefaultInstall]\r\n[DefaultInstall2]\r\n[DefaultInstall2.ntx86]\r\n[DefaultInstallX]\r\n' > src/setup.inf
+printf '[Version]\r\nSignature="$CHICAGO$"\r\n[DefaultInstall]\r\nAddReg=Mark\r\n[DefaultInstall2]\r\nAddReg=Mark\r\n[DefaultInstall2.ntx86]\r\nAddReg=Mark\r\n[DefaultInstallX]\r\n[Mark]\r\nHKCU,Software\\Vantrel Test,Mark,,1\r\n' > src/setup.inf
 seq 1 20000 > src/docs/numbers.txt
 head -c 90000 /dev/urandom > src/docs/noise.bin
 

@@ -9,6 +9,7 @@ reports Windows 98 for every program."""
 
 import shutil
 import time
+import zipfile
 
 from test_install import InstallCase
 from wine_case import INSTALL_ID
@@ -147,6 +148,42 @@ class InfRoadsTest(InfRoadsCase):
         self.assert_shortcut_starts_the_program()
         self.uninstall()
         self.assertEqual(self.left_behind(), self.SETUPAPI_LEAVES)
+
+    def test_nt_only_inf_packs_as_it_is_and_installs_on_the_nt_road(self):
+        if self.session.kind.arch != "win32":
+            self.skipTest("the .NTx86 sections run only under 32-bit setupapi")
+        # As Microsoft's NT examples write it: no 8.3 name, no [DefaultInstall].
+        source = self.work / "nt-only"
+        source.mkdir()
+        (source / "Read Me.txt").write_bytes(b"Read me first.\r\n")
+        (source / "acme-notes-setup.inf").write_bytes(
+            b'[Version]\r\nSignature="$Windows NT$"\r\n'
+            b"[DefaultInstall.NTx86]\r\nCopyFiles=Files\r\n"
+            b'[DestinationDirs]\r\nFiles=16422,"Acme Mines"\r\n'
+            b'[Files]\r\n"Read Me.txt"\r\n'
+            b'[SourceDisksNames]\r\n1="Acme",,,\r\n[SourceDisksFiles]\r\n"Read Me.txt"=1\r\n')
+        run = self.start(self.package("setup-nt-only.exe", source=source))
+        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertEqual((self.app_dir / "Read Me.txt").read_bytes(), b"Read me first.\r\n")
+
+    def test_utf8_flagged_name_installs_in_the_code_page(self):
+        if self.session.kind.arch != "win32":
+            self.skipTest("the .NTx86 sections run only under 32-bit setupapi")
+        # Python's zipfile flags a non-ASCII name as UTF-8 (bit 11), as 7-Zip does.
+        archive = self.work / "utf8-names.zip"
+        with zipfile.ZipFile(archive, "w") as zip_file:
+            zip_file.writestr("acme.inf", (
+                '[Version]\r\nSignature="$Windows NT$"\r\n'
+                "[DefaultInstall.NTx86]\r\nCopyFiles=Files\r\n"
+                '[DestinationDirs]\r\nFiles=16422,"Acme Mines"\r\n'
+                '[Files]\r\n"Caf\u00e9 Menu.txt"\r\n[SourceDisksNames]\r\n1="Acme",,,\r\n'
+                '[SourceDisksFiles]\r\n"Caf\u00e9 Menu.txt"=1\r\n').encode("cp1252"))
+            zip_file.writestr("Caf\u00e9 Menu.txt", b"Soup of the day.\r\n")
+        self.assertTrue(zipfile.ZipFile(archive).infolist()[1].flag_bits & 0x800)
+        run = self.start(self.package("setup-utf8-names.exe", source=archive))
+        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertEqual((self.app_dir / "Caf\u00e9 Menu.txt").read_bytes(),
+                         b"Soup of the day.\r\n")
 
     def test_advpack_road_installs_and_uninstalls_leaving_no_folder(self):
         self.install(self.inf_package(advpack=True))

@@ -27,6 +27,7 @@
 #include "zip/byte_source.h"
 #include "zip/folder_source.h"
 #include "zip/source_check.h"
+#include "zip/utf8_names.h"
 #include "zip/writer.h"
 
 namespace vantrel_pack {
@@ -110,16 +111,18 @@ std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
 // The INF as the installer will read it: from the folder, or as the stub
 // extracts it from the .zip.
 void CheckInf(const CreateOptions &options, const std::vector<std::string> &names,
-              const std::string &infName, const ArchiveWalk *zipWalk, std::ostream &err) {
+              const std::string &infName, const std::string &zipPath, const ArchiveWalk *zipWalk,
+              std::ostream &err) {
   InfForCreate check;
   check.infName = infName;
   check.members = names;
   check.useAdvpack = options.useAdvpack;
   check.codePage = options.codePage;
   check.errorsAsWarnings = options.noInfCheck;
+  check.targets = options.targets;
   if (zipWalk) {
     PieceSet zip;
-    if (zip.AddFile(options.source)) {
+    if (zip.AddFile(zipPath)) {
       check.text = ReadInfMember(zip, *zipWalk, infName, check.unreadable);
     } else {
       check.unreadable = std::strerror(errno);
@@ -162,11 +165,22 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
       err << "vantrel-pack create: warning: --level does not apply to a .zip SOURCE\n";
     }
     zipWalk = CheckZipForStub(options.source, err);
-    for (const WalkedMember &member : zipWalk->members) names.push_back(member.name);
     zipPath = options.source;
+    if (HasUtf8Names(*zipWalk)) {
+      // The stub would create the UTF-8 bytes as ANSI names: the package
+      // gets a copy with the names in its code page.
+      std::vector<std::string> converted = CodePageNames(*zipWalk, options.codePage);
+      zipPath = pending.Scratch(options.output);
+      PieceSet zip;
+      if (!zip.AddFile(options.source)) throw PackError("cannot open " + options.source);
+      WriteRenamedZip(zip, *zipWalk, converted, zipPath);
+      std::ostringstream again;  // its warnings were shown for the source
+      zipWalk = CheckZipForStub(zipPath, again);
+    }
+    for (const WalkedMember &member : zipWalk->members) names.push_back(member.name);
   }
   texts.infName = ChooseInf(names, options);
-  CheckInf(options, names, texts.infName, zipWalk ? &*zipWalk : nullptr, err);
+  CheckInf(options, names, texts.infName, zipPath, zipWalk ? &*zipWalk : nullptr, err);
 
   PackageHeader header;
   header.stayOpen = options.stayOpen;
@@ -206,6 +220,18 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
 }
 
 namespace {
+
+void ApplyTargets(CreateOptions &options, const std::string &value, const std::string &name) {
+  const struct {
+    const char *word;
+    unsigned targets;
+  } kWords[] = {{"nt", kTargetNt}, {"9x", kTarget9x}, {"all", kTargetsAll}};
+  options.targets = 0;
+  for (const auto &word : kWords) {
+    if (value == word.word) options.targets = word.targets;
+  }
+  if (!options.targets) throw UsageError(name + " must be nt, 9x or all");
+}
 
 
 // The options of create, each with its help.
@@ -258,6 +284,11 @@ const Option<CreateOptions> kCreateOptions[] = {
      "make the package even when the INF checks find errors\n"
      "(they are shown as warnings)",
      Switch<&CreateOptions::noInfCheck>},
+    {"--targets", "nt|9x|all",
+     "the Windows the package is for: the NT family,\n"
+     "Windows 95/98/ME or both; default: as the INF's\n"
+     "Signature says (\"$Windows NT$\": nt, else all)",
+     ApplyTargets},
     {"--stub", "FILE",
      "the stub (exactly 35,328 bytes); default:\n"
      "vantrel-stub.exe beside this program, else\n"
@@ -300,6 +331,8 @@ DefaultInstall2.ntx86 and DefaultInstallX), the files its install sections
 copy (through SourceDisksNames/SourceDisksFiles, sub-folders included), the
 sections its directives name, and its name (8.3, no space or comma, and a
 setupx command line within the 126 characters of the 16-bit rundll.exe).
+The sections the target roads run must copy, add or run something. Faults
+of a road outside the targets (--targets) are only notes.
 Errors stop create; `vantrel-pack inf` writes an INF that passes.
 
 Line ends of the texts become CR LF. Exit status: 0 done, 1 bad input or a

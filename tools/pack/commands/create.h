@@ -26,6 +26,7 @@ struct CreateOptions {
   bool useAdvpack = false;
   bool skipIntegrityCheck = false;
   bool noInfCheck = false;  // INF errors become warnings
+  unsigned targets = 0;     // kTarget* bits; 0: as the INF's Signature says
   std::optional<std::string> stub;
   uint64_t splitSize = 0;  // 0: one file
   int codePage = 1252;

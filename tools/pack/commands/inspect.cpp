@@ -279,8 +279,9 @@ them, and whether it is this tool's), archiveBase, an Authenticode signature's c
 and how long it is; whether the signature is valid is left to osslsigncode
 verify or signtool verify), the verdict of the stub's integrity check, and the
 archive's members as the stub walks them (local headers in file order:
-method, sizes, encryption, data-descriptor bit, CRC, name), the roads the
-INF file takes with the exact command lines the stub builds (shown under a
+method, sizes, encryption, data-descriptor bit, CRC, name), the Windows the
+package installs on (as the INF's Signature says) and the roads the INF file
+takes there, with the exact command lines the stub builds (shown under a
 typical temporary folder), and the checks `create` makes of the INF. A
 warning names each thing the stub or the installer cannot handle. For a
 split package give the program file; the numbered parts are read from

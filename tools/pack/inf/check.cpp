@@ -35,38 +35,55 @@ std::string ArchiveKey(const std::string &path) {
   return FoldCase(out);
 }
 
-// The sections each road of the package runs, with the road's words.
+// The sections each road of the package runs, with the road's words and
+// the families whose roads run them.
 struct RoadSection {
   std::string section;
   std::string road;
+  unsigned families;
 };
 
-std::vector<RoadSection> RequiredSections(bool useAdvpack) {
-  if (useAdvpack) {
-    return {{"DefaultInstall2", "advpack runs it on Windows 95/98"},
-            {"DefaultInstall2.ntx86", "advpack runs it on the NT family"},
-            {"DefaultInstallX", "advpack's second run, on every platform"}};
+// The section setupapi runs for DefaultInstall on the NT family: it prefers
+// the decorated forms.
+std::string NtInstallSection(const InfFile &inf) {
+  for (const char *name : {"DefaultInstall.NTx86", "DefaultInstall.NT"}) {
+    if (inf.Find(name)) return name;
   }
-  return {{"DefaultInstall", "setupx runs it on Windows 95/98, setupapi on the NT family"}};
+  return "DefaultInstall";
 }
 
-// The install sections that actually run: setupapi prefers the decorated
-// forms of DefaultInstall on the NT family.
-std::vector<const InfSection *> RunningSections(const InfFile &inf, bool useAdvpack) {
-  std::vector<std::string> names;
+std::vector<RoadSection> RequiredSections(const InfFile &inf, bool useAdvpack) {
   if (useAdvpack) {
-    names = {"DefaultInstall2", "DefaultInstall2.ntx86", "DefaultInstallX"};
+    return {{"DefaultInstall2", "advpack runs it on Windows 95/98", kTarget9x},
+            {"DefaultInstall2.ntx86", "advpack runs it on the NT family", kTargetNt},
+            {"DefaultInstallX", "advpack's second run, on every platform", kTargetsAll}};
+  }
+  if (NtInstallSection(inf) != "DefaultInstall") {
+    return {{"DefaultInstall", "setupx runs it on Windows 95/98", kTarget9x}};
+  }
+  return {{"DefaultInstall", "setupx runs it on Windows 95/98, setupapi on the NT family",
+           kTargetsAll}};
+}
+
+// The install sections the roads of `targets` run, each with the families
+// that run it.
+std::vector<RoadSection> RunningSections(const InfFile &inf, bool useAdvpack, unsigned targets) {
+  std::vector<RoadSection> runs;
+  if (useAdvpack) {
+    runs = {{"DefaultInstall2", "", kTarget9x},
+            {"DefaultInstall2.ntx86", "", kTargetNt},
+            {"DefaultInstallX", "", kTargetsAll}};
   } else {
-    names = {"DefaultInstall"};
-    if (inf.Find("DefaultInstall.NTx86")) {
-      names.push_back("DefaultInstall.NTx86");
-    } else if (inf.Find("DefaultInstall.NT")) {
-      names.push_back("DefaultInstall.NT");
+    std::string nt = NtInstallSection(inf);
+    if (nt == "DefaultInstall") {
+      runs = {{nt, "", kTargetsAll}};
+    } else {
+      runs = {{"DefaultInstall", "", kTarget9x}, {nt, "", kTargetNt}};
     }
   }
-  std::vector<const InfSection *> running;
-  for (const std::string &name : names) {
-    if (const InfSection *section = inf.Find(name)) running.push_back(section);
+  std::vector<RoadSection> running;
+  for (const RoadSection &run : runs) {
+    if ((run.families & targets) && inf.Find(run.section)) running.push_back(run);
   }
   return running;
 }
@@ -77,9 +94,10 @@ void CheckSignature(const InfFile &inf, std::vector<InfFinding> &found) {
   std::string value = signature ? FoldCase(signature->Value(0)) : "";
   if (value == "$chicago$" || value == "$windows 95$") return;
   if (value == "$windows nt$") {
-    Error(found,
-          "[Version] Signature=\"$Windows NT$\" is refused by setupx on Windows 95/98: "
-          "write Signature=\"$CHICAGO$\"");
+    found.push_back({InfFinding::kError,
+                     "[Version] Signature=\"$Windows NT$\" is refused by setupx on Windows 95/98: "
+                     "write Signature=\"$CHICAGO$\"",
+                     kTarget9x});
   } else {
     Error(found,
           "the INF has no [Version] Signature=\"$CHICAGO$\", without which the "
@@ -87,27 +105,35 @@ void CheckSignature(const InfFile &inf, std::vector<InfFinding> &found) {
   }
 }
 
-void CheckRoadSections(const InfFile &inf, bool useAdvpack, std::vector<InfFinding> &found) {
-  std::vector<std::string> missing;
-  for (const RoadSection &required : RequiredSections(useAdvpack)) {
-    if (!inf.Find(required.section)) {
+void CheckRoadSections(const InfFile &inf, bool useAdvpack, unsigned targets,
+                       std::vector<InfFinding> &found) {
+  // Sections only roads outside the targets run are reported apart, so
+  // that they become a note.
+  for (bool inTargets : {true, false}) {
+    std::vector<std::string> missing;
+    unsigned families = 0;
+    for (const RoadSection &required : RequiredSections(inf, useAdvpack)) {
+      if (((required.families & targets) != 0) != inTargets || inf.Find(required.section)) {
+        continue;
+      }
       missing.push_back(Bracketed(required.section) + " (" + required.road + ")");
+      families |= required.families;
     }
+    if (missing.empty()) continue;
+    std::string text = "the INF lacks " + ListOf(missing);
+    if (useAdvpack && inf.Find("DefaultInstall")) {
+      text +=
+          "; it has [DefaultInstall], the section of the setupapi and setupx roads: make the "
+          "package without --advpack, or add the missing sections";
+    } else if (!useAdvpack && (inf.Find("DefaultInstall2") || inf.Find("DefaultInstall2.ntx86"))) {
+      text +=
+          "; it has the advpack sections [DefaultInstall2...]: make the package with "
+          "--advpack, or add [DefaultInstall]";
+    } else {
+      text += ": add " + std::string(missing.size() > 1 ? "them" : "it");
+    }
+    found.push_back({InfFinding::kError, text, families});
   }
-  if (missing.empty()) return;
-  std::string text = "the INF lacks " + ListOf(missing);
-  if (useAdvpack && inf.Find("DefaultInstall")) {
-    text +=
-        "; it has [DefaultInstall], the section of the setupapi and setupx roads: make the "
-        "package without --advpack, or add the missing sections";
-  } else if (!useAdvpack && (inf.Find("DefaultInstall2") || inf.Find("DefaultInstall2.ntx86"))) {
-    text +=
-        "; it has the advpack sections [DefaultInstall2...]: make the package with "
-        "--advpack, or add [DefaultInstall]";
-  } else {
-    text += ": add " + std::string(missing.size() > 1 ? "them" : "it");
-  }
-  Error(found, text);
 }
 
 // Directives whose values name sections of this INF.
@@ -131,6 +157,35 @@ bool IsSectionDirective(const std::string &key) {
     if (FoldCase(key) == FoldCase(directive)) return true;
   }
   return false;
+}
+
+// An install section the road runs that copies, adds, deletes, registers
+// and runs nothing: the installer reports success and nothing happens.
+// advpack's second run (DefaultInstallX) may well be empty.
+void CheckEmptySections(const InfFile &inf, bool useAdvpack, unsigned roads,
+                        std::vector<InfFinding> &found) {
+  for (const RoadSection &run : RunningSections(inf, useAdvpack, roads)) {
+    if (FoldCase(run.section) == "defaultinstallx") continue;
+    bool acts = false;
+    for (const InfEntry &entry : inf.Find(run.section)->entries) {
+      std::string key = FoldCase(entry.key);
+      bool directive = IsSectionDirective(entry.key) || key == "include" || key == "needs";
+      for (const std::string &value : entry.values) {
+        acts = acts || (entry.hasKey && directive && !value.empty());
+      }
+    }
+    if (acts) continue;
+    found.push_back({InfFinding::kError,
+                     Bracketed(run.section) + ", which the installer runs on " +
+                         TargetsText(run.families & roads) +
+                         ", copies nothing, adds nothing and runs nothing, so the package would "
+                         "install nothing there: give it CopyFiles=, AddReg= or the like" +
+                         (run.families & kTarget9x
+                              ? ", or make the package with --targets nt if it is not meant "
+                                "for Windows 95/98"
+                              : ""),
+                     run.families});
+  }
 }
 
 bool IsFileListDirective(const std::string &key) {
@@ -209,7 +264,8 @@ class SourceLayout {
       for (const InfEntry &entry : files->entries) {
         if (!entry.hasKey) continue;
         auto added = files_.emplace(FoldCase(entry.key), &entry);
-        if (!added.second && added.first->second != &entry && FoldCase(name) == "sourcedisksfiles") {
+        if (!added.second && added.first->second != &entry &&
+            FoldCase(name) == "sourcedisksfiles") {
           Error(found, "[SourceDisksFiles] lists \"" + entry.key + "\" twice (lines " +
                            std::to_string(added.first->second->line) + " and " +
                            std::to_string(entry.line) +
@@ -304,7 +360,8 @@ std::set<std::string> CheckCopies(const InfFile &inf, const InfSubject &subject,
   std::set<std::string> copied;
   SourceLayout layout(inf, subject.infName, found);
   std::set<std::string> listsSeen;
-  for (const InfSection *install : RunningSections(inf, subject.useAdvpack)) {
+  for (const RoadSection &run : RunningSections(inf, subject.useAdvpack, SubjectTargets(subject))) {
+    const InfSection *install = inf.Find(run.section);
     for (const InfEntry &entry : install->entries) {
       if (!entry.hasKey || FoldCase(entry.key) != "copyfiles") continue;
       for (const std::string &value : entry.values) {
@@ -349,7 +406,30 @@ void NoteUncopied(const std::map<std::string, std::string> &members,
   found.push_back({InfFinding::kNote, text});
 }
 
+// Faults of roads outside the targets, noted and no more.
+std::vector<InfFinding> Demoted(std::vector<InfFinding> found, unsigned targets) {
+  for (InfFinding &finding : found) {
+    if (finding.severity == InfFinding::kNote || (finding.families & targets)) continue;
+    finding.severity = InfFinding::kNote;
+    finding.text = "for " + TargetsText(finding.families) +
+                   ", which the package does not target (--targets): " + finding.text;
+  }
+  return found;
+}
+
 }  // namespace
+
+unsigned SignatureTargets(const std::string &infText) {
+  InfFile inf = ParseInf(infText);
+  const InfSection *version = inf.Find("Version");
+  const InfEntry *signature = version ? version->Find("Signature") : nullptr;
+  return signature && FoldCase(signature->Value(0)) == "$windows nt$" ? kTargetNt : kTargetsAll;
+}
+
+unsigned SubjectTargets(const InfSubject &subject) {
+  if (subject.targets) return subject.targets;
+  return subject.infText.empty() ? kTargetsAll : SignatureTargets(subject.infText);
+}
 
 bool IsTopLevelInf(const std::string &name) {
   return name.find_first_of("/\\") == std::string::npos && name.size() > 4 &&
@@ -357,18 +437,21 @@ bool IsTopLevelInf(const std::string &name) {
 }
 
 std::vector<InfFinding> CheckInfName(const InfSubject &subject) {
-  return InfNameFindings(subject.useAdvpack, subject.infName);
+  return Demoted(InfNameFindings(subject.useAdvpack, subject.infName), SubjectTargets(subject));
 }
 
 std::vector<InfFinding> CheckInf(const InfSubject &subject) {
-  std::vector<InfFinding> found = CheckInfName(subject);
+  const unsigned targets = SubjectTargets(subject);
+  std::vector<InfFinding> found = InfNameFindings(subject.useAdvpack, subject.infName);
   InfFile inf = ParseInf(subject.infText);
   for (const InfProblem &problem : inf.problems) {
     Error(found,
           (problem.line ? "line " + std::to_string(problem.line) + ": " : "") + problem.text);
   }
   CheckSignature(inf, found);
-  CheckRoadSections(inf, subject.useAdvpack, found);
+  CheckRoadSections(inf, subject.useAdvpack, targets, found);
+  // Every road's: those outside the targets become notes below.
+  CheckEmptySections(inf, subject.useAdvpack, kTargetsAll, found);
   CheckReferences(inf, found);
   std::map<std::string, std::string> members;  // folded key -> name as stored
   for (const std::string &name : subject.members) {
@@ -378,7 +461,7 @@ std::vector<InfFinding> CheckInf(const InfSubject &subject) {
   }
   std::set<std::string> copied = CheckCopies(inf, subject, members, found);
   NoteUncopied(members, copied, subject.infName, found);
-  return found;
+  return Demoted(found, targets);
 }
 
 }  // namespace vantrel_pack

@@ -19,9 +19,20 @@ struct InfSubject {
   std::string infText;               // the file's bytes
   std::vector<std::string> members;  // archive member names ('/' or '\')
   bool useAdvpack = false;
+  unsigned targets = 0;  // kTarget* bits; 0: as the INF's Signature says
 };
 
-// Every finding, errors first within each kind of check.
+// The Windows families an INF is written for, as Microsoft defines its
+// Signature: "$Windows NT$" the NT family only, "$Chicago$" and
+// "$Windows 95$" every family. Without a signature: every family.
+unsigned SignatureTargets(const std::string &infText);
+
+// The targets of `subject`: its own, else the INF's (every family when the
+// text is empty, as for an INF that cannot be read).
+unsigned SubjectTargets(const InfSubject &subject);
+
+// Every finding, errors first within each kind of check; a fault that
+// concerns only a road outside the subject's targets is a note.
 std::vector<InfFinding> CheckInf(const InfSubject &subject);
 
 // An INF at the top of the archive, where create looks for one.

@@ -12,7 +12,13 @@ struct InfFinding {
   enum Severity { kError, kWarning, kNote };
   Severity severity;
   std::string text;  // one sentence that names the fix
+  // The Windows families whose road the finding concerns (kTargetNt,
+  // kTarget9x): one outside the package's targets is only a note.
+  unsigned families = 3;
 };
+
+// The Windows families a package is made for, as bits.
+enum : unsigned { kTargetNt = 1, kTarget9x = 2, kTargetsAll = 3 };
 
 }  // namespace vantrel_pack
 

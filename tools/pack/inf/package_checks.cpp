@@ -67,7 +67,7 @@ std::optional<std::string> ReadInfMember(const ByteSource &source, const Archive
 }
 
 void CheckInfForCreate(const InfForCreate &check, std::ostream &err) {
-  InfSubject subject{check.infName, "", check.members, check.useAdvpack};
+  InfSubject subject{check.infName, "", check.members, check.useAdvpack, check.targets};
   std::vector<InfFinding> findings;
   if (check.text) {
     subject.infText = *check.text;
@@ -82,8 +82,7 @@ void CheckInfForCreate(const InfForCreate &check, std::ostream &err) {
   for (const InfFinding &finding : findings) {
     bool error = finding.severity == InfFinding::kError;
     errors += error ? 1 : 0;
-    const char *word =
-        error && check.errorsAsWarnings ? "warning" : SeverityWord(finding.severity);
+    const char *word = error && check.errorsAsWarnings ? "warning" : SeverityWord(finding.severity);
     err << "vantrel-pack create: " << word << ": " << finding.text << "\n";
   }
   if (errors && !check.errorsAsWarnings) {
@@ -97,13 +96,15 @@ void CheckInfForCreate(const InfForCreate &check, std::ostream &err) {
 InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
                          const std::string &infName, bool useAdvpack, int codePage) {
   InfInspection inspection;
-  for (InfRoad road : PackageRoads(useAdvpack, infName)) {
-    road.commandLine = FromCodePage(road.commandLine, codePage);
-    inspection.roads.push_back(road);
-  }
   InfSubject subject{infName, "", {}, useAdvpack};
   for (const WalkedMember &member : walk.members) subject.members.push_back(member.name);
   std::optional<std::string> text = ReadInfMember(package, walk, infName, inspection.unreadable);
+  // The package does not record its targets: the INF's signature tells.
+  inspection.targets = text ? SignatureTargets(*text) : kTargetsAll;
+  for (InfRoad road : TargetRoads(PackageRoads(useAdvpack, infName), inspection.targets)) {
+    road.commandLine = FromCodePage(road.commandLine, codePage);
+    inspection.roads.push_back(road);
+  }
   if (text) {
     subject.infText = *text;
     inspection.checked = true;
@@ -114,7 +115,27 @@ InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
   return inspection;
 }
 
+// "NT family (setupapi), Windows 95/98 (setupx)": each family the package
+// installs on, with the installers of its road.
+std::string InstallsOn(const InfInspection &inf) {
+  std::string text;
+  for (const char *platform : {"NT family", "Windows 95/98"}) {
+    std::string installers;
+    for (const InfRoad &road : inf.roads) {
+      if (road.platform == platform && installers.find(road.installer) == std::string::npos) {
+        installers += (installers.empty() ? "" : ", ") + road.installer;
+      }
+    }
+    if (!installers.empty())
+      text += (text.empty() ? "" : "; ") + std::string(platform) + " (" + installers + ")";
+  }
+  return text;
+}
+
 void PrintInfText(const InfInspection &inf, std::ostream &out) {
+  out << "installs on         " << InstallsOn(inf);
+  if (inf.targets != kTargetsAll) out << " only, as the INF's Signature says";
+  out << "\n";
   for (const InfRoad &road : inf.roads) {
     out << "road                " << road.installer << " (" << road.platform << "), section ["
         << road.section << "]\n";
@@ -133,6 +154,14 @@ void PrintInfText(const InfInspection &inf, std::ostream &out) {
 
 void PrintInfJson(const InfInspection &inf, std::ostream &out) {
   out << "{\"checked\": " << (inf.checked ? "true" : "false");
+  out << ", \"installsOn\": [";
+  const char *comma = "";
+  for (unsigned family : {kTargetNt, kTarget9x}) {
+    if (!(inf.targets & family)) continue;
+    out << comma << JsonQuoted(family == kTargetNt ? "NT family" : "Windows 95/98");
+    comma = ", ";
+  }
+  out << "]";
   if (!inf.checked) out << ", \"notChecked\": " << JsonQuoted(inf.unreadable);
   out << ", \"roads\": [";
   const char *separator = "";

@@ -33,6 +33,7 @@ struct InfForCreate {
   bool useAdvpack = false;
   int codePage = 1252;
   bool errorsAsWarnings = false;  // --no-inf-check
+  unsigned targets = 0;           // --targets; 0: as the INF's Signature says
 };
 
 // Prints warnings and notes to `err`, and each error, then throws
@@ -42,8 +43,9 @@ void CheckInfForCreate(const InfForCreate &check, std::ostream &err);
 // What `inspect` shows of the INF: its roads and command lines, and what
 // the checks found (texts in UTF-8).
 struct InfInspection {
-  std::vector<InfRoad> roads;
-  bool checked = false;  // false: the INF could not be read (see `unreadable`)
+  unsigned targets = kTargetsAll;  // the Windows families the INF is written for
+  std::vector<InfRoad> roads;      // the roads of those families
+  bool checked = false;            // false: the INF could not be read (see `unreadable`)
   std::string unreadable;
   std::vector<InfFinding> findings;
 };

@@ -29,6 +29,7 @@ InfRoad MakeRoad(InstallerRun run, bool windowsNT, const std::string &infName) {
   road.platform = family.platform;
   road.folder = TempFolderUnder(family.temp);
   road.sixteenBit = run == kSetupxRun;
+  road.family = windowsNT ? kTargetNt : kTarget9x;
   std::string line = InstallerArguments(run, windowsNT, road.folder, infName);
   road.program = std::string(family.installerFolder) + "\\" + InstallerProgram(run);
   road.commandLine = road.program + " " + line;
@@ -53,6 +54,20 @@ std::vector<InfRoad> PackageRoads(bool useAdvpack, const std::string &infName) {
   }
   return {MakeRoad(kAdvpackFirstRun, true, infName), MakeRoad(kAdvpackSecondRun, true, infName),
           MakeRoad(kAdvpackFirstRun, false, infName), MakeRoad(kAdvpackSecondRun, false, infName)};
+}
+
+std::string TargetsText(unsigned targets) {
+  if (targets == kTargetNt) return "the NT family";
+  if (targets == kTarget9x) return "Windows 95/98";
+  return "the NT family and Windows 95/98";
+}
+
+std::vector<InfRoad> TargetRoads(const std::vector<InfRoad> &roads, unsigned targets) {
+  std::vector<InfRoad> kept;
+  for (const InfRoad &road : roads) {
+    if (road.family & targets) kept.push_back(road);
+  }
+  return kept;
 }
 
 bool IsShortName(const std::string &component) {
@@ -84,7 +99,8 @@ std::vector<InfFinding> InfNameFindings(bool useAdvpack, const std::string &infN
   const std::string quoted = "the INF name \"" + infName + "\"";
   const std::string fix = "rename it to an 8.3 name such as " + ShortInfName(infName);
   bool shortName = true;
-  for (const std::string &part : WindowsPathParts(infName)) shortName = shortName && IsShortName(part);
+  for (const std::string &part : WindowsPathParts(infName))
+    shortName = shortName && IsShortName(part);
   // advpack reads "<path>,<section>"; setupx (Windows 95/98) takes the INF
   // path from an unquoted 16-bit command line and opens only 8.3 names. The
   // stub never quotes the path.
@@ -94,22 +110,26 @@ std::vector<InfFinding> InfNameFindings(bool useAdvpack, const std::string &infN
                                  std::string(useAdvpack ? "advpack" : "the installers") +
                                  " split their arguments: " + fix});
   } else if (!useAdvpack && infName.find(' ') != std::string::npos) {
-    found.push_back(
-        {InfFinding::kError, quoted +
-                                 " has a space, where setupx (Windows 95/98) splits the unquoted "
-                                 "command line and looks for a file that does not exist: " +
-                                 fix});
+    found.push_back({InfFinding::kError,
+                     quoted +
+                         " has a space, where setupx (Windows 95/98) splits the unquoted "
+                         "command line and looks for a file that does not exist: " +
+                         fix,
+                     kTarget9x});
   } else if (!useAdvpack && !shortName) {
-    found.push_back({InfFinding::kError, quoted +
-                                             " is not an 8.3 name, the only kind the 16-bit "
-                                             "setupx of Windows 95/98 opens: " +
-                                             fix});
+    found.push_back({InfFinding::kError,
+                     quoted +
+                         " is not an 8.3 name, the only kind the 16-bit "
+                         "setupx of Windows 95/98 opens: " +
+                         fix,
+                     kTarget9x});
   } else if (!shortName) {
-    found.push_back(
-        {InfFinding::kWarning, quoted +
-                                   " is not an 8.3 name: advpack on Windows 95/98 hands it to the "
-                                   "16-bit setup engine, which opens only 8.3 names; " +
-                                   fix});
+    found.push_back({InfFinding::kWarning,
+                     quoted +
+                         " is not an 8.3 name: advpack on Windows 95/98 hands it to the "
+                         "16-bit setup engine, which opens only 8.3 names; " +
+                         fix,
+                     kTarget9x});
   }
   if (useAdvpack) return found;
   for (const InfRoad &road : PackageRoads(false, infName)) {
@@ -119,7 +139,8 @@ std::vector<InfFinding> InfNameFindings(bool useAdvpack, const std::string &infN
                          " characters to rundll.exe under " + road.folder + ", more than the " +
                          std::to_string(kSixteenBitArgumentLimit) +
                          " a 16-bit program receives: the installer would get a cut name; "
-                         "shorten the INF's path (an 8.3 name at the top of the archive)"});
+                         "shorten the INF's path (an 8.3 name at the top of the archive)",
+                     kTarget9x});
   }
   return found;
 }

@@ -26,12 +26,19 @@ struct InfRoad {
   // What follows the program's name, with the space before it: what a
   // 16-bit program receives.
   size_t argumentsLength = 0;
-  bool sixteenBit = false;  // started through rundll.exe
+  bool sixteenBit = false;      // started through rundll.exe
+  unsigned family = kTargetNt;  // kTargetNt or kTarget9x
 };
 
 // The runs of a package: setupapi and setupx without advpack; advpack's two
 // runs on each platform with it. `infName` as the stub names it.
 std::vector<InfRoad> PackageRoads(bool useAdvpack, const std::string &infName);
+
+// "the NT family", "Windows 95/98" or "the NT family and Windows 95/98".
+std::string TargetsText(unsigned targets);
+
+// The roads of `roads` that run on `targets`.
+std::vector<InfRoad> TargetRoads(const std::vector<InfRoad> &roads, unsigned targets);
 
 // What is wrong with `infName` on the roads of the package; empty when the
 // name is fine everywhere.
