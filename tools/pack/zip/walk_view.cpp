@@ -39,6 +39,29 @@ std::string NameProblem(const WalkedMember &m) {
 
 const char kNoMembers[] = "no local header at the start of the archive";
 
+// The methods zip tools write besides stored and deflated, by their number
+// in the zip format note, and what to do about a member that uses one.
+std::string UnknownMethodText(unsigned method) {
+  static const struct {
+    unsigned number;
+    const char *name;
+  } kKnown[] = {{1, "shrunk"},  {6, "imploded"},   {9, "Deflate64"},   {12, "bzip2"},
+                {14, "LZMA"},   {93, "Zstandard"}, {95, "XZ"},         {98, "PPMd"},
+                {99, "AES encryption"}};
+  std::string text = "compression method " + std::to_string(method);
+  const char *name = nullptr;
+  for (const auto &known : kKnown) {
+    if (known.number == method) name = known.name;
+  }
+  if (name) text += std::string(" (") + name + ")";
+  if (method == 99) {
+    return text + ", which the stub cannot open: zip it without AES, and give create a folder "
+                  "and --password for the traditional encryption the stub reads";
+  }
+  return text + ", which the stub cannot extract (only stored and deflated): recompress it "
+                "with deflate (zip -r, or 7-Zip's -mm=Deflate), or give create the folder";
+}
+
 std::string EndProblem(const ArchiveWalk &walk) {
   return "the walk ends at offset " + std::to_string(walk.endOffset) + " on " +
          walk.endDescription() + "; anything after it is not extracted";
@@ -54,8 +77,7 @@ std::string VerdictText(const WalkedMember &m) {
     case kMemberBadName:
       return NameProblem(m);
     case kMemberUnknownMethod:
-      return "compression method " + std::to_string(m.method) +
-             " (only stored and deflated can be extracted)";
+      return UnknownMethodText(m.method);
     case kMemberNoData:
       if (m.encrypted() && m.compressedSize < kEncryptionHeaderBytes) {
         return "encrypted member shorter than its 12-byte encryption header";
