@@ -691,6 +691,10 @@ TEST_F(PackTest, InfThenCreateMakesAPackageThatPassesEveryCheck) {
             0)
       << err.str();
   EXPECT_TRUE(fs::exists(source / "acmemine.inf"));
+  // The hint names the title too, quoted for the shell.
+  EXPECT_NE(out.str().find("next: vantrel-pack create -o setup.exe --title 'Acme Mines' "),
+            std::string::npos)
+      << out.str();
   EXPECT_NE(ReadFile(source / "acmemine.inf").find("\r\n[DefaultInstall.NTx86]\r\n"),
             std::string::npos);
   // The INF is the author's own once written: never replaced unasked.

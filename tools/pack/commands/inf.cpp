@@ -83,6 +83,18 @@ fs::path OutputPath(const InfOptions &options, const std::string &infName) {
   return output;
 }
 
+// A word the user can paste into a POSIX shell: as it is when it holds
+// nothing the shell would read, else in single quotes.
+std::string ShellWord(const std::string &word) {
+  if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                              "0123456789_./-+=:,") == std::string::npos) {
+    return word;
+  }
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 std::string ToPackage(const std::string &utf8, const InfOptions &options, const std::string &what) {
   return ToCodePage(utf8, options.codePage, what);
 }
@@ -177,8 +189,8 @@ int RunInf(const std::vector<std::string> &args, std::ostream &out, std::ostream
   pending.Commit();
   out << output.string() << ": installs " << plan.files.size() << " files, "
       << plan.shortcuts.size() << (plan.shortcuts.size() == 1 ? " shortcut" : " shortcuts")
-      << "; next: vantrel-pack create -o setup.exe" << (options.advpack ? " --advpack " : " ")
-      << options.folder << "\n";
+      << "; next: vantrel-pack create -o setup.exe --title " << ShellWord(options.name)
+      << (options.advpack ? " --advpack " : " ") << ShellWord(options.folder) << "\n";
   return 0;
 }
 
