@@ -56,6 +56,17 @@ TEST_F(SplitTest, PiecesAreMultiplesOfEightSoThatSigningAddsNoPadding) {
   EXPECT_EQ(view.bytes->Size(), uint64_t(view.header.totalSize));
 }
 
+// "1.44m" as a diskette's size, not 1.44 MiB, which would not fit on one.
+TEST_F(SplitTest, NamedMediaSizesFitTheirMedium) {
+  WriteFile(source / "big.bin", Noise(1600000, 12));
+  for (const char *size : {"floppy", "1.44m"}) {
+    ASSERT_EQ(Create(dir / "setup.exe", {"--level", "0", "--split", size}), 0) << err.str();
+    EXPECT_EQ(fs::file_size(dir / "setup.exe"), 1457664u) << size;
+    EXPECT_TRUE(fs::exists(dir / "setup.001")) << size;
+  }
+  EXPECT_EQ(Create(dir / "setup.exe", {"--split", "1.5m"}), 2);
+}
+
 TEST_F(SplitTest, PartsReplaceTheLastThreeCharactersWhateverTheExtension) {
   ASSERT_EQ(Create(dir / "setup.ex", {"--split", "40k"}), 0) << err.str();
   EXPECT_TRUE(fs::exists(dir / "setup001"));

@@ -145,6 +145,20 @@ void CheckInf(const CreateOptions &options, const std::vector<std::string> &name
 
 uint64_t SignablePieceSize(uint64_t splitSize) { return splitSize - splitSize % 8; }
 
+// The media people copy pieces to, by name. A 1.44 MB diskette has 2,847
+// clusters of 512 bytes for files, not 1.44 MiB; 650 MiB leaves a CD's file
+// system its room.
+uint64_t ParseSplitSize(const std::string &value, const std::string &name) {
+  static const struct {
+    const char *name;
+    uint64_t bytes;
+  } kMedia[] = {{"floppy", 1457664}, {"1.44m", 1457664}, {"cd", 650ull << 20}};
+  for (const auto &medium : kMedia) {
+    if (value == medium.name) return medium.bytes;
+  }
+  return ParseSize(value, name);
+}
+
 void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream &err) {
   const std::string stub = LoadStub(options);
   RefuseToReplaceOtherThanFiles({options.output});
@@ -296,13 +310,14 @@ const Option<CreateOptions> kCreateOptions[] = {
      Keep<&CreateOptions::stub>},
     {"--split", "SIZE",
      "split into pieces of SIZE bytes (k or m suffix,\n"
-     "1024-based; rounded down to a multiple of 8, so that\n"
-     "OUT can be signed): OUT holds the stub, header, texts\n"
-     "and the start of the archive, the rest goes to OUT\n"
-     "with its last three characters replaced by 001, 002,\n"
-     "... (at most 255 parts)",
+     "1024-based; floppy or 1.44m: 1,457,664 bytes, what a\n"
+     "1.44 MB diskette holds; cd: 650m; rounded down to a\n"
+     "multiple of 8, so that OUT can be signed): OUT holds\n"
+     "the stub, header, texts and the start of the archive,\n"
+     "the rest goes to OUT with its last three characters\n"
+     "replaced by 001, 002, ... (at most 255 parts)",
      [](CreateOptions &o, const std::string &v, const std::string &name) {
-       o.splitSize = ParseSize(v, name);
+       o.splitSize = ParseSplitSize(v, name);
      }},
     {"--codepage", "N",
      "Windows ANSI code page of the texts and file names\n"
