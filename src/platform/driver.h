@@ -36,6 +36,12 @@ void MapDrive(char letter, const std::string &posixFolder);
 // The same as the SUBST command makes a drive: its root is an ordinary
 // folder, which lists "." and ".." as any folder does.
 void SubstituteDrive(char letter, const std::string &posixFolder);
+// How the program's ANSI names on a drive become names on this machine.
+// Windows reads them in the system's code page; given a conversion (to
+// UTF-8, for instance), each path component below the drive's folder is
+// converted on its way to the file system. Searches list the machine's
+// names as they are. A drive without one, the default, keeps the bytes.
+void SetHostNames(char letter, std::function<std::string(const std::string &)> convert);
 // The Windows path of a POSIX path (through Z: unless a mapped drive holds it).
 std::string WindowsPath(const std::string &posixPath);
 // The POSIX path a Windows path names, or "" when it names nothing reachable.

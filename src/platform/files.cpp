@@ -27,6 +27,8 @@ std::map<std::string, long long> readCuts;  // POSIX path -> bytes readable
 std::map<std::string, std::string> shortPaths;  // GetShortPathNameA, as the paths are written
 std::set<std::string> deniedFolders;            // POSIX paths nothing may be created in
 std::function<void(const std::string &)> folderCreatedHook;
+// Per drive; a drive without one keeps its names' bytes.
+std::map<char, std::function<std::string(const std::string &)>> hostNames;
 
 struct FileObject;
 // Every open file, for the sharing rule; never destroyed, as handles may
@@ -153,6 +155,10 @@ Resolved Resolve(const std::string &path, bool checkNames) {
   }
   bool trailing = IsPathSeparator(path.back());
   r.lastName = trailing || parts.empty() ? std::string() : parts.back();
+  auto names = hostNames.find(r.drive);
+  if (names != hostNames.end()) {
+    for (std::string &p : parts) p = names->second(p);
+  }
   r.path.root = drive->second;
   r.path.parts = std::move(parts);
   r.ok = true;
@@ -231,6 +237,16 @@ void MapDrive(char letter, const std::string &posixFolder) {
   char drive = char(std::toupper((unsigned char)letter));
   drives[drive] = folder == "/" ? "" : folder;
   substitutedDrives.erase(drive);
+  ForgetPosixFolders();
+}
+
+void SetHostNames(char letter, std::function<std::string(const std::string &)> convert) {
+  char drive = char(std::toupper((unsigned char)letter));
+  if (convert) {
+    hostNames[drive] = std::move(convert);
+  } else {
+    hostNames.erase(drive);
+  }
   ForgetPosixFolders();
 }
 
@@ -354,6 +370,7 @@ void ResetFiles() {
   shortPaths.clear();
   deniedFolders.clear();
   folderCreatedHook = nullptr;
+  hostNames.clear();
   if (memoryFiles) ClearMemoryStore();
   memoryFiles = false;
   ForgetPosixFolders();

@@ -9,6 +9,7 @@
 
 #include "archive/walker.h"
 #include "cli/errors.h"
+#include "cli/text.h"
 #include "core/program_state.h"
 #include "core/text.h"
 #include "platform/driver.h"
@@ -161,6 +162,11 @@ bool StubSession::ExtractArchive(const Extraction &how, StubWalk &walk) {
   // nothing); the drive stands where the walk wants the temporary folder,
   // without a final backslash.
   host::SubstituteDrive(kOutputDrive, how.folder);
+  if (how.namesCodePage) {
+    host::SetHostNames(kOutputDrive, [codePage = how.namesCodePage](const std::string &name) {
+      return FromCodePage(name, codePage);
+    });
+  }
   const char root[] = {kOutputDrive, ':', 0};
   CopyBytes(state.tempDir, root, sizeof root);
   ClearString(state.password);
@@ -185,6 +191,7 @@ bool StubSession::ExtractArchive(const Extraction &how, StubWalk &walk) {
   }
   state.archiveBase = start;
   host::OnWrite(nullptr);
+  host::SetHostNames(kOutputDrive, nullptr);
   return extracted;
 }
 

@@ -82,6 +82,9 @@ class StubSession {
     bool goOn = false;
     std::function<void(const StubMember &)> onMember;  // as each member is done
     std::function<void(uint64_t)> onBytesWritten;      // as the stub writes
+    // The members' names are written in UTF-8 from this code page, as
+    // Windows would show them; 0 keeps their bytes.
+    int namesCodePage = 0;
   };
   bool ExtractArchive(const Extraction &how, StubWalk &walk);
 

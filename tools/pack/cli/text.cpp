@@ -72,6 +72,11 @@ std::string ToCodePage(const std::string &utf8, int codePage, const std::string 
 }
 
 std::string FromCodePage(const std::string &text, int codePage) {
+  // ASCII reads the same in every code page a package may use; most names
+  // are ASCII, and iconv costs more than the scan.
+  bool ascii = true;
+  for (unsigned char c : text) ascii = ascii && c < 0x80;
+  if (ascii) return text;
   Converter converter("UTF-8", IconvName(codePage));
   std::string out;
   if (converter.handle != iconv_t(-1) &&

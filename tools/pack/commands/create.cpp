@@ -22,6 +22,7 @@
 #include "create_inputs.h"
 #include "inf/package_checks.h"
 #include "package/format.h"
+#include "package/recorded.h"
 #include "package/reader.h"
 #include "package/writer.h"
 #include "zip/byte_source.h"
@@ -202,6 +203,15 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   header.skipIntegrityCheck = options.skipIntegrityCheck;
   header.useAdvpack = options.useAdvpack;
   header.multiPart = options.splitSize != 0;
+  // Recorded for inspect, test and extract; the stub never reads them.
+  header.reserved16 = CodePageMark(options.codePage);
+  header.reserved20 = TargetsMark(options.targets);
+  if (!header.reserved16) {
+    err << "vantrel-pack create: warning: code page " << options.codePage
+        << " is none that Windows names files in (1252, 932, ... 1258 are), so the package "
+        << "does not record it: inspect, test and extract read it as 1252 unless given "
+        << "--codepage\n";
+  }
   const uint64_t archiveBase = ArchiveBase(texts);
   const uint64_t totalSize = archiveBase + FileSize(zipPath);
   if (totalSize > kLargestPackage) throw PackError("the package would be larger than 2 GiB");

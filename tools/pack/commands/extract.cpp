@@ -48,10 +48,10 @@ std::set<std::pair<dev_t, ino_t>> PackageFiles(const std::string &package) {
 // is refused before anything is written: extracting into the package's own
 // folder must not destroy the package.
 void RefuseMembersOverThePackage(const ArchiveWalk &walk, const std::string &package,
-                                 const std::string &folder) {
+                                 const std::string &folder, int codePage) {
   std::set<std::pair<dev_t, ino_t>> packageFiles = PackageFiles(package);
   for (size_t i = 0; i < walk.members.size(); ++i) {
-    std::string path = PathIn(folder, walk.members[i]);
+    std::string path = PathIn(folder, walk.members[i], codePage);
     struct stat info;
     if (lstat(path.c_str(), &info) == 0 && packageFiles.count(FileIdentity(info))) {
       throw PackError(MemberLabel(i, walk.members[i].name) + " would overwrite " + path +
@@ -96,16 +96,16 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
   if (options.folder.empty()) throw UsageError("no folder given (-d DIR)");
   options.package = OnlyPositional(positional, "no package given", "package");
   LoadedPackage loaded;
-  if (!LoadForExtraction(options.package, "extract", err, loaded)) return 1;
+  if (!LoadForExtraction(options, "extract", err, loaded)) return 1;
   std::error_code ec;
   fs::create_directories(options.folder, ec);
   if (!fs::is_directory(options.folder)) {
     throw PackError("cannot make the folder " + options.folder);
   }
   const std::string folder = fs::canonical(options.folder).string();
-  RefuseMembersOverThePackage(loaded.listing, options.package, folder);
+  RefuseMembersOverThePackage(loaded.listing, options.package, folder, loaded.codePage);
   std::optional<std::string> password =
-      PasswordFor(loaded.listing, options.password, options.codePage, err);
+      PasswordFor(loaded.listing, options.password, loaded.codePage, err);
 
   Progress progress(err, ShowsProgress(err, options.quiet), "extracting",
                     UncompressedBytes(loaded.listing), loaded.listing.members.size());
@@ -113,6 +113,7 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
   StubSession::Extraction how;
   how.folder = folder;
   how.password = password;
+  how.namesCodePage = loaded.codePage;
   how.onBytesWritten = [&progress](uint64_t bytes) { progress.AddBytes(bytes); };
   how.onMember = [&](const StubMember &member) {
     if (member.verdict != kMemberExtracted) return;
@@ -120,7 +121,7 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
     if (options.quiet) return;
     progress.Clear();
     WalkedMember shown = ViewMember(*loaded.view.bytes, member);
-    out << Action(shown) << PathIn(folder, shown) << "\n" << std::flush;
+    out << Action(shown) << PathIn(folder, shown, loaded.codePage) << "\n" << std::flush;
   };
   StubWalk walk;
   bool extracted = loaded.view.session->ExtractArchive(how, walk);

@@ -10,6 +10,7 @@
 #include "cli/text.h"
 #include "cli/windows_path.h"
 #include "core/package_layout.h"
+#include "package/recorded.h"
 
 namespace vantrel_pack {
 namespace {
@@ -34,8 +35,9 @@ std::optional<std::string> PromptOnTerminal(std::ostream &err) {
 
 }  // namespace
 
-bool LoadForExtraction(const std::string &path, const char *command, std::ostream &err,
-                       LoadedPackage &loaded) {
+bool LoadForExtraction(const ExtractionOptions &options, const char *command,
+                       std::ostream &err, LoadedPackage &loaded) {
+  const std::string &path = options.package;
   struct stat info;
   if (stat(path.c_str(), &info) != 0) throw PackError("cannot read " + path);
   if (!S_ISREG(info.st_mode)) throw PackError(path + " is not a regular file");
@@ -48,6 +50,7 @@ bool LoadForExtraction(const std::string &path, const char *command, std::ostrea
     err << "vantrel-pack " << command << ": " << refusal << "\n";
   }
   if (!refusals.empty()) return false;
+  loaded.codePage = CodePageOf(loaded.view.header, options.codePage).codePage;
   loaded.listing = WalkPackage(loaded.view);
   return true;
 }
@@ -65,8 +68,8 @@ std::optional<std::string> PasswordFor(const ArchiveWalk &listing,
   return typed;
 }
 
-std::string PathIn(const std::string &folder, const WalkedMember &member) {
-  return folder + "/" + WithSlashes(member.name);
+std::string PathIn(const std::string &folder, const WalkedMember &member, int codePage) {
+  return folder + "/" + WithSlashes(FromCodePage(member.name, codePage));
 }
 
 }  // namespace vantrel_pack

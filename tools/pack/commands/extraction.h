@@ -19,7 +19,7 @@ struct ExtractionOptions {
   std::string package;
   std::string folder;
   std::optional<std::string> password;
-  int codePage = 1252;
+  std::optional<int> codePage;  // default: the one create recorded, else 1252
   bool quiet = false;
 };
 
@@ -31,20 +31,22 @@ const Option<ExtractionOptions> kPasswordOption = {
     Keep<&ExtractionOptions::password>};
 const Option<ExtractionOptions> kCodePageOption = {
     "--codepage", "N",
-    "the package's code page, in which the password is\n"
-    "typed as the stub's user would (default 1252)",
+    "the package's code page, in which its names are read\n"
+    "and the password typed as the stub's user would\n"
+    "(default: the one create recorded, else 1252)",
     ApplyCodePage<ExtractionOptions>};
 
 struct LoadedPackage {
   PackageView view;
   ArchiveWalk listing;  // the stub's listing walk, before anything is extracted
+  int codePage = 1252;  // the package's, or --codepage
 };
 
 // Reads the package at `path` with the stub's loader. False, after one line
 // on `err` (begun by `command`) for each reason, when the stub would refuse
 // it before extracting anything. Throws PackError for what is no package.
-bool LoadForExtraction(const std::string &path, const char *command, std::ostream &err,
-                       LoadedPackage &loaded);
+bool LoadForExtraction(const ExtractionOptions &options, const char *command,
+                       std::ostream &err, LoadedPackage &loaded);
 
 // The password the stub is to try on encrypted members, in the package's
 // code page: `given`, else for a package with encrypted members one typed
@@ -54,8 +56,9 @@ std::optional<std::string> PasswordFor(const ArchiveWalk &listing,
                                        const std::optional<std::string> &given, int codePage,
                                        std::ostream &err);
 
-// A member's path in `folder`, as this machine names it.
-std::string PathIn(const std::string &folder, const WalkedMember &member);
+// A member's path in `folder`, as this machine names it: in UTF-8 from the
+// package's code page, as Windows would show the name.
+std::string PathIn(const std::string &folder, const WalkedMember &member, int codePage);
 
 }  // namespace vantrel_pack
 

@@ -13,6 +13,7 @@
 #include "inf/package_checks.h"
 #include "package/format.h"
 #include "package/reader.h"
+#include "package/recorded.h"
 #include "stub_image.h"
 #include "zip/central_directory.h"
 
@@ -26,13 +27,15 @@ const char kValidityNotJudged[] =
 struct InspectOptions {
   std::string package;
   bool json = false;
-  int codePage = 1252;
+  std::optional<int> codePage;
 };
 
 const Option<InspectOptions> kInspectOptions[] = {
     {"--json", nullptr, "print the same as one JSON object",
      Switch<&InspectOptions::json>},
-    {"--codepage", "N", "the code page the texts are shown from (default 1252)",
+    {"--codepage", "N",
+     "the code page the texts and names are shown from\n"
+     "(default: the one create recorded, else 1252)",
      ApplyCodePage<InspectOptions>},
 };
 
@@ -45,6 +48,7 @@ struct Report {
   ArchiveWalk walk;
   std::vector<std::string> warnings;
   InfInspection inf;
+  PackageCodePage codePage;
   bool refused = false;  // the stub would not install the package
   std::string stub;  // which stub the package carries: DescribeStub
   std::string stubHash;
@@ -87,6 +91,30 @@ void JudgeTheEnd(Report &report) {
   }
 }
 
+bool IsAscii(const std::string &text) {
+  for (unsigned char c : text) {
+    if (c > 127) return false;
+  }
+  return true;
+}
+
+// Names beyond ASCII come out as shown only on a Windows whose own code page
+// is the package's: 1252 covers most of the Western world, any other only
+// its own region.
+void WarnOfTheCodePage(Report &report) {
+  if (report.codePage.codePage == 1252) return;
+  for (const WalkedMember &member : report.walk.members) {
+    if (IsAscii(member.name)) continue;
+    const std::string script = CodePageScript(report.codePage.codePage);
+    report.warnings.push_back(
+        "names such as " + Quoted(FromCodePage(member.name, report.codePage.codePage), Escape::kText) +
+        " are in code page " + std::to_string(report.codePage.codePage) + " (" + script +
+        "): they install as shown only on Windows set up for " + script +
+        " (its system code page); elsewhere they come out garbled");
+    return;
+  }
+}
+
 Report Gather(const InspectOptions &options) {
   Report report;
   report.view = ReadPackage(options.package);
@@ -96,6 +124,7 @@ Report Gather(const InspectOptions &options) {
                     std::to_string(kHeaderOffset));
   }
   NameTheStub(report);
+  report.codePage = CodePageOf(view.header, options.codePage);
   std::vector<std::string> refusals = view.Refusals();
   report.refused = !refusals.empty();
   if (view.textPastEnd) {
@@ -122,12 +151,13 @@ Report Gather(const InspectOptions &options) {
     report.warnings.push_back(problem.text);
     report.refused = report.refused || problem.stopsInstallation;
   }
+  WarnOfTheCodePage(report);
   for (const std::string &problem :
        DirectoryDisagreements(*view.bytes, view.archiveBase, report.walk)) {
     report.warnings.push_back(problem + " (zip tools show other files than the stub installs)");
   }
   report.inf = InspectInf(*view.bytes, report.walk, view.texts.infName, view.header.useAdvpack,
-                          options.codePage);
+                          report.codePage.codePage, MarkedTargets(view.header));
   for (const InfFinding &finding : report.inf.findings) {
     if (finding.severity != InfFinding::kNote) report.warnings.push_back("INF: " + finding.text);
   }
@@ -160,7 +190,7 @@ std::vector<NamedFlag> FlagsOf(const PackageHeader &h) {
           {"useAdvpack", h.useAdvpack}};
 }
 
-void PrintText(const Report &r, const InspectOptions &options, std::ostream &out) {
+void PrintText(const Report &r, std::ostream &out) {
   const PackageView &v = r.view;
   out << "package             " << v.path << "\n";
   for (const PieceSet::Piece &piece : v.pieces->pieces()) {
@@ -175,12 +205,11 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
     out << flag.name << std::string(20 - std::string(flag.name).size(), ' ')
         << (flag.value ? "on" : "off") << "\n";
   }
-  out << "reserved            " << int(v.header.reserved16) << " " << int(v.header.reserved20)
-      << "\n";
+  out << "codePage            " << r.codePage.Describe() << "\n";
   out << "totalSize           " << v.header.totalSize << "\n";
   for (const NamedText &text : TextsOf(v.texts)) {
     out << text.name << std::string(20 - std::string(text.name).size(), ' ')
-        << Quoted(FromCodePage(*text.text, options.codePage), Escape::kText) << " (" << text.text->size()
+        << Quoted(FromCodePage(*text.text, r.codePage.codePage), Escape::kText) << " (" << text.text->size()
         << " bytes)\n";
   }
   if (v.texts.welcomeText.empty())
@@ -197,7 +226,7 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
     std::snprintf(line, sizeof line, "  %6u  %10u  %12u  %-9s  %-10s  %s  ", m.method,
                   m.compressedSize, m.uncompressedSize, m.encrypted() ? "yes" : "no",
                   m.hasDescriptor() ? "yes" : "no", Hex32(m.crc).c_str());
-    out << line << Quoted(FromCodePage(m.name, options.codePage), Escape::kText) << "\n";
+    out << line << Quoted(FromCodePage(m.name, r.codePage.codePage), Escape::kText) << "\n";
   }
   out << "walk ends           at offset " << r.walk.endOffset << ", " << r.walk.endDescription()
       << "\n";
@@ -206,9 +235,11 @@ void PrintText(const Report &r, const InspectOptions &options, std::ostream &out
   for (const std::string &warning : r.warnings) out << "  warning: " << warning << "\n";
 }
 
-void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out) {
+void PrintJson(const Report &r, std::ostream &out) {
   const PackageView &v = r.view;
-  auto text = [&](const std::string &s) { return Quoted(FromCodePage(s, options.codePage), Escape::kJson); };
+  auto text = [&](const std::string &s) {
+    return Quoted(FromCodePage(s, r.codePage.codePage), Escape::kJson);
+  };
   out << "{\n  \"package\": " << Quoted(v.path, Escape::kJson) << ",\n  \"pieces\": [";
   const char *separator = "";
   for (const PieceSet::Piece &piece : v.pieces->pieces()) {
@@ -225,7 +256,10 @@ void PrintJson(const Report &r, const InspectOptions &options, std::ostream &out
   }
   out << "\"reserved16\": " << int(v.header.reserved16)
       << ", \"reserved20\": " << int(v.header.reserved20)
-      << ", \"totalSize\": " << v.header.totalSize << "},\n  \"texts\": {";
+      << ", \"totalSize\": " << v.header.totalSize << "},\n  \"codePage\": {\"value\": "
+      << r.codePage.codePage << ", \"recorded\": "
+      << (CodePageOf(v.header, std::nullopt).from == PackageCodePage::kRecorded ? "true" : "false")
+      << "},\n  \"texts\": {";
   separator = "";
   for (const NamedText &t : TextsOf(v.texts)) {
     out << separator << "\"" << t.name << "\": " << text(*t.text);
@@ -302,9 +336,9 @@ int RunInspect(const std::vector<std::string> &args, std::ostream &out, std::ost
       OnlyPositional(ParseOptions(args, kInspectOptions, options), "no package given", "package");
   Report report = Gather(options);
   if (options.json) {
-    PrintJson(report, options, out);
+    PrintJson(report, out);
   } else {
-    PrintText(report, options, out);
+    PrintText(report, out);
   }
   return report.refused ? 1 : 0;
 }

@@ -45,9 +45,9 @@ int RunTest(const std::vector<std::string> &args, std::ostream &out, std::ostrea
   options.package =
       OnlyPositional(ParseOptions(args, kTestOptions, options), "no package given", "package");
   LoadedPackage loaded;
-  if (!LoadForExtraction(options.package, "test", err, loaded)) return 1;
+  if (!LoadForExtraction(options, "test", err, loaded)) return 1;
   std::optional<std::string> password =
-      PasswordFor(loaded.listing, options.password, options.codePage, err);
+      PasswordFor(loaded.listing, options.password, loaded.codePage, err);
 
   StubSession &stub = *loaded.view.session;
   StubSession::Extraction how;
@@ -58,7 +58,7 @@ int RunTest(const std::vector<std::string> &args, std::ostream &out, std::ostrea
     WalkedMember shown = ViewMember(*loaded.view.bytes, member);
     std::string problem = VerdictText(shown);
     if (problem.empty() && options.quiet) return;
-    out << (problem.empty() ? "OK      " : "FAILED  ") << Quoted(shown.name, Escape::kControls)
+    out << (problem.empty() ? "OK      " : "FAILED  ") << Quoted(FromCodePage(shown.name, loaded.codePage), Escape::kControls)
         << (problem.empty() ? "" : ": " + problem) << "\n";
   };
   std::error_code ec;

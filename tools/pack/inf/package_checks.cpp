@@ -94,13 +94,17 @@ void CheckInfForCreate(const InfForCreate &check, std::ostream &err) {
 }
 
 InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
-                         const std::string &infName, bool useAdvpack, int codePage) {
+                         const std::string &infName, bool useAdvpack, int codePage,
+                         unsigned recordedTargets) {
   InfInspection inspection;
-  InfSubject subject{infName, "", {}, useAdvpack};
+  InfSubject subject{infName, "", {}, useAdvpack, recordedTargets};
   for (const WalkedMember &member : walk.members) subject.members.push_back(member.name);
   std::optional<std::string> text = ReadInfMember(package, walk, infName, inspection.unreadable);
-  // The package does not record its targets: the INF's signature tells.
-  inspection.targets = text ? SignatureTargets(*text) : kTargetsAll;
+  // The targets create was told, else those the INF's Signature says.
+  inspection.targetsRecorded = recordedTargets != 0;
+  inspection.targets = recordedTargets ? recordedTargets
+                       : text          ? SignatureTargets(*text)
+                                       : kTargetsAll;
   for (InfRoad road : TargetRoads(PackageRoads(useAdvpack, infName), inspection.targets)) {
     road.commandLine = FromCodePage(road.commandLine, codePage);
     inspection.roads.push_back(road);
@@ -134,7 +138,10 @@ std::string InstallsOn(const InfInspection &inf) {
 
 void PrintInfText(const InfInspection &inf, std::ostream &out) {
   out << "installs on         " << InstallsOn(inf);
-  if (inf.targets != kTargetsAll) out << " only, as the INF's Signature says";
+  if (inf.targets != kTargetsAll) {
+    out << (inf.targetsRecorded ? " only, as create was told (--targets)"
+                                : " only, as the INF's Signature says");
+  }
   out << "\n";
   for (const InfRoad &road : inf.roads) {
     out << "road                " << road.installer << " (" << road.platform << "), section ["

@@ -43,7 +43,8 @@ void CheckInfForCreate(const InfForCreate &check, std::ostream &err);
 // What `inspect` shows of the INF: its roads and command lines, and what
 // the checks found (texts in UTF-8).
 struct InfInspection {
-  unsigned targets = kTargetsAll;  // the Windows families the INF is written for
+  unsigned targets = kTargetsAll;  // the Windows families the package is made for
+  bool targetsRecorded = false;    // create was told them (--targets), not the Signature
   std::vector<InfRoad> roads;      // the roads of those families
   bool checked = false;            // false: the INF could not be read (see `unreadable`)
   std::string unreadable;
@@ -51,7 +52,8 @@ struct InfInspection {
 };
 
 InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
-                         const std::string &infName, bool useAdvpack, int codePage);
+                         const std::string &infName, bool useAdvpack, int codePage,
+                         unsigned recordedTargets);
 
 void PrintInfText(const InfInspection &inf, std::ostream &out);
 // The value of the report's "inf" member, one JSON object.
