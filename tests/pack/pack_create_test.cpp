@@ -247,6 +247,33 @@ TEST_F(PackTest, Utf8FlaggedNamesGoInInTheCodePageOrAreRefused) {
   EXPECT_FALSE(fs::exists(dir / "new.exe"));
 }
 
+// Zipping a folder from outside it puts every file in that folder; the
+// stub finds no INF at the top. The error says so and how to go on.
+TEST_F(PackTest, AZipOfOneFolderGoesInWithoutItWhenAsked) {
+  WriteFile(dir / "in.zip", Zip({Stored("App/", ""), Stored("App/setup.inf", kEmptyInf),
+                                 Stored("app/docs/readme.txt", "read me")}));
+  EXPECT_EQ(Create(dir / "out.exe", {}, dir / "in.zip"), 1);
+  for (const char *phrase : {"no .inf file at the top", "in its folder App/", "--strip-top-folder"}) {
+    EXPECT_NE(err.str().find(phrase), std::string::npos) << phrase << err.str();
+  }
+  ASSERT_EQ(Create(dir / "out.exe", {"--strip-top-folder"}, dir / "in.zip"), 0) << err.str();
+  PackageView view = ReadPackage((dir / "out.exe").string());
+  EXPECT_EQ(view.texts.infName, "setup.inf");
+  vantrel_pack::ArchiveWalk walk = vantrel_pack::WalkPackage(view);
+  ASSERT_EQ(walk.members.size(), 2u);
+  EXPECT_EQ(walk.members[1].name, "docs/readme.txt");
+  ASSERT_EQ(Run({"test", (dir / "out.exe").string()}), 0) << out.str() << err.str();
+  // A folder SOURCE is pointed at the folder inside; a zip with two top
+  // folders has nothing to strip.
+  WriteFile(dir / "outer" / "App" / "setup.inf", kEmptyInf);
+  EXPECT_EQ(Create(dir / "out.exe", {}, dir / "outer"), 1);
+  EXPECT_NE(err.str().find((dir / "outer" / "App").string() + " as SOURCE"), std::string::npos)
+      << err.str();
+  WriteFile(dir / "two.zip", Zip({Stored("App/setup.inf", kEmptyInf), Stored("Lib/a.dll", "")}));
+  EXPECT_EQ(Create(dir / "out.exe", {"--strip-top-folder"}, dir / "two.zip"), 1);
+  EXPECT_NE(err.str().find("not all lie in one folder"), std::string::npos) << err.str();
+}
+
 TEST_F(PackTest, ZipWithDescriptorsButSizesIsAccepted) {
   ZipMember member = Stored("setup.inf", kEmptyInf);
   member.descriptor = true;

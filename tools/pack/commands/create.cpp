@@ -28,6 +28,7 @@
 #include "zip/byte_source.h"
 #include "zip/folder_source.h"
 #include "zip/source_check.h"
+#include "zip/top_folder.h"
 #include "zip/utf8_names.h"
 #include "zip/writer.h"
 
@@ -43,11 +44,6 @@ void RefuseToReplaceOtherThanFiles(const std::vector<std::string> &paths) {
       throw PackError(path + " exists and is not a regular file; nothing was written");
     }
   }
-}
-
-bool IsFolder(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Zips the folder into a scratch file and checks that what was written is
@@ -170,6 +166,9 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   std::string zipPath;
   std::optional<ArchiveWalk> zipWalk;
   if (IsFolder(options.source)) {
+    if (options.stripTopFolder) {
+      throw UsageError("--strip-top-folder takes a .zip SOURCE; give the folder inside as SOURCE");
+    }
     zipPath = ZipFolder(options, pending, names, err);
   } else {
     if (options.password) throw UsageError("--password needs a folder SOURCE");
@@ -181,10 +180,12 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
     }
     zipWalk = CheckZipForStub(options.source, err);
     zipPath = options.source;
-    if (HasUtf8Names(*zipWalk)) {
+    if (HasUtf8Names(*zipWalk) || options.stripTopFolder) {
       // The stub would create the UTF-8 bytes as ANSI names: the package
-      // gets a copy with the names in its code page.
+      // gets a copy with the names in its code page (and without the top
+      // folder when asked).
       std::vector<std::string> converted = CodePageNames(*zipWalk, options.codePage);
+      if (options.stripTopFolder) converted = WithoutTopFolder(converted);
       zipPath = pending.Scratch(options.output);
       PieceSet zip;
       if (!zip.AddFile(options.source)) throw PackError("cannot open " + options.source);
@@ -304,6 +305,10 @@ const Option<CreateOptions> kCreateOptions[] = {
      "the archive's end; without it a single-part package\n"
      "that would fail that check is refused here",
      Switch<&CreateOptions::skipIntegrityCheck>},
+    {"--strip-top-folder", nullptr,
+     "a .zip SOURCE whose files all lie in one folder goes\n"
+     "in without it, so the INF is at the top",
+     Switch<&CreateOptions::stripTopFolder>},
     {"--no-inf-check", nullptr,
      "make the package even when the INF checks find errors\n"
      "(they are shown as warnings)",

@@ -27,6 +27,7 @@ struct CreateOptions {
   bool skipIntegrityCheck = false;
   bool noInfCheck = false;  // INF errors become warnings
   unsigned targets = 0;     // kTarget* bits; 0: as the INF's Signature says
+  bool stripTopFolder = false;  // a .zip SOURCE's one top folder is taken off the names
   std::optional<std::string> stub;
   uint64_t splitSize = 0;  // 0: one file
   int codePage = 1252;

@@ -15,6 +15,7 @@
 #include "cli/windows_path.h"
 #include "inf/check.h"
 #include "stub_image.h"
+#include "zip/top_folder.h"
 #include "core/package_layout.h"
 
 namespace vantrel_pack {
@@ -101,6 +102,30 @@ PackageTexts MakeTexts(const CreateOptions &options) {
   return texts;
 }
 
+bool IsFolder(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+namespace {
+
+// Why no INF was found; when every file lies in one folder, the way out.
+std::string NoInfAtTheTop(const std::vector<std::string> &names, const CreateOptions &options) {
+  const std::string text = "no .inf file at the top of the archive";
+  std::optional<std::string> top = SharedTopFolder(names);
+  if (!top) return text + " (name one with --inf)";
+  const std::string folder = FromCodePage(*top, options.codePage);
+  if (IsFolder(options.source)) {
+    return text + ": every file lies in its folder " + folder + "; give " +
+           options.source + "/" + folder + " as SOURCE";
+  }
+  return text + ": every file lies in its folder " + folder +
+         "/; give create --strip-top-folder, or zip the files from inside that folder (cd " +
+         folder + " && zip -r ../NAME.zip .)";
+}
+
+}  // namespace
+
 // The INF file the stub hands to the installer, named as in the archive
 // (Windows paths: '\' between folders).
 std::string ChooseInf(const std::vector<std::string> &names, const CreateOptions &options) {
@@ -117,8 +142,7 @@ std::string ChooseInf(const std::vector<std::string> &names, const CreateOptions
     for (const std::string &name : names) {
       if (IsTopLevelInf(name)) found.push_back(name);
     }
-    if (found.empty())
-      throw PackError("no .inf file at the top of the archive (name one with --inf)");
+    if (found.empty()) throw PackError(NoInfAtTheTop(names, options));
     if (found.size() > 1) {
       throw PackError("several .inf files at the top of the archive (" + found[0] + ", " +
                       found[1] + ", ...): name one with --inf");

@@ -10,6 +10,9 @@
 
 namespace vantrel_pack {
 
+// Whether SOURCE is a folder (else a .zip).
+bool IsFolder(const std::string &path);
+
 // The stub image: --stub, or the default stub (stub_image.h); exactly the
 // image size and a program. Throws PackError.
 std::string LoadStub(const CreateOptions &options);

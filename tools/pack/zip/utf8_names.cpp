@@ -104,9 +104,12 @@ void WriteRenamedZip(const ByteSource &source, const ArchiveWalk &walk,
   const uint64_t directorySize = LittleEndian(end.bytes, 12, 4);
   Output out(outPath);
   std::vector<uint64_t> offsets;
+  uint32_t kept = 0;
   for (size_t i = 0; i < walk.members.size(); ++i) {
     const WalkedMember &m = walk.members[i];
     offsets.push_back(out.Written());
+    if (names[i].empty()) continue;
+    ++kept;
     std::vector<uint8_t> header = source.ReadBytes(m.offset, size_t(kLocalHeaderSize));
     if (header.size() != kLocalHeaderSize) throw PackError("the archive ended in a local header");
     Patch(header, 6, m.flags & ~kUtf8NameFlag, 2);
@@ -130,18 +133,25 @@ void WriteRenamedZip(const ByteSource &source, const ArchiveWalk &walk,
     }
     uint32_t nameLength = LittleEndian(header, 28, 2);
     uint32_t rest = LittleEndian(header, 30, 2) + LittleEndian(header, 32, 2);
+    const uint64_t next = at + kCentralHeaderSize + nameLength + rest;
+    if (names[i].empty()) {
+      at = next;
+      continue;
+    }
     Patch(header, 8, LittleEndian(header, 8, 2) & ~kUtf8NameFlag, 2);
     Patch(header, 28, uint32_t(names[i].size()), 2);
     Patch(header, 42, uint32_t(offsets[i]), 4);
     out.Write(header);
     out.Write(names[i]);
     out.Copy(source, at + kCentralHeaderSize + nameLength, rest);
-    at += kCentralHeaderSize + nameLength + rest;
+    at = next;
   }
   if (at - directoryStart != directorySize) {
     throw PackError("the archive's central directory is not the size its end record gives");
   }
   std::vector<uint8_t> record = end.bytes;
+  Patch(record, 8, kept, 2);   // the entries on this disk
+  Patch(record, 10, kept, 2);  // and in all
   Patch(record, 12, uint32_t(out.Written() - newDirectoryStart), 4);
   Patch(record, 16, uint32_t(newDirectoryStart), 4);
   Patch(record, 20, 0, 2);  // the archive's comment is left out

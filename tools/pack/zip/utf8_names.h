@@ -29,8 +29,9 @@ std::vector<std::string> CodePageNames(const ArchiveWalk &walk, int codePage);
 
 // Writes the archive `source` (walked as `walk`, its central directory
 // agreeing with the walk) to `outPath` with each member named `names[i]`
-// and its UTF-8 flag cleared; every other byte of the headers and all data
-// stay as they were. Throws PackError.
+// and its UTF-8 flag cleared; a member whose new name is empty is left
+// out. Every other byte of the headers and all data stay as they were.
+// Throws PackError.
 void WriteRenamedZip(const ByteSource &source, const ArchiveWalk &walk,
                      const std::vector<std::string> &names, const std::string &outPath);
 
