@@ -490,16 +490,28 @@ InfPlan AcmePlan(bool advpack) {
 }
 
 TEST(InfWriter, WritesAnInfThatPassesTheChecksAndUndoesItselfOnEveryRoad) {
+  for (unsigned targets : {vantrel_pack::kTargetsAll, vantrel_pack::kTargetNt,
+                           vantrel_pack::kTarget9x}) {
   for (bool advpack : {false, true}) {
     for (const char *destination : {"", "Acme\\Mines", "24,Acme"}) {
-      SCOPED_TRACE(std::string(advpack ? "advpack" : "plain") + ", dest " + destination);
+      SCOPED_TRACE(std::string(advpack ? "advpack" : "plain") + ", dest " + destination +
+                   ", targets " + std::to_string(targets));
       InfPlan plan = AcmePlan(advpack);
       plan.destination = destination;
+      plan.targets = targets;
       std::string text = vantrel_pack::WriteInf(plan);
       std::vector<std::string> members = plan.files;
       members.push_back(plan.infName);
-      std::vector<InfFinding> found = CheckInf({plan.infName, text, members, advpack});
-      for (const InfFinding &f : found) ADD_FAILURE() << f.text;
+      // Checked as create checks it: the targets from the Signature alone
+      // where the INF can say them.
+      unsigned checked = targets == vantrel_pack::kTarget9x ? targets : 0;
+      std::vector<InfFinding> found = CheckInf({plan.infName, text, members, advpack, checked});
+      for (const InfFinding &f : found) {
+        // Notes on the road left out only.
+        if (targets == vantrel_pack::kTargetsAll || f.severity != InfFinding::kNote ||
+            (f.families & targets))
+          ADD_FAILURE() << f.text;
+      }
 
       InfFile inf = ParseInf(text);
       ASSERT_TRUE(inf.problems.empty());
@@ -514,6 +526,12 @@ TEST(InfWriter, WritesAnInfThatPassesTheChecksAndUndoesItselfOnEveryRoad) {
                                 advpack ? "DefaultInstall2" : "DefaultInstall"};
       const char *uninstalls[] = {"DefaultUninstall.NTx86", "DefaultUninstall"};
       for (int road = 0; road < 2; ++road) {
+        if (!(targets & (road == 0 ? vantrel_pack::kTargetNt : vantrel_pack::kTarget9x))) {
+          // Only the targets' sections are written.
+          EXPECT_EQ(inf.Find(installs[road]), nullptr) << installs[road];
+          EXPECT_EQ(inf.Find(uninstalls[road]), nullptr) << uninstalls[road];
+          continue;
+        }
         Effects added = EffectsOf(inf, installs[road], false);
         if (advpack) {
           Effects second = EffectsOf(inf, "DefaultInstallX", false);
@@ -528,6 +546,9 @@ TEST(InfWriter, WritesAnInfThatPassesTheChecksAndUndoesItselfOnEveryRoad) {
                                    "Acme Mines"}));
         for (const std::string &key : added.keys) EXPECT_EQ(key, *removed.keys.begin());
       }
+      EXPECT_EQ(inf.Find("Version")->Find("Signature")->Value(0),
+                targets == vantrel_pack::kTargetNt ? "$Windows NT$" : "$CHICAGO$");
+      if (!(targets & vantrel_pack::kTargetNt)) continue;
       // The entry Add/Remove Programs shows, and the uninstall it runs.
       const InfSection *nt = inf.Find("Entry.NT");
       ASSERT_NE(nt, nullptr);
@@ -553,6 +574,7 @@ TEST(InfWriter, WritesAnInfThatPassesTheChecksAndUndoesItselfOnEveryRoad) {
                 (std::vector<std::string>{std::string(destination) == "24,Acme" ? "24" : "16422",
                                           expectedFolder, "setup;cfg.exe"}));
     }
+  }
   }
 }
 

@@ -247,15 +247,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
 namespace {
 
 void ApplyTargets(CreateOptions &options, const std::string &value, const std::string &name) {
-  const struct {
-    const char *word;
-    unsigned targets;
-  } kWords[] = {{"nt", kTargetNt}, {"9x", kTarget9x}, {"all", kTargetsAll}};
-  options.targets = 0;
-  for (const auto &word : kWords) {
-    if (value == word.word) options.targets = word.targets;
-  }
-  if (!options.targets) throw UsageError(name + " must be nt, 9x or all");
+  options.targets = ParseTargets(value, name);
 }
 
 

@@ -25,6 +25,7 @@ struct InfOptions {
   std::vector<std::pair<std::string, std::string>> shortcuts;
   bool advpack = false;
   bool force = false;
+  unsigned targets = kTargetsAll;
   int codePage = 1252;
 };
 
@@ -62,6 +63,12 @@ const Option<InfOptions> kInfOptions[] = {
      }},
     {"--advpack", nullptr, "write the advpack sections (for create --advpack)",
      Switch<&InfOptions::advpack>},
+    {"--targets", "nt|9x|all",
+     "write only the sections of the NT family or of\n"
+     "Windows 95/98 (default all: both)",
+     [](InfOptions &o, const std::string &v, const std::string &name) {
+       o.targets = ParseTargets(v, name);
+     }},
     {"--codepage", "N", "the package's ANSI code page (default 1252)", ApplyCodePage<InfOptions>},
     {"--force", nullptr, "replace an existing output file",
      Switch<&InfOptions::force>},
@@ -108,6 +115,7 @@ InfPlan MakePlan(const InfOptions &options, const std::string &infName,
   plan.publisher = ToPackage(options.publisher, options, "--publisher");
   plan.destination = ToPackage(options.destination, options, "--dest");
   plan.advpack = options.advpack;
+  plan.targets = options.targets;
   for (const auto &shortcut : options.shortcuts) {
     plan.shortcuts.push_back({ToPackage(shortcut.first, options, "--shortcut"),
                               ToPackage(shortcut.second, options, "--shortcut")});
@@ -129,7 +137,7 @@ InfPlan MakePlan(const InfOptions &options, const std::string &infName,
 // The INF written here must pass create's checks: anything else is a fault
 // of this program, reported before the file is written.
 void SelfCheck(const std::string &text, const InfPlan &plan, const InfOptions &options) {
-  InfSubject subject{plan.infName, text, plan.files, options.advpack};
+  InfSubject subject{plan.infName, text, plan.files, options.advpack, options.targets};
   subject.members.push_back(plan.infName);
   for (const InfFinding &finding : CheckInf(subject)) {
     if (finding.severity == InfFinding::kNote) continue;
@@ -148,7 +156,7 @@ the destination; Start-menu shortcuts; an Add/Remove Programs entry whose
 uninstall removes the files, shortcuts and registry entries again; and a copy
 of the INF in the system's INF folder for that uninstall. The INF carries the
 sections of both roads: setupapi (NT family) and setupx (Windows 95/98), or
-with --advpack advpack's on both. Then make the package from the same folder:
+with --advpack advpack's on both; with --targets those of one road only. Then make the package from the same folder:
 
   vantrel-pack inf --name "Acme Mines" --shortcut "Acme Mines=mines.exe" app
   vantrel-pack create -o setup.exe --title "Acme Mines" app
@@ -170,6 +178,7 @@ int RunInf(const std::vector<std::string> &args, std::ostream &out, std::ostream
           ? ShortInfName(ToPackage(options.name, options, "--name"))
           : ToPackage(fs::path(options.output).filename().string(), options, "the INF's name");
   for (const InfFinding &finding : InfNameFindings(options.advpack, wanted)) {
+    if (!(finding.families & options.targets)) continue;  // a road not written
     std::string text = FromCodePage(finding.text, options.codePage);
     if (finding.severity == InfFinding::kError) throw PackError(text);
     err << "vantrel-pack inf: warning: " << text << "\n";
@@ -190,7 +199,10 @@ int RunInf(const std::vector<std::string> &args, std::ostream &out, std::ostream
   out << output.string() << ": installs " << plan.files.size() << " files, "
       << plan.shortcuts.size() << (plan.shortcuts.size() == 1 ? " shortcut" : " shortcuts")
       << "; next: vantrel-pack create -o setup.exe --title " << ShellWord(options.name)
-      << (options.advpack ? " --advpack " : " ") << ShellWord(options.folder) << "\n";
+      << (options.advpack ? " --advpack" : "")
+      // The Signature says "NT family only"; nothing says "95/98 only".
+      << (options.targets == kTarget9x ? " --targets 9x " : " ") << ShellWord(options.folder)
+      << "\n";
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "bridge/stub_rules.h"
+#include "cli/errors.h"
 #include "cli/windows_path.h"
 
 namespace vantrel_pack {
@@ -54,6 +55,17 @@ std::vector<InfRoad> PackageRoads(bool useAdvpack, const std::string &infName) {
   }
   return {MakeRoad(kAdvpackFirstRun, true, infName), MakeRoad(kAdvpackSecondRun, true, infName),
           MakeRoad(kAdvpackFirstRun, false, infName), MakeRoad(kAdvpackSecondRun, false, infName)};
+}
+
+unsigned ParseTargets(const std::string &value, const std::string &option) {
+  const struct {
+    const char *word;
+    unsigned targets;
+  } kWords[] = {{"nt", kTargetNt}, {"9x", kTarget9x}, {"all", kTargetsAll}};
+  for (const auto &word : kWords) {
+    if (value == word.word) return word.targets;
+  }
+  throw UsageError(option + " must be nt, 9x or all");
 }
 
 std::string TargetsText(unsigned targets) {

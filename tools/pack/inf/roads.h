@@ -34,6 +34,9 @@ struct InfRoad {
 // runs on each platform with it. `infName` as the stub names it.
 std::vector<InfRoad> PackageRoads(bool useAdvpack, const std::string &infName);
 
+// --targets nt, 9x or all as kTarget* bits; throws UsageError naming `option`.
+unsigned ParseTargets(const std::string &value, const std::string &option);
+
 // "the NT family", "Windows 95/98" or "the NT family and Windows 95/98".
 std::string TargetsText(unsigned targets);
 

@@ -10,6 +10,7 @@
 #include "cli/text.h"
 #include "cli/windows_path.h"
 #include "file.h"
+#include "roads.h"
 
 namespace vantrel_pack {
 namespace {
@@ -158,7 +159,10 @@ class Writer {
     CheckText(plan.version, "--version");
     CheckText(plan.publisher, "--publisher");
     ChooseDestinations(plan, nt_, w9x_);
-    split_ = nt_.dirid != w9x_.dirid || nt_.folder != w9x_.folder;
+    // Separate file lists only when both roads are written and their
+    // folders differ.
+    split_ = plan.targets == kTargetsAll &&
+             (nt_.dirid != w9x_.dirid || nt_.folder != w9x_.folder);
     for (const InfShortcut &shortcut : plan.shortcuts) {
       CheckFolderName(shortcut.name, "the shortcut name");
       std::string target = WithBackslashes(shortcut.target);
@@ -207,6 +211,14 @@ class Writer {
     return lists + "InfCopy";
   }
   bool HasLinks() const { return !plan_.shortcuts.empty(); }
+  bool TargetsNt() const { return plan_.targets & kTargetNt; }
+  bool Targets9x() const { return plan_.targets & kTarget9x; }
+  // The roads with file lists of their own: both when their folders
+  // differ, else the one the lists are written for.
+  std::vector<const char *> ListRoads() const {
+    if (split_) return {"NT", "9x"};
+    return {TargetsNt() ? "NT" : "9x"};
+  }
   // Where the installation leaves its copy of this file.
   std::string InfCopyPath() const {
     return "%" + std::string(kInfFolder) + "%\\" + Percent(plan_.infName);
@@ -219,7 +231,13 @@ class Writer {
     std::string title = plan_.name + (plan_.version.empty() ? "" : " " + plan_.version);
     Line("; " + title + ": installation written by vantrel-pack inf.");
     Line(";");
-    if (plan_.advpack) {
+    if (plan_.targets != kTargetsAll) {
+      const bool nt = plan_.targets == kTargetNt;
+      Line("; For " + TargetsText(plan_.targets) + " only: the setup program runs " +
+           (plan_.advpack ? std::string("it through advpack.")
+                          : nt ? "[DefaultInstall], which setupapi takes as" : "[DefaultInstall]."));
+      if (nt && !plan_.advpack) Line("; [DefaultInstall.NTx86].");
+    } else if (plan_.advpack) {
       Line("; The setup program runs it through advpack: [DefaultInstall2.ntx86] on the");
       Line("; NT family, [DefaultInstall2] on Windows 95/98, then [DefaultInstallX].");
     } else {
@@ -233,23 +251,28 @@ class Writer {
 
   void Version() {
     Section("Version");
-    Line("Signature=\"$CHICAGO$\"");
+    // Microsoft's signature for an INF only the NT family reads.
+    Line(plan_.targets == kTargetNt ? "Signature=\"$Windows NT$\"" : "Signature=\"$CHICAGO$\"");
     if (plan_.advpack) Line("AdvancedINF=2.5");
   }
 
   void InstallSections() {
     const std::string nt = plan_.advpack ? "DefaultInstall2.ntx86" : "DefaultInstall.NTx86";
     const std::string w9x = plan_.advpack ? "DefaultInstall2" : "DefaultInstall";
-    Section(w9x, "Windows 95/98");
-    Line("CopyFiles=" + FileLists("9x"));
-    Line("AddReg=" + std::string(plan_.advpack ? "" : "Entry,") + "Entry.9x");
-    if (HasLinks()) Line("UpdateInis=Links.9x");
-    Section(nt, "The NT family");
-    Line("CopyFiles=" + FileLists("NT"));
-    Line("AddReg=" + std::string(plan_.advpack ? "" : "Entry,") + "Entry.NT");
-    if (HasLinks()) {
-      // advpack does not make Start-menu items itself: setupapi does.
-      Line(plan_.advpack ? "RunPostSetupCommands=Links.NT.Run" : "ProfileItems=" + LinkItems());
+    if (Targets9x()) {
+      Section(w9x, "Windows 95/98");
+      Line("CopyFiles=" + FileLists("9x"));
+      Line("AddReg=" + std::string(plan_.advpack ? "" : "Entry,") + "Entry.9x");
+      if (HasLinks()) Line("UpdateInis=Links.9x");
+    }
+    if (TargetsNt()) {
+      Section(nt, "The NT family");
+      Line("CopyFiles=" + FileLists("NT"));
+      Line("AddReg=" + std::string(plan_.advpack ? "" : "Entry,") + "Entry.NT");
+      if (HasLinks()) {
+        // advpack does not make Start-menu items itself: setupapi does.
+        Line(plan_.advpack ? "RunPostSetupCommands=Links.NT.Run" : "ProfileItems=" + LinkItems());
+      }
     }
     if (plan_.advpack) {
       Section("DefaultInstallX", "advpack's second run, on every platform");
@@ -266,11 +289,14 @@ class Writer {
   }
 
   void UninstallSections() {
-    Section("DefaultUninstall", "Windows 95/98, from the Add/Remove Programs entry");
-    Line("DelFiles=" + FileLists("9x"));
-    Line("DelReg=Entry.Remove");
-    if (HasLinks()) Line("UpdateInis=Unlinks.9x");
-    if (plan_.advpack) Line("RunPostSetupCommands=Folders.9x.Remove");
+    if (Targets9x()) {
+      Section("DefaultUninstall", "Windows 95/98, from the Add/Remove Programs entry");
+      Line("DelFiles=" + FileLists("9x"));
+      Line("DelReg=Entry.Remove");
+      if (HasLinks()) Line("UpdateInis=Unlinks.9x");
+      if (plan_.advpack) Line("RunPostSetupCommands=Folders.9x.Remove");
+    }
+    if (!TargetsNt()) return;
     Section("DefaultUninstall.NTx86", "The NT family, from the Add/Remove Programs entry");
     Line("DelFiles=" + FileLists("NT") + (HasLinks() ? ",Links.NT.Files" : ""));
     Line("DelReg=Entry.Remove");
@@ -284,8 +310,7 @@ class Writer {
   void DestinationDirs() {
     Section("DestinationDirs");
     for (size_t i = 0; i < folders_.size(); ++i) {
-      for (const char *road :
-           split_ ? std::vector<const char *>{"NT", "9x"} : std::vector<const char *>{"NT"}) {
+      for (const char *road : ListRoads()) {
         const Place &place = std::string(road) == "NT" ? nt_ : w9x_;
         std::string folder = JoinWindowsPath(place.folder, folders_[i].path);
         Line(FilesSection(road, i) + "=" + place.dirid +
@@ -299,8 +324,7 @@ class Writer {
   void FileSections() {
     for (size_t i = 0; i < folders_.size(); ++i) {
       const std::string where = folders_[i].path.empty() ? "the folder itself" : folders_[i].path;
-      for (const char *road :
-           split_ ? std::vector<const char *>{"NT", "9x"} : std::vector<const char *>{"NT"}) {
+      for (const char *road : ListRoads()) {
         Section(FilesSection(road, i), i == 0 && folders_[i].path.empty() ? "" : where);
         for (const std::string &name : folders_[i].names) Line(Field(name));
       }
@@ -322,6 +346,7 @@ class Writer {
     Line("HKLM,%AppKey%,NoRepair,0x00010001,1");
     for (const char *road : {"NT", "9x"}) {
       const bool isNT = std::string(road) == "NT";
+      if (!(isNT ? TargetsNt() : Targets9x())) continue;
       const Place &place = isNT ? nt_ : w9x_;
       Section(std::string("Entry.") + road);
       Value("InstallLocation", InQuotes(place.Path()));
@@ -359,17 +384,10 @@ class Writer {
     }
     // Windows 95/98 make Start-menu items from SETUP.INI's [progman.groups]
     // once the installer is done.
-    const std::string group = plan_.infName.substr(0, plan_.infName.find('.'));
-    Section("Links.9x", "Windows 95/98: the shell makes these items from SETUP.INI");
-    Line("setup.ini, progman.groups,, " + InQuotes(group + "=\"%AppName%\""));
-    for (size_t i = 0; i < plan_.shortcuts.size(); ++i) {
-      Line("setup.ini, " + group + ",, " +
-           InQuotes("\"%Link" + std::to_string(i + 1) + "%\",\"" +
-                    Program(w9x_, plan_.shortcuts[i]) + "\""));
-    }
-    Section("Unlinks.9x", "A link without a program is taken out of the folder");
-    for (size_t i = 0; i < plan_.shortcuts.size(); ++i) {
-      Line("setup.ini, " + group + ",, " + InQuotes("\"%Link" + std::to_string(i + 1) + "%\""));
+    if (Targets9x()) Links9x();
+    if (!TargetsNt()) {
+      if (plan_.advpack) FolderRemoval();
+      return;
     }
     if (plan_.advpack) {
       Section("Links.NT.Run", "advpack has setupapi make the Start-menu items");
@@ -399,6 +417,21 @@ class Writer {
     }
   }
 
+  void Links9x() {
+    const std::string group = plan_.infName.substr(0, plan_.infName.find('.'));
+    Section("Links.9x", "Windows 95/98: the shell makes these items from SETUP.INI");
+    Line("setup.ini, progman.groups,, " + InQuotes(group + "=\"%AppName%\""));
+    for (size_t i = 0; i < plan_.shortcuts.size(); ++i) {
+      Line("setup.ini, " + group + ",, " +
+           InQuotes("\"%Link" + std::to_string(i + 1) + "%\",\"" +
+                    Program(w9x_, plan_.shortcuts[i]) + "\""));
+    }
+    Section("Unlinks.9x", "A link without a program is taken out of the folder");
+    for (size_t i = 0; i < plan_.shortcuts.size(); ++i) {
+      Line("setup.ini, " + group + ",, " + InQuotes("\"%Link" + std::to_string(i + 1) + "%\""));
+    }
+  }
+
   // advpack's uninstall runs commands: it removes the folders the files and
   // shortcuts leave, when they are empty (rd without /s removes nothing else).
   void FolderRemoval() {
@@ -414,6 +447,13 @@ class Writer {
       return std::count(a.begin(), a.end(), '\\') > std::count(b.begin(), b.end(), '\\');
     });
     nested.push_back("");  // the application's folder itself, last
+    if (Targets9x()) {
+      Section("Folders.9x.Remove", "command.com runs one command at a time");
+      for (const std::string &path : nested) {
+        Line(InQuotes(SystemProgram(false, "command.com") + " /c rd \"" + w9x_.Path(path) + "\""));
+      }
+    }
+    if (!TargetsNt()) return;
     Section("Folders.NT.Remove");
     std::string chain;
     for (const std::string &path : nested) {
@@ -421,10 +461,6 @@ class Writer {
     }
     if (HasLinks()) chain += " & rd \"%" + std::string(kCommonPrograms) + "%\\%AppName%\"";
     Line(InQuotes(SystemProgram(true, "cmd.exe") + " /c " + chain));
-    Section("Folders.9x.Remove", "command.com runs one command at a time");
-    for (const std::string &path : nested) {
-      Line(InQuotes(SystemProgram(false, "command.com") + " /c rd \"" + w9x_.Path(path) + "\""));
-    }
   }
 
   void SourceSections() {

@@ -1,4 +1,5 @@
-// Writing an INF file that installs a folder on both roads: every file with
+// Writing an INF file that installs a folder on both roads, or on the one
+// the package targets: every file with
 // its sub-folder, Start-menu shortcuts, an Add/Remove Programs entry whose
 // uninstall removes what the installation made, and a copy of the INF in the
 // system's INF folder for that uninstall to run.
@@ -7,6 +8,8 @@
 
 #include <string>
 #include <vector>
+
+#include "finding.h"
 
 namespace vantrel_pack {
 
@@ -26,6 +29,7 @@ struct InfPlan {
   std::string destination;
   std::vector<InfShortcut> shortcuts;
   bool advpack = false;
+  unsigned targets = kTargetsAll;  // kTarget* bits: the roads the INF is written for
   std::vector<std::string> files;  // relative paths, '/' between folders, without the INF
 };
 
