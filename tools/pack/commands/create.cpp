@@ -238,6 +238,15 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   }
   CheckWithTheStub(pending.Flushed(options.output), header, texts, archiveBase);
   pending.Commit();
+  if (paths.size() > 1) {
+    // Signing appends to the program file alone, which is cut to the full size.
+    err << "vantrel-pack create: note: the program file is " << pieceSize
+        << " bytes, the whole piece size: signing adds a certificate table (1.5 KB or more) "
+        << "to it, so to fit a medium of that size signed, make it with a --split smaller by "
+        << "that much";
+    if (pieceSize > 65536) err << " (such as " << (pieceSize - 16384) / 1024 << "k)";
+    err << "\n";
+  }
   if (options.quiet) return;
   out << options.output << ": " << totalSize << " bytes";
   if (paths.size() > 1) out << " in " << paths.size() << " pieces";
