@@ -180,6 +180,14 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
     }
     zipWalk = CheckZipForStub(options.source, err);
     zipPath = options.source;
+    const std::string unmarked = UnmarkedUtf8Name(*zipWalk);
+    if (!unmarked.empty()) {
+      err << "vantrel-pack create: warning: the member "
+          << Quoted(FromCodePage(unmarked, options.codePage), Escape::kControls)
+          << " is named in UTF-8 (" << Quoted(unmarked, Escape::kControls)
+          << ") without the zip's mark for it, so Windows will show the first form; zip "
+          << "with 7-Zip, which marks UTF-8 names, or give create the folder\n";
+    }
     if (HasUtf8Names(*zipWalk) || options.stripTopFolder) {
       // The stub would create the UTF-8 bytes as ANSI names: the package
       // gets a copy with the names in its code page (and without the top

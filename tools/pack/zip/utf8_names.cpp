@@ -64,7 +64,38 @@ class Output {
   uint64_t written_ = 0;
 };
 
+// Well-formed UTF-8 with at least one sequence beyond ASCII: no stray
+// continuation byte, no overlong form, nothing above U+10FFFF.
+bool ReadsAsUtf8(const std::string &text) {
+  bool beyondAscii = false;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                                  : c >= 0xF0 && c <= 0xF4                             ? 4
+                                                                                       : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    unsigned char second = length > 1 ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second > 0x8F)) {
+      return false;
+    }
+    beyondAscii = beyondAscii || length > 1;
+    i += length;
+  }
+  return beyondAscii;
+}
+
 }  // namespace
+
+std::string UnmarkedUtf8Name(const ArchiveWalk &walk) {
+  for (const WalkedMember &member : walk.members) {
+    if (!(member.flags & kUtf8NameFlag) && ReadsAsUtf8(member.rawName)) return member.rawName;
+  }
+  return "";
+}
 
 bool HasUtf8Names(const ArchiveWalk &walk) {
   for (const WalkedMember &member : walk.members) {

@@ -22,6 +22,12 @@ constexpr uint16_t kUtf8NameFlag = 0x0800;
 // its name (a flagged ASCII name reads the same in every code page).
 bool HasUtf8Names(const ArchiveWalk &walk);
 
+// The first member whose name is not flagged UTF-8 yet reads as UTF-8 (a
+// byte above 127, and every such byte part of a well-formed sequence), as
+// Info-ZIP 3.0 writes non-ASCII names; empty when there is none. The stub
+// would create such a name in the code page, garbled.
+std::string UnmarkedUtf8Name(const ArchiveWalk &walk);
+
 // Every member's name in `codePage`: the flagged ones converted, the rest as
 // they are. Throws PackError naming the member, the character and
 // --codepage when a name cannot be written in the code page.
