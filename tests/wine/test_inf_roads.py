@@ -54,9 +54,9 @@ class InfRoadsCase(InstallCase):
             path.unlink(missing_ok=True)
         self.prefix.reg_delete(UNINSTALL_KEY)
 
-    def inf_package(self, advpack=False, welcome=None):
+    def inf_package(self, advpack=False, welcome=None, targets=None):
         """The application folder, its INF written by vantrel-pack inf, and the package."""
-        source = self.work / ("app-advpack" if advpack else "app")
+        source = self.work / ("app-advpack" if advpack else "app" + (targets or ""))
         (source / "docs").mkdir(parents=True)
         # The program marks C:\vantrel-planted.txt with its command line when it runs.
         shutil.copy(self.session.planted, source / PROGRAM)
@@ -64,6 +64,7 @@ class InfRoadsCase(InstallCase):
         (source / "docs" / "User Guide.txt").write_bytes(b"How to play.\r\n" * 50)
         options = ["--name", APP, "--version", "1.0", "--publisher", "Acme Ltd",
                    "--shortcut", f"{APP}={PROGRAM}"] + (["--advpack"] if advpack else [])
+        options += ["--targets", targets] if targets else []
         self.assertEqual(self.session.packer.inf(source, *options).name, INF)
         self.source = source
         return self.package(f"setup-{source.name}.exe", source=source, title=APP,
@@ -144,6 +145,18 @@ class InfRoadsTest(InfRoadsCase):
             # sections; the 32-bit stub always meets 32-bit setupapi.
             self.skipTest("the .NTx86 sections run only under 32-bit setupapi")
         self.install(self.inf_package())
+        self.assert_installed(self.SETUPAPI_UNINSTALL)
+        self.assert_shortcut_starts_the_program()
+        self.uninstall()
+        self.assertEqual(self.left_behind(), self.SETUPAPI_LEAVES)
+
+    def test_nt_only_inf_written_by_inf_installs_and_uninstalls(self):
+        if self.session.kind.arch != "win32":
+            self.skipTest("the .NTx86 sections run only under 32-bit setupapi")
+        package = self.inf_package(targets="nt")
+        self.assertIn(b'Signature="$Windows NT$"', (self.source / INF).read_bytes())
+        self.assertNotIn(b"[DefaultInstall]", (self.source / INF).read_bytes())
+        self.install(package)
         self.assert_installed(self.SETUPAPI_UNINSTALL)
         self.assert_shortcut_starts_the_program()
         self.uninstall()
