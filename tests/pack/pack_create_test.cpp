@@ -231,6 +231,13 @@ TEST_F(PackTest, VersionInformationIsWrittenIntoTheStubsSlots) {
   EXPECT_NE(out.str().find("version info        file 2.5.1.0, product 2.5.1.0"),
             std::string::npos) << out.str();
   EXPECT_NE(out.str().find("  CompanyName       \"Acme Ltd\""), std::string::npos);
+  ASSERT_EQ(Run({"inspect", "--json", (dir / "a.exe").string()}), 0);
+  for (const char *phrase :
+       {"\"executionLevel\": {\"level\": \"requireAdministrator\", \"default\": "
+        "\"requireAdministrator\", \"reason\": \"the INF copies into dirid 16422",
+        "\"fileVersion\": \"2.5.1.0\"", "\"LegalCopyright\": \"\u00a9 2026 Acme Ltd\""}) {
+    EXPECT_NE(out.str().find(phrase), std::string::npos) << phrase << "\n" << out.str();
+  }
 
   // The options win; a version that is not numbers stays text only.
   ASSERT_EQ(Create(dir / "b.exe", {"--stub", BuiltStub().string(), "--product-name", "Notes",

@@ -40,7 +40,7 @@ int main(int argc, char **argv) {
     std::printf("no translation\n");
     return 1;
   }
-  const char *keys[] = {"ProductName", "ProductVersion", "FileVersion",
+  const char *keys[] = {"ProductName", "ProductVersion",  "FileVersion",
                         "CompanyName", "FileDescription", "LegalCopyright"};
   for (const char *key : keys) {
     char path[128];

@@ -12,9 +12,9 @@ const struct {
   const char *key;
   const char *option;
 } kVersionOptions[] = {
-    {"CompanyName", "--company"},           {"FileDescription", "--description"},
-    {"FileVersion", "--product-version"},   {"LegalCopyright", "--copyright"},
-    {"ProductName", "--product-name"},      {"ProductVersion", "--product-version"},
+    {"CompanyName", "--company"},         {"FileDescription", "--description"},
+    {"FileVersion", "--product-version"}, {"LegalCopyright", "--copyright"},
+    {"ProductName", "--product-name"},    {"ProductVersion", "--product-version"},
 };
 
 const char *OptionOf(const std::string &key) {
@@ -39,9 +39,7 @@ struct Names {
 Names ChooseNames(const CreateOptions &options, const std::string *infText) {
   std::optional<WrittenInfNames> written;
   if (infText) written = ReadWrittenInfNames(*infText);
-  auto fromInf = [&](const std::string &value) {
-    return FromCodePage(value, options.codePage);
-  };
+  auto fromInf = [&](const std::string &value) { return FromCodePage(value, options.codePage); };
   Names names;
   const std::string title = options.title ? *options.title : "";
   if (options.productName) {
@@ -66,9 +64,8 @@ Names ChooseNames(const CreateOptions &options, const std::string *infText) {
   } else if (!title.empty()) {
     names.description = {title, "--title"};
   } else if (!names.name.value.empty()) {
-    names.description = {names.name.value + " setup", names.name.from.empty()
-                                                          ? "--product-name"
-                                                          : names.name.from};
+    names.description = {names.name.value + " setup",
+                         names.name.from.empty() ? "--product-name" : names.name.from};
   }
   if (options.copyright) names.copyright = {*options.copyright, ""};
   return names;
@@ -82,9 +79,9 @@ void SetVersionInfo(std::string &image, const CreateOptions &options, const std:
                     std::ostream &err) {
   Names names = ChooseNames(options, infText);
   const std::pair<const char *, const Chosen *> values[] = {
-      {"CompanyName", &names.company},       {"FileDescription", &names.description},
-      {"FileVersion", &names.version},       {"LegalCopyright", &names.copyright},
-      {"ProductName", &names.name},          {"ProductVersion", &names.version}};
+      {"CompanyName", &names.company}, {"FileDescription", &names.description},
+      {"FileVersion", &names.version}, {"LegalCopyright", &names.copyright},
+      {"ProductName", &names.name},    {"ProductVersion", &names.version}};
   VersionInfo info;
   for (const auto &value : values) info.strings.push_back({value.first, value.second->value, 0});
   if (!names.version.value.empty()) {
@@ -100,8 +97,8 @@ void SetVersionInfo(std::string &image, const CreateOptions &options, const std:
   WriteVersionInfo(image, info, [&](const std::string &key) {
     for (const auto &value : values) {
       if (key != value.first || value.second->from.empty()) continue;
-      return "the value taken from " + value.second->from + " for " + key + " (" +
-             OptionOf(key) + " gives another)";
+      return "the value taken from " + value.second->from + " for " + key + " (" + OptionOf(key) +
+             " gives another)";
     }
     return std::string(OptionOf(key));
   });
@@ -109,7 +106,7 @@ void SetVersionInfo(std::string &image, const CreateOptions &options, const std:
 
 }  // namespace
 
-const char *const kVersionKeys[6] = {"ProductName", "ProductVersion", "FileVersion",
+const char *const kVersionKeys[6] = {"ProductName", "ProductVersion",  "FileVersion",
                                      "CompanyName", "FileDescription", "LegalCopyright"};
 
 Elevation DefaultElevation(bool adminRequired, const std::string *infText,
@@ -132,8 +129,8 @@ std::string PackageStub(const std::string &stub, const CreateOptions &options,
                         const std::string *infText, const std::string &unreadable,
                         std::ostream &err) {
   std::string image = stub;
-  Elevation level = DefaultElevation(options.adminRequired, infText, unreadable,
-                                     options.useAdvpack, options.codePage);
+  Elevation level = DefaultElevation(options.adminRequired, infText, unreadable, options.useAdvpack,
+                                     options.codePage);
   if (options.elevation) level.level = *options.elevation;
   if (options.adminRequired && level.level == "asInvoker") {
     err << "vantrel-pack create: warning: --elevation asInvoker with --admin: on Windows "
@@ -148,8 +145,9 @@ std::string PackageStub(const std::string &stub, const CreateOptions &options,
   if (ReadVersionInfo(image)) {
     SetVersionInfo(image, options, infText, err);
   } else if (AsksForVersionInfo(options)) {
-    throw PackError("the stub has no version information to fill in (--product-name, "
-                    "--product-version, --company, --description, --copyright)");
+    throw PackError(
+        "the stub has no version information to fill in (--product-name, "
+        "--product-version, --company, --description, --copyright)");
   }
   if (image != stub) UpdateImageChecksum(image);
   return image;

@@ -123,7 +123,7 @@ bool MakesItemsForAllUsers(const InfSection &section) {
 std::string SectionReason(const InfFile &inf, const InfSection &install) {
   for (const InfEntry &entry : install.entries) {
     if (IsKey(entry, "CopyFiles") || IsKey(entry, "DelFiles") || IsKey(entry, "RenFiles")) {
-      const char *verb = IsKey(entry, "CopyFiles") ? "copies into "
+      const char *verb = IsKey(entry, "CopyFiles")  ? "copies into "
                          : IsKey(entry, "DelFiles") ? "deletes files in "
                                                     : "renames files in ";
       for (const std::string &value : entry.values) {

@@ -166,7 +166,7 @@ struct Block {
   size_t length = 0;  // wLength
   size_t valueLength = 0;
   bool text = false;
-  std::string key;  // UTF-8
+  std::string key;   // UTF-8
   size_t value = 0;  // file offset of the value
   size_t end() const { return start + length; }
 };
@@ -197,7 +197,8 @@ std::vector<Block> Children(const std::string &image, const Span &resource, cons
   size_t at = resource.offset + Align4(parent.value + valueBytes - resource.offset);
   std::vector<Block> children;
   Block child;
-  while (at < parent.end() && ReadBlock(image, resource, at, child) && child.end() <= parent.end()) {
+  while (at < parent.end() && ReadBlock(image, resource, at, child) &&
+         child.end() <= parent.end()) {
     children.push_back(child);
     at = resource.offset + Align4(child.end() - resource.offset);
   }

@@ -30,9 +30,9 @@ void WriteExecutionLevel(std::string &image, const std::string &level);
 
 // One string of the version information, in its fixed-size slot.
 struct VersionString {
-  std::string key;       // "CompanyName", ...
-  std::string value;     // UTF-8
-  size_t longest = 0;    // UTF-16 code units the slot holds, without the final zero
+  std::string key;     // "CompanyName", ...
+  std::string value;   // UTF-8
+  size_t longest = 0;  // UTF-16 code units the slot holds, without the final zero
 };
 
 // The version information as the image holds it: the strings of its first
