@@ -160,6 +160,9 @@ TEST_F(PackTest, ExecutionLevelFollowsTheInfUnlessAnOptionDecides) {
       {"the system folder on NT", Replaced(Replaced(nineXAndNt, "OLD", "24,App"), "NEW", "11"), {},
        "requireAdministrator", "dirid 11, the system folder"},
       {"--admin", kFolderInf, {"--admin"}, "requireAdministrator", "--admin"},
+      // create reads the INF in the folder; inspect cannot read it encrypted.
+      {"an encrypted INF", Replaced(kFolderInf, "Top=24,App", "Top=16422,App"),
+       {"--password", "secret"}, "requireAdministrator", "cannot be read here: it is encrypted"},
       {"--elevation over the INF", Replaced(kFolderInf, "Top=24,App", "Top=16422,App"),
        {"--elevation", "asInvoker"}, "asInvoker",
        "chosen with --elevation; the default would be requireAdministrator: the INF copies"},

@@ -150,6 +150,11 @@ Report Gather(const InspectOptions &options) {
 // that is not the default was chosen with --elevation.
 std::string LevelText(const Report &r) {
   if (!r.level) return "none: the stub has no manifest";
+  if (!r.inf.text && !r.view.header.adminRequired) {
+    // An encrypted INF: create read it from the folder, inspect cannot.
+    return *r.level + " (the INF cannot be read here: " + r.inf.unreadable +
+           "; create chose the level by it, or --elevation did)";
+  }
   if (*r.level == r.defaultLevel.level) return *r.level + " (" + r.defaultLevel.reason + ")";
   return *r.level + " (chosen with --elevation; the default would be " + r.defaultLevel.level +
          ": " + r.defaultLevel.reason + ")";
