@@ -499,7 +499,10 @@ class Packer:
     VALUES = {"title": "--title", "inf": "--inf", "welcome": "--welcome",
               "welcome_file": "--welcome-file", "licence_file": "--licence-file",
               "password": "--password", "level": "--level", "split": "--split",
-              "codepage": "--codepage"}
+              "codepage": "--codepage", "elevation": "--elevation",
+              "product_name": "--product-name", "product_version": "--product-version",
+              "company": "--company", "description": "--description",
+              "copyright": "--copyright"}
 
     def __init__(self, bin_dir, windows_bin_dir):
         self.tool = Path(bin_dir) / "vantrel-pack"
@@ -548,6 +551,7 @@ class Session:
         self.driver = Driver(self.prefix, windows_bin_dir / "vantrel-guidriver.exe")
         self.packer = Packer(self.bin_dir, windows_bin_dir)
         self.planted = windows_bin_dir / "vantrel-planted.exe"
+        self.verinfo = windows_bin_dir / "vantrel-verinfo.exe"
         self.display_size = DESKTOP_SIZE
 
     def start(self):

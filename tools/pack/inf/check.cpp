@@ -431,6 +431,14 @@ unsigned SubjectTargets(const InfSubject &subject) {
   return subject.infText.empty() ? kTargetsAll : SignatureTargets(subject.infText);
 }
 
+std::vector<std::string> InstallSectionsRun(const InfFile &inf, bool useAdvpack, unsigned targets) {
+  std::vector<std::string> names;
+  for (const RoadSection &run : RunningSections(inf, useAdvpack, targets)) {
+    names.push_back(inf.Find(run.section)->name);
+  }
+  return names;
+}
+
 bool IsTopLevelInf(const std::string &name) {
   return name.find_first_of("/\\") == std::string::npos && name.size() > 4 &&
          FoldCase(name.substr(name.size() - 4)) == ".inf";

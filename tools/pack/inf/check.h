@@ -35,6 +35,12 @@ unsigned SubjectTargets(const InfSubject &subject);
 // concerns only a road outside the subject's targets is a note.
 std::vector<InfFinding> CheckInf(const InfSubject &subject);
 
+struct InfFile;
+
+// The install sections the package's roads run on the families of
+// `targets`, as the INF names them (only those it has).
+std::vector<std::string> InstallSectionsRun(const InfFile &inf, bool useAdvpack, unsigned targets);
+
 // An INF at the top of the archive, where create looks for one.
 bool IsTopLevelInf(const std::string &name);
 

@@ -105,6 +105,7 @@ InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
     road.commandLine = FromCodePage(road.commandLine, codePage);
     inspection.roads.push_back(road);
   }
+  inspection.text = text;
   if (text) {
     subject.infText = *text;
     inspection.checked = true;

@@ -47,6 +47,7 @@ struct InfInspection {
   std::vector<InfRoad> roads;      // the roads of those families
   bool checked = false;            // false: the INF could not be read (see `unreadable`)
   std::string unreadable;
+  std::optional<std::string> text;  // the INF's bytes, when they could be read
   std::vector<InfFinding> findings;
 };
 

@@ -12,6 +12,9 @@
 #include "file.h"
 
 namespace vantrel_pack {
+
+const char kWrittenInfMark[] = ": installation written by vantrel-pack inf.";
+
 namespace {
 
 // Directory ids: the root of the system drive, the Windows folder, the
@@ -217,7 +220,7 @@ class Writer {
 
   void Header() {
     std::string title = plan_.name + (plan_.version.empty() ? "" : " " + plan_.version);
-    Line("; " + title + ": installation written by vantrel-pack inf.");
+    Line("; " + title + kWrittenInfMark);
     Line(";");
     if (plan_.advpack) {
       Line("; The setup program runs it through advpack: [DefaultInstall2.ntx86] on the");

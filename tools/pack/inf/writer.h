@@ -29,6 +29,11 @@ struct InfPlan {
   std::vector<std::string> files;  // relative paths, '/' between folders, without the INF
 };
 
+// The end of the first line of every INF this writer makes, after the
+// application's name and version: how create knows an INF it can take the
+// names of [Strings] from.
+extern const char kWrittenInfMark[];
+
 // The INF's text (CR LF line ends, texts as given: the caller converts
 // them to the package's code page). Throws PackError for what an INF cannot
 // express: two files of the same name in different folders, a shortcut to a
