@@ -412,6 +412,22 @@ class Driver:
         return self.prefix.start(argv, log_path), Path(log_path), timeout
 
     @staticmethod
+    def wait_until_seen(watch, captions, timeout=30):
+        """Waits until the watch has described a window of each caption: the
+        watch is a program of its own that may start late on a busy machine,
+        and what the test does next may close those windows."""
+        _, log_path, _ = watch
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            text = log_path.read_text() if log_path.exists() else ""
+            seen = {Window(json.loads(line)).caption for line in text.splitlines()
+                    if line.startswith("{") and line.endswith("}")}
+            if set(captions) <= seen:
+                return
+            time.sleep(0.05)
+        raise AssertionError(f"the window watch did not see {captions} within {timeout} s")
+
+    @staticmethod
     def watch_result(watch):
         process, log_path, timeout = watch
         try:
