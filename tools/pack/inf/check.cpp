@@ -300,9 +300,10 @@ class SourceLayout {
     const std::string key =
         ArchiveKey(JoinWindowsPath(JoinWindowsPath(infFolder_, folder), source), windows_);
     if (members.count(key)) return key;
-    std::string text = Bracketed(list) + " copies \"" + source + "\" from " +
-                       (ArchiveKey(folder, windows_).empty() ? "the INF's folder" : "\"" + folder + "\"") +
-                       ", where the archive has no such file";
+    std::string text =
+        Bracketed(list) + " copies \"" + source + "\" from " +
+        (ArchiveKey(folder, windows_).empty() ? "the INF's folder" : "\"" + folder + "\"") +
+        ", where the archive has no such file";
     if (elsewhere.empty()) {
       text += ": add the file to the package, or correct its entry in [SourceDisksFiles]";
     } else if (!ArchiveKey(media->Value(3), windows_).empty()) {

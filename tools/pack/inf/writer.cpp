@@ -155,7 +155,8 @@ std::vector<Folder> FoldersOf(const std::vector<std::string> &files, const std::
 class Writer {
  public:
   explicit Writer(const InfPlan &plan)
-      : plan_(plan), windows_(plan.codePage),
+      : plan_(plan),
+        windows_(plan.codePage),
         folders_(FoldersOf(plan.files, plan.infName, windows_)) {
     CheckFolderName(plan.name, "--name");
     CheckText(plan.version, "--version");

@@ -194,8 +194,10 @@ std::vector<NameFinding> WindowsNameFindings(const std::vector<std::string> &nam
       if (key.empty()) continue;
       auto file = fileKeys.find(key);
       if (file != fileKeys.end()) {
-        found.push_back({i, label(i) + " needs a folder where " + label(file->second) +
-                                " is a file; Windows cannot make both: rename one", true});
+        found.push_back({i,
+                         label(i) + " needs a folder where " + label(file->second) +
+                             " is a file; Windows cannot make both: rename one",
+                         true});
         clashed = true;
       } else {
         folders.emplace(key, i);
@@ -206,12 +208,15 @@ std::vector<NameFinding> WindowsNameFindings(const std::vector<std::string> &nam
     auto folder = folders.find(key);
     auto file = fileKeys.find(key);
     if (folder != folders.end()) {
-      found.push_back({i, label(i) + " is a file where " + label(folder->second) +
-                              " needs a folder; Windows cannot make both: rename one", true});
+      found.push_back({i,
+                       label(i) + " is a file where " + label(folder->second) +
+                           " needs a folder; Windows cannot make both: rename one",
+                       true});
     } else if (file != fileKeys.end()) {
-      found.push_back({i, label(file->second) + " and " + label(i) +
-                              " are one file on Windows, which folds case and drops trailing "
-                              "dots and spaces: the later replaces the earlier; rename one",
+      found.push_back({i,
+                       label(file->second) + " and " + label(i) +
+                           " are one file on Windows, which folds case and drops trailing "
+                           "dots and spaces: the later replaces the earlier; rename one",
                        false});
     } else {
       fileKeys.emplace(key, i);
