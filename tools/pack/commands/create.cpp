@@ -67,7 +67,7 @@ std::string ZipFolder(const CreateOptions &options, PendingOutput &pending,
                     files.size());
   WriteFolderZip(files, settings, zipPath, progress);
   progress.Finish();
-  CheckWrittenZip(zipPath, options.source, err);
+  CheckWrittenZip(zipPath, options.source, options.codePage, err);
   return zipPath;
 }
 
@@ -127,7 +127,7 @@ std::optional<std::string> CheckInf(const CreateOptions &options,
   if (zipWalk) {
     PieceSet zip;
     if (zip.AddFile(zipPath)) {
-      check.text = ReadInfMember(zip, *zipWalk, infName, check.unreadable);
+      check.text = ReadInfMember(zip, *zipWalk, infName, options.codePage, check.unreadable);
     } else {
       check.unreadable = std::strerror(errno);
     }
@@ -190,7 +190,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
     if (options.levelGiven) {
       err << "vantrel-pack create: warning: --level does not apply to a .zip SOURCE\n";
     }
-    zipWalk = CheckZipForStub(options.source, err);
+    zipWalk = CheckZipForStub(options.source, options.codePage, err);
     zipPath = options.source;
     if (HasUtf8Names(*zipWalk)) {
       // The stub would create the UTF-8 bytes as ANSI names: the package
@@ -201,7 +201,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
       if (!zip.AddFile(options.source)) throw PackError("cannot open " + options.source);
       WriteRenamedZip(zip, *zipWalk, converted, zipPath);
       std::ostringstream again;  // its warnings were shown for the source
-      zipWalk = CheckZipForStub(zipPath, again);
+      zipWalk = CheckZipForStub(zipPath, options.codePage, again);
     }
     for (const WalkedMember &member : zipWalk->members) names.push_back(member.name);
   }

@@ -32,7 +32,8 @@ const Option<ExtractionOptions> kPasswordOption = {
 const Option<ExtractionOptions> kCodePageOption = {
     "--codepage", "N",
     "the package's code page, in which the password is\n"
-    "typed as the stub's user would (default 1252)",
+    "typed as the stub's user would and names are read\n"
+    "as Windows reads them (default 1252)",
     ApplyCodePage<ExtractionOptions>};
 
 struct LoadedPackage {
@@ -53,6 +54,13 @@ bool LoadForExtraction(const std::string &path, const char *command, std::ostrea
 std::optional<std::string> PasswordFor(const ArchiveWalk &listing,
                                        const std::optional<std::string> &given, int codePage,
                                        std::ostream &err);
+
+// Whether Windows can make every member's name as this machine does, in
+// `codePage`: each one it cannot make (or a double-byte character the stub
+// would split) goes to `err` as an error, each two names of one file, which
+// are two files here, as a warning (lines begun by `command`).
+bool NamesAsWindowsReadsThem(const ArchiveWalk &listing, int codePage, const char *command,
+                             std::ostream &err);
 
 // A member's path in `folder`, as this machine names it.
 std::string PathIn(const std::string &folder, const WalkedMember &member);

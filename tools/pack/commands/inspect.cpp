@@ -17,6 +17,7 @@
 #include "package_resources.h"
 #include "stub_image.h"
 #include "zip/central_directory.h"
+#include "zip/windows_names.h"
 
 namespace vantrel_pack {
 namespace {
@@ -34,7 +35,9 @@ struct InspectOptions {
 const Option<InspectOptions> kInspectOptions[] = {
     {"--json", nullptr, "print the same as one JSON object",
      Switch<&InspectOptions::json>},
-    {"--codepage", "N", "the code page the texts are shown from (default 1252)",
+    {"--codepage", "N",
+     "the package's code page: texts are shown from it, names\n"
+     "compared in it as Windows does (default 1252)",
      ApplyCodePage<InspectOptions>},
 };
 
@@ -130,6 +133,14 @@ Report Gather(const InspectOptions &options) {
   for (const WalkProblem &problem : WalkWarnings(report.walk)) {
     report.warnings.push_back(problem.text);
     report.refused = report.refused || problem.stopsInstallation;
+  }
+  // Names the stub already refuses are reported by its verdict above.
+  std::vector<std::string> names;
+  for (const WalkedMember &member : report.walk.members) names.push_back(member.name);
+  for (const NameFinding &finding : WindowsNameFindings(names, WindowsNames(options.codePage))) {
+    if (report.walk.members[finding.member].verdict == kMemberBadName) continue;
+    report.warnings.push_back(finding.text);
+    report.refused = report.refused || finding.stopsInstallation;
   }
   for (const std::string &problem :
        DirectoryDisagreements(*view.bytes, view.archiveBase, report.walk)) {

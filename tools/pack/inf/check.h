@@ -20,6 +20,7 @@ struct InfSubject {
   std::vector<std::string> members;  // archive member names ('/' or '\')
   bool useAdvpack = false;
   unsigned targets = 0;  // kTarget* bits; 0: as the INF's Signature says
+  int codePage = 1252;   // of the names, which Windows compares in it
 };
 
 // The Windows families an INF is written for, as Microsoft defines its

@@ -27,6 +27,7 @@ struct InfPlan {
   std::vector<InfShortcut> shortcuts;
   bool advpack = false;
   std::vector<std::string> files;  // relative paths, '/' between folders, without the INF
+  int codePage = 1252;             // of every text, in which Windows compares names
 };
 
 // The end of the first line of every INF this writer makes, after the
