@@ -20,12 +20,13 @@ class ArchiveViews : public PackTest {
   // Whether a .zip SOURCE holding `zip` is accepted; the message when not,
   // the warnings when it is. Whatever is accepted must install, member for
   // member, what the central directory lists.
-  bool Accepted(const std::string &what, const std::string &zip, std::string &said) {
+  bool Accepted(const std::string &what, const std::string &zip, std::string &said,
+                int codePage = 1252) {
     const fs::path path = dir / "in.zip";
     WriteFile(path, zip);
     std::ostringstream warnings;
     try {
-      vantrel_pack::CheckZipForStub(path.string(), warnings);
+      vantrel_pack::CheckZipForStub(path.string(), codePage, warnings);
     } catch (const vantrel_pack::PackError &e) {
       said = e.what();
       return false;
@@ -86,6 +87,7 @@ TEST_F(ArchiveViews, HostileArchivesAreRefusedNamingTheMember) {
     const char *what;
     std::string zip;
     const char *phrase;  // in the one-line refusal
+    int codePage = 1252;
   } cases[] = {
       {"sizes only in the descriptor", Zip({inf, noSizes}), "\"big.bin\": the local header has no compressed size"},
       {"CRC only in the descriptor", Zip({inf, noCrc}), "\"nocrc.bin\": the local header has no CRC"},
@@ -112,10 +114,29 @@ TEST_F(ArchiveViews, HostileArchivesAreRefusedNamingTheMember) {
       {"smuggled name", smuggledName, "the central directory names it \"notes.md\""},
       {"other size", Replaced(pair, central + 24, "\x09"), "uncompressed size"},
       {"other flags", Replaced(pair, central + 8, "\x02"), "flags"},
+      // Names Windows takes for one file, or cannot make: the stub would
+      // install another INF than the one checked, or stop.
+      {"case folded", Zip({inf, Stored("SETUP.INF", kEmptyInf)}),
+       "member 1 \"setup.inf\" and member 2 \"SETUP.INF\" are one file on Windows"},
+      {"trailing dot", Zip({inf, Stored("setup.inf.", kEmptyInf)}), "\"setup.inf.\" are one file"},
+      {"trailing space", Zip({inf, Stored("setup.inf ", kEmptyInf)}), "\"setup.inf \" are one file"},
+      {"letters of the code page", Zip({inf, Stored("\xE9t\xE9.txt", "x"), Stored("\xC9T\xC9.TXT", "y")}),
+       "are one file"},
+      {"file, then a folder of its name", Zip({inf, Stored("a.txt", "x"), Stored("a.txt/b.txt", "y")}),
+       "member 3 \"a.txt/b.txt\" needs a folder where member 2 \"a.txt\" is a file"},
+      {"folder, then a file of its name", Zip({inf, Stored("LIB/x.dll", "x"), Stored("lib", "y")}),
+       "member 3 \"lib\" is a file where member 2 \"LIB/x.dll\" needs a folder"},
+      {"forbidden character", Zip({inf, Stored("what?.txt", "x")}),
+       "the character \"?\" cannot be in a file name on Windows"},
+      {"control character", Zip({inf, Stored("bell\x07.txt", "x")}), "control character \\x07"},
+      // 表 is 95 5C in code page 932: the stub would make a folder "\x95".
+      {"double-byte character ending in a backslash", Zip({inf, Stored("\x95\x5C\x8E\xA6.txt", "x")}),
+       "\"\u8868\" (bytes 95 5C) ends in the byte of \"\\\", which the stub takes for a folder "
+       "separator: rename the file", 932},
   };
   for (const Case &c : cases) {
     std::string said;
-    EXPECT_FALSE(Accepted(c.what, c.zip, said)) << c.what;
+    EXPECT_FALSE(Accepted(c.what, c.zip, said, c.codePage)) << c.what;
     EXPECT_NE(said.find(c.phrase), std::string::npos) << c.what << ": " << said;
   }
   // inspect warns of a package another tool made so.
@@ -124,6 +145,16 @@ TEST_F(ArchiveViews, HostileArchivesAreRefusedNamingTheMember) {
   WriteFile(dir / "other.exe", testing_support::ToString(testing_support::BuildPackage(contents)));
   Run({"inspect", (dir / "other.exe").string()});
   EXPECT_NE(out.str().find("names it \"notes.md\""), std::string::npos) << out.str();
+  // Of two names of one INF, Windows keeps the later: inspect checks that one.
+  contents.archive = ToBytes(Zip({inf, Stored("SETUP.INF ", "[Version]\r\n")}));
+  WriteFile(dir / "other.exe", testing_support::ToString(testing_support::BuildPackage(contents)));
+  EXPECT_EQ(Run({"inspect", (dir / "other.exe").string()}), 0);
+  EXPECT_NE(out.str().find("warning: member 1 \"setup.inf\" and member 2 \"SETUP.INF \" are one "
+                           "file on Windows"),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("warning: INF: the INF has no [Version] Signature"), std::string::npos)
+      << out.str();
 }
 
 TEST_F(ArchiveViews, WhatTheStubHandlesIsAcceptedWarningOfWhatMayFail) {
@@ -137,6 +168,7 @@ TEST_F(ArchiveViews, WhatTheStubHandlesIsAcceptedWarningOfWhatMayFail) {
     const char *what;
     std::string zip;
     const char *warning;  // nullptr: none
+    int codePage = 1252;
   } cases[] = {
       {"descriptor with sizes, odd signature, a name cut at a NUL",
        Zip({descriptor, oddSignature, Stored(std::string("abc\0def", 7), "cut"),
@@ -144,10 +176,13 @@ TEST_F(ArchiveViews, WhatTheStubHandlesIsAcceptedWarningOfWhatMayFail) {
        nullptr},
       {"a long name", Zip({Stored(std::string(200, 'l'), "x")}), "typical temporary folder"},
       {"256 files", Zip(many), "256 files: only the first 255"},
+      // ア (83 41) and ヂ (83 61): a second byte is no letter to fold.
+      {"double-byte characters whose second bytes are letters",
+       Zip({Stored("\x83\x41.txt", "x"), Stored("\x83\x61.txt", "y")}), nullptr, 932},
   };
   for (const Case &c : cases) {
     std::string said;
-    EXPECT_TRUE(Accepted(c.what, c.zip, said)) << c.what << ": " << said;
+    EXPECT_TRUE(Accepted(c.what, c.zip, said, c.codePage)) << c.what << ": " << said;
     if (c.warning) {
       EXPECT_NE(said.find(c.warning), std::string::npos) << c.what << ": " << said;
     } else {

@@ -88,6 +88,19 @@ if command -v script > /dev/null; then
   [ -s "$WORK/tty" ] && fail "extract --quiet prints: $(cat "$WORK/tty")"
 fi
 
+# A name whose double-byte character ends in the byte of '\' (表 is 95 5C in
+# code page 932), which the stub would split into a folder: create and inf
+# refuse it, naming the character.
+mkdir "$WORK/dbcs"
+printf x > "$WORK/dbcs/表示.txt"
+"$PACK" create -o "$WORK/dbcs.exe" --codepage 932 "$WORK/dbcs" > /dev/null 2> "$WORK/err"
+[ $? -eq 1 ] || fail "create packs a double-byte name the stub would split"
+grep -qF '"表" (bytes 95 5C) ends in the byte of "\"' "$WORK/err" ||
+  fail "create does not name the character: $(cat "$WORK/err")"
+"$PACK" inf --name DBCS --codepage 932 "$WORK/dbcs" > /dev/null 2> "$WORK/err"
+[ $? -eq 1 ] || fail "inf writes an INF for a double-byte name the stub would split"
+[ "$(ls "$WORK/dbcs")" = "表示.txt" ] || fail "inf wrote into the folder it refused"
+
 # --version names the stub by its size and the start of its SHA-256 (this
 # one has no PE header, so the hash is the file's).
 "$PACK" --version > "$WORK/out" 2> "$WORK/err" || fail "--version: $(cat "$WORK/err")"

@@ -82,6 +82,9 @@ TEST_F(ExtractTool, FailuresNameTheReasonAndExtractNothingOfIt) {
       {"corrupt", [&] { return Package(BuildZip({{"a.txt", ToBytes("a")}}), true); }, {}, "corrupted", "a.txt"},
       {"wrong password", [&] { return Package(BuildZip({secret})); }, {"--password", "wrong"},
        "no password given opens it", "s.txt"},
+      // 表 is 95 5C in code page 932: the stub would make a folder "\x95".
+      {"double-byte name", [&] { return Package(BuildZip({{"\x95\x5C\x8E\xA6.txt", ToBytes("x")}})); },
+       {"--codepage", "932"}, "\"\u8868\" (bytes 95 5C) ends in the byte of", "\x95"},
       {"part missing", [&] {
          HostMachine::WriteFile("in/setup.exe", Bytes(whole.begin(), whole.end() - 30));
          return Posix("in/setup.exe");

@@ -5,13 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <thread>
 
 #include "pack_fixture.h"
+#include "commands/stub_image.h"
 #include "package/reader.h"
+#include "package/stub_resources.h"
 #include "startup/descramble.h"
 #include "support/signing.h"
 #include "support/zlib_codec.h"
@@ -109,6 +112,173 @@ TEST_F(PackTest, InspectShowsBackWhatCreateWrote) {
   ASSERT_EQ(Run({"inspect", (dir / "out.exe").string()}), 0);
   EXPECT_NE(out.str().find("\"Line one\\r\\nLine two\""), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("passed"), std::string::npos);
+}
+
+// ---- the stub's manifest and version information ----------------------------
+
+std::string Replaced(std::string text, const std::string &from, const std::string &to) {
+  size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// The execution level follows whom the INF installs for, as the NT family's
+// sections say, unless --admin or --elevation decide.
+TEST_F(PackTest, ExecutionLevelFollowsTheInfUnlessAnOptionDecides) {
+  const std::string nineXAndNt =
+      "[Version]\r\nSignature=\"$CHICAGO$\"\r\n"
+      "[DefaultInstall]\r\nCopyFiles=Old\r\n[DefaultInstall.NTx86]\r\nCopyFiles=New\r\n"
+      "[DestinationDirs]\r\nOld=OLD\r\nNew=NEW\r\n[Old]\r\nreadme.txt\r\n[New]\r\nreadme.txt\r\n"
+      "[SourceDisksNames]\r\n1=App,,,\r\n[SourceDisksFiles]\r\nreadme.txt=1\r\n";
+  const std::string withItem =
+      Replaced(kFolderInf, "[DefaultInstall]\r\nCopyFiles=Top,Sub\r\n",
+               "[DefaultInstall]\r\nCopyFiles=Top,Sub\r\nProfileItems=Item\r\n") +
+      "[Item]\r\nName=App ITEMFLAGS\r\nCmdLine=24,App,readme.txt\r\n";
+  struct Case {
+    const char *what;
+    std::string inf;
+    std::vector<std::string> options;
+    const char *level;
+    const char *because;  // in inspect's line
+  } cases[] = {
+      {"a folder of the drive's root", kFolderInf, {}, "asInvoker", "installs for the current user"},
+      {"Program Files", Replaced(kFolderInf, "Top=24,App", "Top=16422,App"), {},
+       "requireAdministrator", "copies into dirid 16422, Program Files"},
+      {"the drive's root itself", Replaced(kFolderInf, "Top=24,App", "Top=24"), {},
+       "requireAdministrator", "dirid 24, the root of a drive"},
+      {"HKLM", Replaced(kEmptyInf, "HKCU,", "HKLM,"), {}, "requireAdministrator",
+       "writes HKLM registry keys ([Mark])"},
+      {"HKCU", kEmptyInf, {}, "asInvoker", "current user"},
+      {"all users' Start menu", Replaced(withItem, " ITEMFLAGS", ""), {}, "requireAdministrator",
+       "Start-menu items for all users ([Item])"},
+      {"the user's Start menu", Replaced(withItem, " ITEMFLAGS", ",1"), {}, "asInvoker",
+       "current user"},
+      // Windows 95/98 read no manifest: only the NT family's sections count.
+      {"the Windows folder on 9x only",
+       Replaced(Replaced(nineXAndNt, "OLD", "10"), "NEW", "24,App"), {}, "asInvoker",
+       "current user"},
+      {"the system folder on NT", Replaced(Replaced(nineXAndNt, "OLD", "24,App"), "NEW", "11"), {},
+       "requireAdministrator", "dirid 11, the system folder"},
+      {"--admin", kFolderInf, {"--admin"}, "requireAdministrator", "--admin"},
+      // create reads the INF in the folder; inspect cannot read it encrypted.
+      {"an encrypted INF", Replaced(kFolderInf, "Top=24,App", "Top=16422,App"),
+       {"--password", "secret"}, "requireAdministrator", "cannot be read here: it is encrypted"},
+      {"--elevation over the INF", Replaced(kFolderInf, "Top=24,App", "Top=16422,App"),
+       {"--elevation", "asInvoker"}, "asInvoker",
+       "chosen with --elevation; the default would be requireAdministrator: the INF copies"},
+      {"--elevation highestAvailable", kFolderInf, {"--elevation", "highestAvailable"},
+       "highestAvailable", "chosen with --elevation"},
+  };
+  for (const Case &c : cases) {
+    WriteFile(source / "setup.inf", c.inf);
+    std::vector<std::string> options = {"--stub", BuiltStub().string(), "--no-inf-check"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    ASSERT_EQ(Create(dir / "out.exe", options), 0) << c.what << ": " << err.str();
+    std::string image = ReadFile(dir / "out.exe").substr(0, kStubBytes);
+    EXPECT_EQ(vantrel_pack::ReadExecutionLevel(image).value_or("none"), c.level) << c.what;
+    Run({"inspect", (dir / "out.exe").string()});
+    std::string line = out.str().substr(out.str().find("execution level"));
+    line = line.substr(0, line.find('\n'));
+    EXPECT_NE(line.find(std::string(c.level) + " ("), std::string::npos) << c.what << ": " << line;
+    EXPECT_NE(line.find(c.because), std::string::npos) << c.what << ": " << line;
+  }
+  EXPECT_EQ(Create(dir / "out.exe", {"--elevation", "administrator"}), 2);
+  EXPECT_NE(err.str().find("asInvoker, highestAvailable or requireAdministrator"),
+            std::string::npos);
+  // A stub without a manifest cannot take the level it is asked for.
+  EXPECT_EQ(Create(dir / "out.exe", {"--elevation", "asInvoker"}), 1);
+  EXPECT_NE(err.str().find("no manifest"), std::string::npos) << err.str();
+}
+
+TEST_F(PackTest, VersionInformationIsWrittenIntoTheStubsSlots) {
+  using vantrel_pack::ReadVersionInfo;
+  const std::string original = ReadFile(BuiltStub());
+  fs::remove(source / "setup.inf");
+  ASSERT_EQ(Run({"inf", "--name", "Acme Notes", "--version", "2.5.1", "--publisher", "Acme Ltd",
+                 "-o", (source / "acme.inf").string(), source.string()}),
+            0)
+      << err.str();
+  // The names the INF records, the description from the title.
+  ASSERT_EQ(Create(dir / "a.exe", {"--stub", BuiltStub().string(), "--title", "Acme Notes Setup",
+                                   "--copyright", "\u00a9 2026 Acme Ltd"}),
+            0)
+      << err.str();
+  std::string image = ReadFile(dir / "a.exe").substr(0, kStubBytes);
+  auto info = ReadVersionInfo(image);
+  ASSERT_TRUE(info);
+  const std::pair<const char *, const char *> expected[] = {
+      {"ProductName", "Acme Notes"},         {"ProductVersion", "2.5.1"},
+      {"FileVersion", "2.5.1"},              {"CompanyName", "Acme Ltd"},
+      {"FileDescription", "Acme Notes Setup"}, {"LegalCopyright", "\u00a9 2026 Acme Ltd"}};
+  for (const auto &string : expected) {
+    ASSERT_TRUE(info->Find(string.first)) << string.first;
+    EXPECT_EQ(info->Find(string.first)->value, string.second) << string.first;
+  }
+  EXPECT_NE(image.find(std::string("\xA9\0 \0" "2\0", 6)), std::string::npos) << "not UTF-16";
+  EXPECT_EQ(info->fileVersion, (std::array<uint16_t, 4>{2, 5, 1, 0}));
+  EXPECT_EQ(info->productVersion, (std::array<uint16_t, 4>{2, 5, 1, 0}));
+  // Nothing else of the stub moved, and its checksum was made again.
+  EXPECT_EQ(vantrel_pack::StubHash(image), vantrel_pack::StubHash(original));
+  // The image checksum as Microsoft defines it: 16-bit words summed with
+  // their carries folded back, the field itself counted as zero, plus the
+  // file's length.
+  const size_t checksum = Le(original, 0x3C, 4) + 24 + 64;
+  uint32_t sum = 0;
+  for (size_t at = 0; at < image.size(); at += 2) {
+    if (at != checksum && at != checksum + 2) sum += Le(image, at, 2);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  EXPECT_EQ(Le(image, checksum, 4), sum + image.size()) << "the image checksum is stale";
+  EXPECT_NE(Le(image, checksum, 4), Le(original, checksum, 4));
+  ASSERT_EQ(Run({"inspect", (dir / "a.exe").string()}), 0);
+  EXPECT_NE(out.str().find("version info        file 2.5.1.0, product 2.5.1.0"),
+            std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("  CompanyName       \"Acme Ltd\""), std::string::npos);
+  ASSERT_EQ(Run({"inspect", "--json", (dir / "a.exe").string()}), 0);
+  for (const char *phrase :
+       {"\"executionLevel\": {\"level\": \"requireAdministrator\", \"default\": "
+        "\"requireAdministrator\", \"reason\": \"the INF copies into dirid 16422",
+        "\"fileVersion\": \"2.5.1.0\"", "\"LegalCopyright\": \"\u00a9 2026 Acme Ltd\""}) {
+    EXPECT_NE(out.str().find(phrase), std::string::npos) << phrase << "\n" << out.str();
+  }
+
+  // The options win; a version that is not numbers stays text only.
+  ASSERT_EQ(Create(dir / "b.exe", {"--stub", BuiltStub().string(), "--product-name", "Notes",
+                                   "--product-version", "7.0 beta", "--company", "Other"}),
+            0);
+  EXPECT_NE(err.str().find("\"7.0 beta\" is not up to four dotted numbers"), std::string::npos)
+      << err.str();
+  info = ReadVersionInfo(ReadFile(dir / "b.exe").substr(0, kStubBytes));
+  EXPECT_EQ(info->Find("ProductName")->value, "Notes");
+  EXPECT_EQ(info->Find("FileVersion")->value, "7.0 beta");
+  EXPECT_EQ(info->Find("CompanyName")->value, "Other");
+  EXPECT_EQ(info->Find("FileDescription")->value, "Notes setup");
+  EXPECT_EQ(info->fileVersion, (std::array<uint16_t, 4>{}));
+
+  // A value longer than its slot names its option and the limit.
+  const struct {
+    std::vector<std::string> options;
+    std::vector<const char *> phrases;
+  } tooLong[] = {
+      {{"--company", std::string(64, 'c')}, {"--company is 64", "at most 63"}},
+      {{"--product-version", "1.2.3.4-" + std::string(16, 'r')}, {"--product-version", "23"}},
+      {{"--title", std::string(80, 't')}, {"--title", "--description gives another", "79"}},
+  };
+  for (const auto &c : tooLong) {
+    std::vector<std::string> options = {"--stub", BuiltStub().string()};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(Create(dir / "c.exe", options), 1) << c.options[0];
+    for (const char *phrase : c.phrases) {
+      EXPECT_NE(err.str().find(phrase), std::string::npos) << err.str();
+    }
+    EXPECT_FALSE(fs::exists(dir / "c.exe"));
+  }
+  EXPECT_EQ(Create(dir / "c.exe", {"--stub", BuiltStub().string(), "--company",
+                                   std::string(63, 'c')}),
+            0)
+      << err.str();
+  EXPECT_EQ(Create(dir / "c.exe", {"--company", "Acme"}), 1);  // the dummy stub has no slots
+  EXPECT_NE(err.str().find("no version information"), std::string::npos) << err.str();
 }
 
 // inspect judges a package as the stub's loader does, and exits 1 exactly
@@ -465,7 +635,10 @@ class Reproducible : public PackTest {
     setenv("TZ", tz, 1);
     tzset();
     umask(mask);
-    std::vector<std::string> all = {"--level", "9", "--title", "Same", "--welcome", "Hello"};
+    // The built stub: what create writes into it must come out the same too.
+    std::vector<std::string> all = {"--level", "9", "--title", "Same", "--welcome", "Hello",
+                                    "--stub", BuiltStub().string(), "--product-version", "1.2",
+                                    "--company", "Same Ltd", "--copyright", "\u00a9 Same"};
     all.insert(all.end(), options.begin(), options.end());
     EXPECT_EQ(Create("setup.exe", all, from), 0) << err.str();
     return ReadFile(dir / machine / "setup.exe");

@@ -89,6 +89,9 @@ inline const std::string kFolderInf =
     "[SourceDisksNames]\r\n1=App,,,\r\n"
     "[SourceDisksFiles]\r\nreadme.txt=1\r\ndata.bin=1,sub\r\n";
 
+// The stub the build made, with its manifest and version information.
+inline fs::path BuiltStub() { return VANTREL_STUB_EXE; }
+
 class PackTest : public ::testing::Test {
  protected:
   void SetUp() override {

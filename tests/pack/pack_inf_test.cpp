@@ -198,6 +198,9 @@ TEST(InfCheck, EachFaultIsAnErrorThatNamesItsFix) {
   const CheckCase cases[] = {
       {"a good INF, plain", kGoodInf, false, {}},
       {"a good INF, advpack", kGoodInf, true, {}},
+      // Windows stores "Acme Mines.exe." as "Acme Mines.exe", in any case.
+      {"members named as Windows takes them", kGoodInf, false, {}, "acme.inf",
+       {"ACME.INF", "Acme Mines.exe.", "DOCS /guide.txt "}},
       {"a [DefaultInstall] INF with --advpack",
        Replaced(Replaced(Replaced(kGoodInf, "[DefaultInstall2]", "[Other2]"),
                          "[DefaultInstall2.ntx86]", "[Other3]"),
@@ -776,6 +779,28 @@ TEST_F(PackTest, InfCommandRefusesBadInputWritingNothing) {
 
 namespace pack_test {
 namespace {
+
+// A file Windows would take for another, or a name whose double-byte
+// character the stub would split: inf refuses it as create does.
+TEST_F(PackTest, InfCommandReadsNamesAsWindowsDoes) {
+  const struct {
+    const char *file;
+    const char *codePage;
+    const char *phrase;
+  } cases[] = {
+      {"readme.txt.", "1252", "\"readme.txt\" and \"readme.txt.\" are one file on Windows"},
+      {"\u8868\u793a.txt", "932", "\"\u8868\" (bytes 95 5C) ends in the byte of \"\\\""},
+  };
+  for (const auto &c : cases) {
+    WriteFile(source / c.file, "x");
+    std::vector<std::string> before = Entries(source);
+    EXPECT_EQ(Run({"inf", "--name", "Acme", "--codepage", c.codePage, source.string()}), 1)
+        << c.file;
+    EXPECT_NE(err.str().find(c.phrase), std::string::npos) << err.str();
+    EXPECT_EQ(Entries(source), before) << c.file;
+    fs::remove(source / c.file);
+  }
+}
 
 // examples/shortcut-app/acmenote.inf is what the inf command writes: the
 // README's example cannot drift from the program.

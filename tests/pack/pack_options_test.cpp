@@ -1,5 +1,6 @@
 // vantrel-pack create: encryption, code pages, line ends, the INF choice,
 // limits, usage errors and what is left behind when it fails.
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include "cli/progress.h"
 #include "pack_fixture.h"
 #include "package/reader.h"
+#include "zip/windows_names.h"
 
 namespace pack_test {
 namespace {
@@ -100,6 +102,44 @@ TEST_F(PackTest, ACharacterTheCodePageLacksIsAnError) {
   EXPECT_NE(err.str().find("UTF-8"), std::string::npos) << err.str();
   EXPECT_EQ(Create(dir / "out.exe", {"--codepage", "77777"}), 2);
   EXPECT_EQ(Create(dir / "out.exe", {"--codepage", "9"}), 1);  // no such code page
+}
+
+// How many characters iconv's table of the code page reads in `bytes`; -1
+// when it reads no character there.
+int Characters(iconv_t decode, const std::string &bytes) {
+  uint32_t out[4];
+  char *in = const_cast<char *>(bytes.data()), *to = reinterpret_cast<char *>(out);
+  size_t inLeft = bytes.size(), outLeft = sizeof out;
+  iconv(decode, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(decode, &in, &inLeft, &to, &outLeft) == size_t(-1)) return -1;
+  return int((sizeof out - outLeft) / 4);
+}
+
+// The lead bytes of each double-byte code page agree with the code page's
+// table: a byte that begins a two-byte character is one, a byte that is a
+// character on its own is none.
+TEST(WindowsNames, LeadBytesAreThoseOfTheCodePageTables) {
+  for (int codePage : {932, 936, 949, 950}) {
+    const vantrel_pack::WindowsNames windows(codePage);
+    iconv_t decode = iconv_open("UTF-32LE", ("CP" + std::to_string(codePage)).c_str());
+    ASSERT_NE(decode, iconv_t(-1)) << codePage;
+    int leads = 0;
+    for (int byte = 0x80; byte < 0x100; ++byte) {
+      bool pairs = false;
+      for (int second = 0x40; second < 0x100 && !pairs; ++second) {
+        pairs = Characters(decode, {char(byte), char(second)}) == 1;
+      }
+      if (pairs) {
+        ++leads;
+        EXPECT_TRUE(windows.IsLeadByte(byte)) << codePage << " " << byte;
+      }
+      if (Characters(decode, {char(byte)}) == 1) {
+        EXPECT_FALSE(windows.IsLeadByte(byte)) << codePage << " " << byte;
+      }
+    }
+    EXPECT_GE(leads, 50) << codePage;  // the table was read at all
+    iconv_close(decode);
+  }
 }
 
 TEST_F(PackTest, LineEndsBecomeCrLf) {
@@ -330,6 +370,28 @@ TEST_F(PackTest, FileNamesWindowsCannotCreateAreRefused) {
     EXPECT_EQ(Create(dir / "out.exe", {}), 1) << name;
     EXPECT_NE(err.str().find(name), std::string::npos) << err.str();
     fs::remove(source / name);
+  }
+  // Names Windows takes for one file, or for a file where a folder must be
+  // (the folder holds setup.inf, readme.txt and sub/data.bin); 表 is 95 5C
+  // in code page 932, whose second byte the stub would take for a '\'.
+  const struct {
+    const char *file;
+    std::vector<std::string> options;
+    const char *phrase;
+  } clashes[] = {
+      {"README.TXT", {}, "\"README.TXT\" and \"readme.txt\" are one file on Windows"},
+      {"readme.txt.", {}, "\"readme.txt\" and \"readme.txt.\" are one file"},
+      {"readme.txt ", {}, "\"readme.txt\" and \"readme.txt \" are one file"},
+      {"SETUP.INF", {"--inf", "setup.inf"}, "\"SETUP.INF\" and \"setup.inf\" are one"},
+      {"SUB", {}, "\"sub/data.bin\" needs a folder where \"SUB\" is a file"},
+      {"Readme.TXT/x.txt", {}, "\"readme.txt\" is a file where \"Readme.TXT/x.txt\" needs a folder"},
+      {"\u8868\u793a.txt", {"--codepage", "932"}, "the character \"\u8868\" (bytes 95 5C)"},
+  };
+  for (const auto &c : clashes) {
+    WriteFile(source / c.file, "x");
+    EXPECT_EQ(Create(dir / "out.exe", c.options), 1) << c.file;
+    EXPECT_NE(err.str().find(c.phrase), std::string::npos) << err.str();
+    fs::remove_all(source / fs::path(c.file).begin()->string());
   }
   EXPECT_FALSE(fs::exists(dir / "out.exe"));
   WriteFile(source / "caf\u00e9 [1].txt", "x");

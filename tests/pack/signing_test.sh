@@ -75,6 +75,69 @@ extracts split.exe || fail "the signed split package does not extract: $(cat ext
 extracts secret.exe --password s3cret ||
   fail "the signed encrypted package does not extract: $(cat extract.err)"
 
+# ---- the manifest and version information create writes, read by an
+# independent PE reader (Debian's python3-pefile), before and after signing
+"$PACK" create -q --stub "$STUB" -o versioned.exe --elevation highestAvailable \
+  --product-name "Acme Notes" --product-version 3.1.4 --company "Acme Ltd" \
+  --copyright "© 2026 Acme Ltd" --title "Acme Notes Setup" src || fail "create versioned.exe"
+"$PACK" create -q --stub "$STUB" -o admin.exe --elevation requireAdministrator src ||
+  fail "create admin.exe"
+cat > pe_check.py << 'PY'
+import struct, sys
+import xml.etree.ElementTree as ElementTree
+try:
+    import pefile
+except ImportError:  # Debian's python3-pefile, under another interpreter than the system's
+    sys.path.append('/usr/lib/python3/dist-packages')
+    import pefile
+ASM_V2 = '{urn:schemas-microsoft-com:asm.v2}'
+path, level, whole_file = sys.argv[1], sys.argv[2], sys.argv[3] == 'whole'
+strings = dict(arg.split('=', 1) for arg in sys.argv[4:])
+data = open(path, 'rb').read()
+# Unsigned, the checksum is the stub image's; a signing tool makes it the file's.
+pe = pefile.PE(data=data if whole_file else data[:35328])
+problems = []
+if pe.generate_checksum() != pe.OPTIONAL_HEADER.CheckSum:
+    problems.append(f'checksum {pe.OPTIONAL_HEADER.CheckSum:#x}, computed {pe.generate_checksum():#x}')
+manifest = None
+for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    if kind.id == 24:
+        entry = kind.directory.entries[0].directory.entries[0].data.struct
+        manifest = pe.get_data(entry.OffsetToData, entry.Size)
+requested = ElementTree.fromstring(manifest).find(f'.//{ASM_V2}requestedExecutionLevel')
+if requested.get('level') != level or requested.get('uiAccess', 'false') != 'false':
+    problems.append(f'manifest asks for {requested.attrib}')
+found = {}
+for info in pe.FileInfo[0]:
+    for table in getattr(info, 'StringTable', []):
+        found.update({k.decode(): v.decode('utf-8') for k, v in table.entries.items()})
+for key, value in strings.items():
+    if key == 'binary':
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+                   fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF]
+        if '.'.join(map(str, numbers)) != value:
+            problems.append(f'binary version {numbers}')
+    elif found.get(key) != value:
+        problems.append(f'{key} is {found.get(key)!r}, not {value!r}')
+if len(data) < 35328 or problems:
+    sys.exit('; '.join(problems))
+PY
+pe_check() {  # PACKAGE LEVEL image|whole
+  python3 pe_check.py "$1" "$2" "$3" "ProductName=Acme Notes" "ProductVersion=3.1.4" \
+    "FileVersion=3.1.4" "CompanyName=Acme Ltd" "FileDescription=Acme Notes Setup" \
+    "LegalCopyright=© 2026 Acme Ltd" "binary=3.1.4.0" > pe.log 2>&1
+}
+pe_check versioned.exe highestAvailable image || fail "pefile reads versioned.exe otherwise: $(cat pe.log)"
+python3 pe_check.py admin.exe requireAdministrator image > pe.log 2>&1 ||
+  fail "pefile reads admin.exe otherwise: $(cat pe.log)"
+sign versioned.exe && {
+  verifies versioned.exe || fail "versioned.exe does not verify: $(cat verify.log)"
+  pe_check versioned.exe highestAvailable whole ||
+    fail "pefile reads the signed versioned.exe otherwise: $(cat pe.log)"
+  extracts versioned.exe || fail "the signed versioned.exe does not extract: $(cat extract.err)"
+}
+
 # ---- changed after signing
 python3 - plain.exe << 'PY'
 import struct, sys

@@ -412,6 +412,22 @@ class Driver:
         return self.prefix.start(argv, log_path), Path(log_path), timeout
 
     @staticmethod
+    def wait_until_seen(watch, captions, timeout=30):
+        """Waits until the watch has described a window of each caption: the
+        watch is a program of its own that may start late on a busy machine,
+        and what the test does next may close those windows."""
+        _, log_path, _ = watch
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            text = log_path.read_text() if log_path.exists() else ""
+            seen = {Window(json.loads(line)).caption for line in text.splitlines()
+                    if line.startswith("{") and line.endswith("}")}
+            if set(captions) <= seen:
+                return
+            time.sleep(0.05)
+        raise AssertionError(f"the window watch did not see {captions} within {timeout} s")
+
+    @staticmethod
     def watch_result(watch):
         process, log_path, timeout = watch
         try:
@@ -499,7 +515,10 @@ class Packer:
     VALUES = {"title": "--title", "inf": "--inf", "welcome": "--welcome",
               "welcome_file": "--welcome-file", "licence_file": "--licence-file",
               "password": "--password", "level": "--level", "split": "--split",
-              "codepage": "--codepage"}
+              "codepage": "--codepage", "elevation": "--elevation",
+              "product_name": "--product-name", "product_version": "--product-version",
+              "company": "--company", "description": "--description",
+              "copyright": "--copyright"}
 
     def __init__(self, bin_dir, windows_bin_dir):
         self.tool = Path(bin_dir) / "vantrel-pack"
@@ -548,6 +567,7 @@ class Session:
         self.driver = Driver(self.prefix, windows_bin_dir / "vantrel-guidriver.exe")
         self.packer = Packer(self.bin_dir, windows_bin_dir)
         self.planted = windows_bin_dir / "vantrel-planted.exe"
+        self.verinfo = windows_bin_dir / "vantrel-verinfo.exe"
         self.display_size = DESKTOP_SIZE
 
     def start(self):

@@ -64,6 +64,7 @@ class PasswordKeysTest(InstallCase):
         watch = self.watch_windows(run)
         self.press_install(run)
         prompt = self.window(run, caption=PASSWORD_CAPTION)
+        Driver.wait_until_seen(watch, [TITLE, PASSWORD_CAPTION])
         self.driver.key("escape", hwnd=prompt.handle)
         self.assertEqual(run.wait(timeout=30), wine_status(USER_EXIT))
         # Which of the two the watch saw first depends on when it started.

@@ -99,6 +99,19 @@ class FolderAndTimeTest(InstallCase):
                           for p in sorted(self.vantrel_temp.rglob("*"))], ["docs"])
 
 
+class WindowsNamesTest(InstallCase):
+    def test_a_member_windows_names_otherwise_installs_as_the_inf_copies_it(self):
+        """Windows folds case and drops trailing dots and spaces: the member
+        "README.TXT." is the readme.txt the INF copies, and create packs it."""
+        source = self.work / "app"
+        shutil.copytree(DEMO_APP, source)
+        (source / "readme.txt").rename(source / "README.TXT.")
+        run = self.start(self.package(source=source, title="Names"))
+        self.assertEqual(run.wait(timeout=60), 0)
+        self.assert_demo_installed()
+        self.assert_temp_gone()
+
+
 class TemporaryPathTest(InstallCase):
     def use_temporary_path(self, folder):
         for name in ("TEMP", "TMP"):

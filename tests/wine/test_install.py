@@ -233,6 +233,8 @@ class PasswordTest(InstallCase):
         run = self.start(self.welcome_package(password=PASSWORD))
         watch = self.watch_windows(run)
         self.press_install(run)
+        self.window(run, caption=PASSWORD_CAPTION)
+        Driver.wait_until_seen(watch, [TITLE, PASSWORD_CAPTION])
         self.answer_prompt(run, None)
         self.assertEqual(run.wait(timeout=30), wine_status(USER_EXIT))
         # Which of the two the watch saw first depends on when it started.

@@ -49,6 +49,31 @@ class SignedPackageTest(InstallCase):
         self.assert_demo_installed()
         self.assert_temp_gone()
 
+    def test_version_information_reads_back_through_version_dll_and_installs(self):
+        """What create wrote into the stub's version information, as a
+        Windows program reads it from the signed package with
+        GetFileVersionInfoA and VerQueryValueA; the package, whose INF writes
+        HKLM and so asks for requireAdministrator, still installs."""
+        package = self.sign(self.package(
+            title=TITLE, product_name="Vantrel Demo", product_version="4.2.0.7",
+            company="Vantrel Test Ltd", copyright="(c) 2026 Vantrel Test Ltd"))
+        code, out, err = self.prefix.wine(
+            [self.prefix.windows_path(self.session.verinfo), self.prefix.windows_path(package)])
+        self.assertEqual(code, 0, out + err)
+        read = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        self.assertEqual(read, {
+            "Binary": "4.2.0.7", "ProductName": "Vantrel Demo", "ProductVersion": "4.2.0.7",
+            "FileVersion": "4.2.0.7", "CompanyName": "Vantrel Test Ltd",
+            "FileDescription": TITLE, "LegalCopyright": "(c) 2026 Vantrel Test Ltd"})
+        inspect = subprocess.run([str(self.session.packer.tool), "inspect", str(package)],
+                                 stdout=subprocess.PIPE, timeout=60)
+        self.assertIn(b"execution level     requireAdministrator (the INF writes HKLM",
+                      inspect.stdout)
+        run = self.start(package)
+        self.assertEqual(run.wait(timeout=60), 0)
+        self.assert_demo_installed()
+        self.assert_temp_gone()
+
     def test_signed_split_package_installs(self):
         source = self.work / "app"
         shutil.copytree(DEMO_APP, source)

@@ -13,6 +13,8 @@ std::string StubName(const std::string &nameField) {
   return std::string(name.text, name.length);
 }
 
+bool StubSplitsNameAt(char c) { return IsSeparator(c); }
+
 bool NameStaysInsideFolder(const std::string &name) {
   return NameStaysInside(name.data(), DWORD(name.size()));
 }

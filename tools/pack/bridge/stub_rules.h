@@ -19,6 +19,10 @@ namespace vantrel_pack {
 // than the stub reads (which it refuses) is given back whole.
 std::string StubName(const std::string &nameField);
 
+// The stub starts a folder at this byte of a member's name, whatever the
+// byte before it (it reads names byte by byte, in any code page).
+bool StubSplitsNameAt(char c);
+
 // The stub extracts the member only inside its temporary folder.
 bool NameStaysInsideFolder(const std::string &name);
 

@@ -95,6 +95,23 @@ std::string FromCodePage(const std::string &text, int codePage) {
   return out;
 }
 
+std::string ToUtf16(const std::string &utf8, const std::string &what) {
+  Converter converter("UTF-16LE", "UTF-8");
+  std::string out;
+  size_t bad = Convert(converter.handle, utf8, out);
+  if (bad != std::string::npos) {
+    throw PackError(what + " is not valid UTF-8 (byte " + std::to_string(bad) + ")");
+  }
+  return out;
+}
+
+std::string FromUtf16(const std::string &utf16) {
+  Converter converter("UTF-8", "UTF-16LE");
+  std::string out;
+  Convert(converter.handle, utf16, out);
+  return out;
+}
+
 std::string ToCrLf(const std::string &text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {

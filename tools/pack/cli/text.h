@@ -18,6 +18,13 @@ std::string ToCodePage(const std::string &utf8, int codePage, const std::string 
 // shown as Latin-1.
 std::string FromCodePage(const std::string &text, int codePage);
 
+// UTF-8 to UTF-16LE bytes, for the Unicode strings of a resource; throws
+// PackError naming `what` when the text is not valid UTF-8.
+std::string ToUtf16(const std::string &utf8, const std::string &what);
+
+// UTF-16LE bytes back to UTF-8; what does not convert is dropped.
+std::string FromUtf16(const std::string &utf16);
+
 // LF, CR and CR LF all become CR LF.
 std::string ToCrLf(const std::string &text);
 

@@ -20,6 +20,7 @@
 #include "commands.h"
 #include "core/package_layout.h"
 #include "create_inputs.h"
+#include "package_resources.h"
 #include "inf/package_checks.h"
 #include "package/format.h"
 #include "package/recorded.h"
@@ -63,7 +64,7 @@ std::string ZipFolder(const CreateOptions &options, PendingOutput &pending,
                     files.size());
   WriteFolderZip(files, settings, zipPath, progress);
   progress.Finish();
-  CheckWrittenZip(zipPath, options.source, err);
+  CheckWrittenZip(zipPath, options.source, options.codePage, err);
   return zipPath;
 }
 
@@ -106,10 +107,13 @@ std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
 }
 
 // The INF as the installer will read it: from the folder, or as the stub
-// extracts it from the .zip.
-void CheckInf(const CreateOptions &options, const std::vector<std::string> &names,
-              const std::string &infName, const std::string &zipPath, const ArchiveWalk *zipWalk,
-              std::ostream &err) {
+// extracts it from the .zip. Returns its text, or an empty optional with
+// `unreadable` saying why there is none.
+std::optional<std::string> CheckInf(const CreateOptions &options,
+                                    const std::vector<std::string> &names,
+                                    const std::string &infName, const std::string &zipPath,
+                                    const ArchiveWalk *zipWalk, std::string &unreadable,
+                                    std::ostream &err) {
   InfForCreate check;
   check.infName = infName;
   check.members = names;
@@ -120,7 +124,7 @@ void CheckInf(const CreateOptions &options, const std::vector<std::string> &name
   if (zipWalk) {
     PieceSet zip;
     if (zip.AddFile(zipPath)) {
-      check.text = ReadInfMember(zip, *zipWalk, infName, check.unreadable);
+      check.text = ReadInfMember(zip, *zipWalk, infName, options.codePage, check.unreadable);
     } else {
       check.unreadable = std::strerror(errno);
     }
@@ -136,6 +140,8 @@ void CheckInf(const CreateOptions &options, const std::vector<std::string> &name
     }
   }
   CheckInfForCreate(check, err);
+  unreadable = check.unreadable;
+  return check.text;
 }
 
 }  // namespace
@@ -160,6 +166,12 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   const std::string stub = LoadStub(options);
   RefuseToReplaceOtherThanFiles({options.output});
   PackageTexts texts = MakeTexts(options);
+  {
+    // What the options alone give must fit the stub before the work of
+    // compressing; the INF's names are added once it has been read.
+    std::ostringstream unused;
+    PackageStub(stub, options, nullptr, "", unused);
+  }
 
   PendingOutput pending;
   std::vector<std::string> names;
@@ -178,7 +190,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
     if (options.levelGiven) {
       err << "vantrel-pack create: warning: --level does not apply to a .zip SOURCE\n";
     }
-    zipWalk = CheckZipForStub(options.source, err);
+    zipWalk = CheckZipForStub(options.source, options.codePage, err);
     zipPath = options.source;
     const std::string unmarked = UnmarkedUtf8Name(*zipWalk);
     if (!unmarked.empty()) {
@@ -199,12 +211,17 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
       if (!zip.AddFile(options.source)) throw PackError("cannot open " + options.source);
       WriteRenamedZip(zip, *zipWalk, converted, zipPath);
       std::ostringstream again;  // its warnings were shown for the source
-      zipWalk = CheckZipForStub(zipPath, again);
+      zipWalk = CheckZipForStub(zipPath, options.codePage, again);
     }
     for (const WalkedMember &member : zipWalk->members) names.push_back(member.name);
   }
   texts.infName = ChooseInf(names, options);
-  CheckInf(options, names, texts.infName, zipPath, zipWalk ? &*zipWalk : nullptr, err);
+  std::string unreadable;
+  std::optional<std::string> infText =
+      CheckInf(options, names, texts.infName, zipPath, zipWalk ? &*zipWalk : nullptr, unreadable,
+               err);
+  const std::string packageStub =
+      PackageStub(stub, options, infText ? &*infText : nullptr, unreadable, err);
 
   PackageHeader header;
   header.stayOpen = options.stayOpen;
@@ -234,7 +251,7 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
   }
   RefuseToReplaceOtherThanFiles(paths);
   PackageWriter writer(pending, paths, pieceSize);
-  writer.Write(stub.data(), stub.size());
+  writer.Write(packageStub.data(), packageStub.size());
   writer.Write(headerBytes.data(), headerBytes.size());
   {
     // A folder was shown being zipped; a .zip SOURCE is shown being copied.
@@ -267,6 +284,12 @@ void ApplyTargets(CreateOptions &options, const std::string &value, const std::s
   options.targets = ParseTargets(value, name);
 }
 
+void ApplyElevation(CreateOptions &options, const std::string &value, const std::string &name) {
+  if (!IsExecutionLevel(value)) {
+    throw UsageError(name + " must be asInvoker, highestAvailable or requireAdministrator");
+  }
+  options.elevation = value;
+}
 
 // The options of create, each with its help.
 const Option<CreateOptions> kCreateOptions[] = {
@@ -307,6 +330,35 @@ const Option<CreateOptions> kCreateOptions[] = {
      Switch<&CreateOptions::stayOpen>},
     {"--admin", nullptr, "refuse to run without administrator rights",
      Switch<&CreateOptions::adminRequired>},
+    {"--elevation", "LEVEL",
+     "what the manifest asks Windows Vista and later for:\n"
+     "asInvoker, highestAvailable or requireAdministrator;\n"
+     "default: requireAdministrator with --admin or when\n"
+     "the INF installs for the whole machine (copies into\n"
+     "Program Files or a Windows folder, writes HKLM keys,\n"
+     "makes Start-menu items for all users), else asInvoker",
+     ApplyElevation},
+    {"--product-name", "TEXT",
+     "version information: the product's name; default:\n"
+     "the name given to `vantrel-pack inf` when it wrote\n"
+     "the INF, else --title",
+     Keep<&CreateOptions::productName>},
+    {"--product-version", "TEXT",
+     "version information: file and product version; as\n"
+     "up to four dotted numbers it is also the binary\n"
+     "version; default: the INF's (`vantrel-pack inf\n"
+     "--version`), else none",
+     Keep<&CreateOptions::productVersion>},
+    {"--company", "TEXT",
+     "version information: the company; default: the INF's\n"
+     "publisher (`vantrel-pack inf --publisher`), else none",
+     Keep<&CreateOptions::company>},
+    {"--description", "TEXT",
+     "version information: the file description; default:\n"
+     "--title, else \"NAME setup\" from the product name",
+     Keep<&CreateOptions::description>},
+    {"--copyright", "TEXT", "version information: the copyright; default: none",
+     Keep<&CreateOptions::copyright>},
     {"--advpack", nullptr, "install through advpack LaunchINFSection",
      Switch<&CreateOptions::useAdvpack>},
     {"--skip-check", nullptr,
@@ -373,6 +425,12 @@ setupx command line within the 126 characters of the 16-bit rundll.exe).
 The sections the target roads run must copy, add or run something. Faults
 of a road outside the targets (--targets) are only notes.
 Errors stop create; `vantrel-pack inf` writes an INF that passes.
+
+The version strings go into slots the stub keeps for them, as UTF-16
+(converted from UTF-8, or from the code page for the INF's names): at most 63
+characters for the product name and the company, 23 for the version, 79 for
+the description and the copyright. The stub keeps its size and layout; its
+image checksum is brought up to date.
 
 Line ends of the texts become CR LF. Exit status: 0 done, 1 bad input or a
 failed file operation, 2 bad command line. OUT is written under a temporary

@@ -32,6 +32,14 @@ struct CreateOptions {
   uint64_t splitSize = 0;  // 0: one file
   int codePage = 1252;
   bool quiet = false;  // no progress display and no summary line
+  // The manifest's execution level; unset: as DefaultElevation says.
+  std::optional<std::string> elevation;
+  // The version information's strings (UTF-8); unset: see PackageStub.
+  std::optional<std::string> productName;
+  std::optional<std::string> productVersion;
+  std::optional<std::string> company;
+  std::optional<std::string> description;
+  std::optional<std::string> copyright;
   // SOURCE_DATE_EPOCH, when the environment sets it: see ZipSettings.
   std::optional<int64_t> sourceDateEpoch;
 };

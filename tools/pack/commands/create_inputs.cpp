@@ -15,6 +15,7 @@
 #include "cli/windows_path.h"
 #include "inf/check.h"
 #include "stub_image.h"
+#include "zip/windows_names.h"
 #include "zip/top_folder.h"
 #include "core/package_layout.h"
 
@@ -132,8 +133,9 @@ std::string ChooseInf(const std::vector<std::string> &names, const CreateOptions
   std::string chosen;
   if (options.infName) {
     std::string wanted = ToCodePage(*options.infName, options.codePage, "the INF name");
+    const WindowsNames windows(options.codePage);
     for (const std::string &name : names) {
-      if (FoldCase(WithBackslashes(name)) == FoldCase(WithBackslashes(wanted))) chosen = name;
+      if (windows.Key(name) == windows.Key(wanted)) chosen = name;
     }
     if (chosen.empty())
       throw PackError("the INF file " + *options.infName + " is not in the archive");

@@ -104,6 +104,7 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
   }
   const std::string folder = fs::canonical(options.folder).string();
   RefuseMembersOverThePackage(loaded.listing, options.package, folder, loaded.codePage);
+  if (!NamesAsWindowsReadsThem(loaded.listing, loaded.codePage, "extract", err)) return 1;
   std::optional<std::string> password =
       PasswordFor(loaded.listing, options.password, loaded.codePage, err);
 

@@ -11,6 +11,7 @@
 #include "cli/windows_path.h"
 #include "core/package_layout.h"
 #include "package/recorded.h"
+#include "zip/windows_names.h"
 
 namespace vantrel_pack {
 namespace {
@@ -66,6 +67,21 @@ std::optional<std::string> PasswordFor(const ArchiveWalk &listing,
   std::optional<std::string> typed = PromptOnTerminal(err);
   if (typed) typed = ToCodePage(*typed, codePage, "the password");
   return typed;
+}
+
+bool NamesAsWindowsReadsThem(const ArchiveWalk &listing, int codePage, const char *command,
+                             std::ostream &err) {
+  std::vector<std::string> names;
+  for (const WalkedMember &member : listing.members) names.push_back(member.name);
+  bool makeable = true;
+  for (const NameFinding &finding : WindowsNameFindings(names, WindowsNames(codePage))) {
+    // The stub's own verdict names what it refuses.
+    if (listing.members[finding.member].verdict == kMemberBadName) continue;
+    err << "vantrel-pack " << command << ": " << (finding.stopsInstallation ? "" : "warning: ")
+        << finding.text << "\n";
+    makeable = makeable && !finding.stopsInstallation;
+  }
+  return makeable;
 }
 
 std::string PathIn(const std::string &folder, const WalkedMember &member, int codePage) {

@@ -31,9 +31,10 @@ const Option<ExtractionOptions> kPasswordOption = {
     Keep<&ExtractionOptions::password>};
 const Option<ExtractionOptions> kCodePageOption = {
     "--codepage", "N",
-    "the package's code page, in which its names are read\n"
-    "and the password typed as the stub's user would\n"
-    "(default: the one create recorded, else 1252)",
+    "the package's code page, in which the password is\n"
+    "typed as the stub's user would and names are read\n"
+    "as Windows reads them (default: the one create\n"
+    "recorded, else 1252)",
     ApplyCodePage<ExtractionOptions>};
 
 struct LoadedPackage {
@@ -55,6 +56,13 @@ bool LoadForExtraction(const ExtractionOptions &options, const char *command,
 std::optional<std::string> PasswordFor(const ArchiveWalk &listing,
                                        const std::optional<std::string> &given, int codePage,
                                        std::ostream &err);
+
+// Whether Windows can make every member's name as this machine does, in
+// `codePage`: each one it cannot make (or a double-byte character the stub
+// would split) goes to `err` as an error, each two names of one file, which
+// are two files here, as a warning (lines begun by `command`).
+bool NamesAsWindowsReadsThem(const ArchiveWalk &listing, int codePage, const char *command,
+                             std::ostream &err);
 
 // A member's path in `folder`, as this machine names it: in UTF-8 from the
 // package's code page, as Windows would show the name.

@@ -12,6 +12,7 @@
 #include "inf/roads.h"
 #include "inf/writer.h"
 #include "zip/folder_source.h"
+#include "zip/windows_names.h"
 
 namespace vantrel_pack {
 namespace {
@@ -116,13 +117,15 @@ InfPlan MakePlan(const InfOptions &options, const std::string &infName,
   plan.destination = ToPackage(options.destination, options, "--dest");
   plan.advpack = options.advpack;
   plan.targets = options.targets;
+  plan.codePage = options.codePage;
   for (const auto &shortcut : options.shortcuts) {
     plan.shortcuts.push_back({ToPackage(shortcut.first, options, "--shortcut"),
                               ToPackage(shortcut.second, options, "--shortcut")});
   }
   std::vector<std::string> otherInfs;
+  const WindowsNames windows(options.codePage);
   for (const SourceFile &file : files) {
-    if (FoldCase(file.name) == FoldCase(infName)) continue;
+    if (windows.Key(file.name) == windows.Key(infName)) continue;
     plan.files.push_back(file.name);
     if (IsTopLevelInf(file.name)) otherInfs.push_back(file.name);
   }
@@ -138,6 +141,7 @@ InfPlan MakePlan(const InfOptions &options, const std::string &infName,
 // of this program, reported before the file is written.
 void SelfCheck(const std::string &text, const InfPlan &plan, const InfOptions &options) {
   InfSubject subject{plan.infName, text, plan.files, options.advpack, options.targets};
+  subject.codePage = options.codePage;
   subject.members.push_back(plan.infName);
   for (const InfFinding &finding : CheckInf(subject)) {
     if (finding.severity == InfFinding::kNote) continue;

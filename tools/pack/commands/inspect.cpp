@@ -14,8 +14,11 @@
 #include "package/format.h"
 #include "package/reader.h"
 #include "package/recorded.h"
+#include "package/stub_resources.h"
+#include "package_resources.h"
 #include "stub_image.h"
 #include "zip/central_directory.h"
+#include "zip/windows_names.h"
 
 namespace vantrel_pack {
 namespace {
@@ -34,8 +37,9 @@ const Option<InspectOptions> kInspectOptions[] = {
     {"--json", nullptr, "print the same as one JSON object",
      Switch<&InspectOptions::json>},
     {"--codepage", "N",
-     "the code page the texts and names are shown from\n"
-     "(default: the one create recorded, else 1252)",
+     "the package's code page: texts are shown from it, names\n"
+     "compared in it as Windows does (default: the one\n"
+     "create recorded, else 1252)",
      ApplyCodePage<InspectOptions>},
 };
 
@@ -54,6 +58,10 @@ struct Report {
   std::string stubHash;
   // Whether it is the stub create would use here; unknown when none is found.
   std::optional<bool> thisToolsStub;
+  std::string stubImage;
+  std::optional<std::string> level;  // the manifest's; none without a manifest
+  Elevation defaultLevel;            // what create would choose without --elevation
+  std::optional<VersionInfo> version;
 };
 
 // The stub at the start of the program file, and whether it is the one
@@ -61,6 +69,9 @@ struct Report {
 void NameTheStub(Report &report) {
   std::vector<uint8_t> bytes = report.view.pieces->ReadBytes(0, kStubSize);
   std::string image(bytes.begin(), bytes.end());
+  report.stubImage = image;
+  report.level = ReadExecutionLevel(image);
+  report.version = ReadVersionInfo(image);
   report.stub = DescribeStub(image);
   report.stubHash = StubHash(image);
   std::string ours;
@@ -152,16 +163,55 @@ Report Gather(const InspectOptions &options) {
     report.refused = report.refused || problem.stopsInstallation;
   }
   WarnOfTheCodePage(report);
+  // Names the stub already refuses are reported by its verdict above.
+  std::vector<std::string> names;
+  for (const WalkedMember &member : report.walk.members) names.push_back(member.name);
+  for (const NameFinding &finding : WindowsNameFindings(names, WindowsNames(report.codePage.codePage))) {
+    if (report.walk.members[finding.member].verdict == kMemberBadName) continue;
+    report.warnings.push_back(finding.text);
+    report.refused = report.refused || finding.stopsInstallation;
+  }
   for (const std::string &problem :
        DirectoryDisagreements(*view.bytes, view.archiveBase, report.walk)) {
     report.warnings.push_back(problem + " (zip tools show other files than the stub installs)");
   }
   report.inf = InspectInf(*view.bytes, report.walk, view.texts.infName, view.header.useAdvpack,
                           report.codePage.codePage, MarkedTargets(view.header));
+  report.defaultLevel =
+      DefaultElevation(view.header.adminRequired, report.inf.text ? &*report.inf.text : nullptr,
+                       report.inf.unreadable, view.header.useAdvpack, report.codePage.codePage);
   for (const InfFinding &finding : report.inf.findings) {
     if (finding.severity != InfFinding::kNote) report.warnings.push_back("INF: " + finding.text);
   }
   return report;
+}
+
+// "requireAdministrator (the INF copies into ...)": the level and why; one
+// that is not the default was chosen with --elevation.
+std::string LevelText(const Report &r) {
+  if (!r.level) return "none: the stub has no manifest";
+  if (!r.inf.text && !r.view.header.adminRequired) {
+    // An encrypted INF: create read it from the folder, inspect cannot.
+    return *r.level + " (the INF cannot be read here: " + r.inf.unreadable +
+           "; create chose the level by it, or --elevation did)";
+  }
+  if (*r.level == r.defaultLevel.level) return *r.level + " (" + r.defaultLevel.reason + ")";
+  return *r.level + " (chosen with --elevation; the default would be " + r.defaultLevel.level +
+         ": " + r.defaultLevel.reason + ")";
+}
+
+// The version strings, the usual ones first.
+std::vector<const VersionString *> OrderedStrings(const VersionInfo &info) {
+  std::vector<const VersionString *> ordered;
+  for (const char *key : kVersionKeys) {
+    if (const VersionString *string = info.Find(key)) ordered.push_back(string);
+  }
+  for (const VersionString &string : info.strings) {
+    bool listed = false;
+    for (const VersionString *seen : ordered) listed = listed || seen == &string;
+    if (!listed) ordered.push_back(&string);
+  }
+  return ordered;
 }
 
 struct NamedText {
@@ -201,6 +251,17 @@ void PrintText(const Report &r, std::ostream &out) {
     out << (*r.thisToolsStub ? " (this vantrel-pack's stub)" : " (not this vantrel-pack's stub)");
   }
   out << "\n";
+  out << "execution level     " << LevelText(r) << "\n";
+  if (r.version) {
+    out << "version info        file " << VersionNumbersText(r.version->fileVersion)
+        << ", product " << VersionNumbersText(r.version->productVersion) << " (binary)\n";
+    for (const VersionString *string : OrderedStrings(*r.version)) {
+      out << "  " << string->key << std::string(string->key.size() < 18 ? 18 - string->key.size() : 1, ' ')
+          << Quoted(string->value, Escape::kText) << "\n";
+    }
+  } else {
+    out << "version info        none: the stub has no version information\n";
+  }
   for (const NamedFlag &flag : FlagsOf(v.header)) {
     out << flag.name << std::string(20 - std::string(flag.name).size(), ' ')
         << (flag.value ? "on" : "off") << "\n";
@@ -250,7 +311,30 @@ void PrintJson(const Report &r, std::ostream &out) {
   out << "],\n  \"stub\": {\"size\": " << kStubSize << ", \"sha256\": \"" << r.stubHash
       << "\", \"thisToolsStub\": "
       << (!r.thisToolsStub ? "null" : *r.thisToolsStub ? "true" : "false")
-      << "},\n  \"header\": {";
+      << "},\n  \"executionLevel\": ";
+  if (r.level) {
+    out << "{\"level\": " << Quoted(*r.level, Escape::kJson)
+        << ", \"default\": " << Quoted(r.defaultLevel.level, Escape::kJson)
+        << ", \"reason\": " << Quoted(r.defaultLevel.reason, Escape::kJson) << "}";
+  } else {
+    out << "null";
+  }
+  out << ",\n  \"versionInfo\": ";
+  if (r.version) {
+    out << "{\"fileVersion\": \"" << VersionNumbersText(r.version->fileVersion)
+        << "\", \"productVersion\": \"" << VersionNumbersText(r.version->productVersion)
+        << "\", \"strings\": {";
+    separator = "";
+    for (const VersionString *string : OrderedStrings(*r.version)) {
+      out << separator << Quoted(string->key, Escape::kJson) << ": "
+          << Quoted(string->value, Escape::kJson);
+      separator = ", ";
+    }
+    out << "}}";
+  } else {
+    out << "null";
+  }
+  out << ",\n  \"header\": {";
   for (const NamedFlag &flag : FlagsOf(v.header)) {
     out << "\"" << flag.name << "\": " << (flag.value ? "true" : "false") << ", ";
   }

@@ -10,6 +10,7 @@
 
 #include "cli/errors.h"
 #include "package/format.h"
+#include "package/stub_resources.h"
 #include "zip/sha256.h"
 
 #ifndef VANTREL_VERSION
@@ -86,7 +87,7 @@ std::string FindDefaultStub() {
 
 std::string StubHash(const std::string &image) {
   Sha256 hash;
-  hash.Add(WithoutSigningFields(image));
+  hash.Add(WithoutSigningFields(WithoutPackageResources(image)));
   std::array<uint8_t, 32> digest = hash.Finish();
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;

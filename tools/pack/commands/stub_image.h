@@ -22,10 +22,11 @@ std::string ProgramPath();
 std::string FindDefaultStub();
 
 // The stub's short hash: the first 12 hex digits of SHA-256 over the image
-// with its PE checksum and security entry read as zeros. Those are the two
-// fields a signing tool rewrites (Authenticode leaves them out of its hash
-// for the same reason), so a signed package names the same stub as the
-// file it was made with. For a file without a PE header it is the start of
+// with its PE checksum and security entry read as zeros, and what create
+// fills in per package (the execution level, the version information)
+// blanked. The first two are the fields a signing tool rewrites
+// (Authenticode leaves them out of its hash for the same reason), so a
+// package, signed or not, names the same stub as the file it was made with. For a file without a PE header it is the start of
 // the file's own SHA-256.
 std::string StubHash(const std::string &image);
 

@@ -7,6 +7,7 @@
 #include "cli/windows_path.h"
 #include "file.h"
 #include "roads.h"
+#include "zip/windows_names.h"
 
 namespace vantrel_pack {
 namespace {
@@ -25,14 +26,11 @@ std::string ListOf(const std::vector<std::string> &items) {
   return out;
 }
 
-// A path inside the archive, folded for comparison: '\' between folders,
-// no empty or "." components, lower-case letters.
-std::string ArchiveKey(const std::string &path) {
-  std::string out;
-  for (const std::string &part : WindowsPathParts(path)) {
-    if (!part.empty() && part != ".") out = JoinWindowsPath(out, part);
-  }
-  return FoldCase(out);
+// A path inside the archive as Windows compares it (zip/windows_names.h):
+// the installers open the file the stub made of a member, whichever of its
+// names the INF writes.
+std::string ArchiveKey(const std::string &path, const WindowsNames &windows) {
+  return windows.Key(path);
 }
 
 // The sections each road of the package runs, with the road's words and
@@ -254,8 +252,9 @@ void CheckReferences(const InfFile &inf, std::vector<InfFinding> &found) {
 // [SourceDisksNames] lists, relative to the INF's own folder.
 class SourceLayout {
  public:
-  SourceLayout(const InfFile &inf, const std::string &infName, std::vector<InfFinding> &found)
-      : inf_(inf), found_(found) {
+  SourceLayout(const InfFile &inf, const std::string &infName, const WindowsNames &windows,
+               std::vector<InfFinding> &found)
+      : inf_(inf), windows_(windows), found_(found) {
     size_t slash = infName.find_last_of("\\/");
     infFolder_ = slash == std::string::npos ? "" : infName.substr(0, slash);
     for (const char *name : {"SourceDisksFiles", "SourceDisksFiles.x86"}) {
@@ -299,14 +298,15 @@ class SourceLayout {
     }
     const std::string folder = JoinWindowsPath(media->Value(3), where.Value(1));
     const std::string key =
-        ArchiveKey(JoinWindowsPath(JoinWindowsPath(infFolder_, folder), source));
+        ArchiveKey(JoinWindowsPath(JoinWindowsPath(infFolder_, folder), source), windows_);
     if (members.count(key)) return key;
-    std::string text = Bracketed(list) + " copies \"" + source + "\" from " +
-                       (ArchiveKey(folder).empty() ? "the INF's folder" : "\"" + folder + "\"") +
-                       ", where the archive has no such file";
+    std::string text =
+        Bracketed(list) + " copies \"" + source + "\" from " +
+        (ArchiveKey(folder, windows_).empty() ? "the INF's folder" : "\"" + folder + "\"") +
+        ", where the archive has no such file";
     if (elsewhere.empty()) {
       text += ": add the file to the package, or correct its entry in [SourceDisksFiles]";
-    } else if (!ArchiveKey(media->Value(3)).empty()) {
+    } else if (!ArchiveKey(media->Value(3), windows_).empty()) {
       text += "; it is in \"" + elsewhere + "\": correct the path of disk " + disk +
               " in [SourceDisksNames] or the sub-folder in [SourceDisksFiles]";
     } else {
@@ -334,7 +334,7 @@ class SourceLayout {
   // "" when it holds none.
   std::string FolderHolding(const std::string &source,
                             const std::map<std::string, std::string> &members) const {
-    const std::string prefix = ArchiveKey(infFolder_);
+    const std::string prefix = ArchiveKey(infFolder_, windows_);
     for (const auto &member : members) {
       if (FoldCase(WindowsFileName(member.second)) != FoldCase(source)) continue;
       if (!prefix.empty() && member.first.rfind(prefix + "\\", 0) != 0) continue;
@@ -347,6 +347,7 @@ class SourceLayout {
   }
 
   const InfFile &inf_;
+  const WindowsNames &windows_;
   std::vector<InfFinding> &found_;
   std::string infFolder_;
   std::map<std::string, const InfEntry *> files_;
@@ -355,10 +356,11 @@ class SourceLayout {
 // Resolves every file the running install sections copy; returns the
 // members they copy.
 std::set<std::string> CheckCopies(const InfFile &inf, const InfSubject &subject,
+                                  const WindowsNames &windows,
                                   const std::map<std::string, std::string> &members,
                                   std::vector<InfFinding> &found) {
   std::set<std::string> copied;
-  SourceLayout layout(inf, subject.infName, found);
+  SourceLayout layout(inf, subject.infName, windows, found);
   std::set<std::string> listsSeen;
   for (const RoadSection &run : RunningSections(inf, subject.useAdvpack, SubjectTargets(subject))) {
     const InfSection *install = inf.Find(run.section);
@@ -388,12 +390,12 @@ std::set<std::string> CheckCopies(const InfFile &inf, const InfSubject &subject,
   return copied;
 }
 
-void NoteUncopied(const std::map<std::string, std::string> &members,
+void NoteUncopied(const std::map<std::string, std::string> &members, const WindowsNames &windows,
                   const std::set<std::string> &copied, const std::string &infName,
                   std::vector<InfFinding> &found) {
   std::vector<std::string> left;
   for (const auto &member : members) {
-    if (member.first == ArchiveKey(infName) || copied.count(member.first)) continue;
+    if (member.first == ArchiveKey(infName, windows) || copied.count(member.first)) continue;
     left.push_back(member.second);
   }
   if (left.empty()) return;
@@ -431,6 +433,14 @@ unsigned SubjectTargets(const InfSubject &subject) {
   return subject.infText.empty() ? kTargetsAll : SignatureTargets(subject.infText);
 }
 
+std::vector<std::string> InstallSectionsRun(const InfFile &inf, bool useAdvpack, unsigned targets) {
+  std::vector<std::string> names;
+  for (const RoadSection &run : RunningSections(inf, useAdvpack, targets)) {
+    names.push_back(inf.Find(run.section)->name);
+  }
+  return names;
+}
+
 bool IsTopLevelInf(const std::string &name) {
   return name.find_first_of("/\\") == std::string::npos && name.size() > 4 &&
          FoldCase(name.substr(name.size() - 4)) == ".inf";
@@ -453,14 +463,15 @@ std::vector<InfFinding> CheckInf(const InfSubject &subject) {
   // Every road's: those outside the targets become notes below.
   CheckEmptySections(inf, subject.useAdvpack, kTargetsAll, found);
   CheckReferences(inf, found);
+  const WindowsNames windows(subject.codePage);
   std::map<std::string, std::string> members;  // folded key -> name as stored
   for (const std::string &name : subject.members) {
     if (!name.empty() && name.back() != '/' && name.back() != '\\') {
-      members.emplace(ArchiveKey(name), name);
+      members.emplace(ArchiveKey(name, windows), name);
     }
   }
-  std::set<std::string> copied = CheckCopies(inf, subject, members, found);
-  NoteUncopied(members, copied, subject.infName, found);
+  std::set<std::string> copied = CheckCopies(inf, subject, windows, members, found);
+  NoteUncopied(members, windows, copied, subject.infName, found);
   return Demoted(found, targets);
 }
 

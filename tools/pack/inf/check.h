@@ -20,6 +20,7 @@ struct InfSubject {
   std::vector<std::string> members;  // archive member names ('/' or '\')
   bool useAdvpack = false;
   unsigned targets = 0;  // kTarget* bits; 0: as the INF's Signature says
+  int codePage = 1252;   // of the names, which Windows compares in it
 };
 
 // The Windows families an INF is written for, as Microsoft defines its
@@ -34,6 +35,12 @@ unsigned SubjectTargets(const InfSubject &subject);
 // Every finding, errors first within each kind of check; a fault that
 // concerns only a road outside the subject's targets is a note.
 std::vector<InfFinding> CheckInf(const InfSubject &subject);
+
+struct InfFile;
+
+// The install sections the package's roads run on the families of
+// `targets`, as the INF names them (only those it has).
+std::vector<std::string> InstallSectionsRun(const InfFile &inf, bool useAdvpack, unsigned targets);
 
 // An INF at the top of the archive, where create looks for one.
 bool IsTopLevelInf(const std::string &name);

@@ -3,8 +3,8 @@
 #include "check.h"
 #include "cli/errors.h"
 #include "cli/text.h"
-#include "cli/windows_path.h"
 #include "zip/byte_source.h"
+#include "zip/windows_names.h"
 
 namespace vantrel_pack {
 namespace {
@@ -56,18 +56,22 @@ size_t FolderAllowance(const InfRoad &road) {
 }  // namespace
 
 std::optional<std::string> ReadInfMember(const ByteSource &source, const ArchiveWalk &walk,
-                                         const std::string &infName, std::string &why) {
+                                         const std::string &infName, int codePage,
+                                         std::string &why) {
+  // Of members that are one file on Windows, the last one extracted stays.
+  const WindowsNames windows(codePage);
+  const WalkedMember *installed = nullptr;
   for (const WalkedMember &member : walk.members) {
-    if (FoldCase(WithBackslashes(member.name)) == FoldCase(WithBackslashes(infName))) {
-      return ReadMember(source, member, why);
-    }
+    if (windows.Key(member.name) == windows.Key(infName)) installed = &member;
   }
+  if (installed) return ReadMember(source, *installed, why);
   why = "the archive has no member of that name";
   return std::nullopt;
 }
 
 void CheckInfForCreate(const InfForCreate &check, std::ostream &err) {
   InfSubject subject{check.infName, "", check.members, check.useAdvpack, check.targets};
+  subject.codePage = check.codePage;
   std::vector<InfFinding> findings;
   if (check.text) {
     subject.infText = *check.text;
@@ -98,8 +102,10 @@ InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
                          unsigned recordedTargets) {
   InfInspection inspection;
   InfSubject subject{infName, "", {}, useAdvpack, recordedTargets};
+  subject.codePage = codePage;
   for (const WalkedMember &member : walk.members) subject.members.push_back(member.name);
-  std::optional<std::string> text = ReadInfMember(package, walk, infName, inspection.unreadable);
+  std::optional<std::string> text =
+      ReadInfMember(package, walk, infName, codePage, inspection.unreadable);
   // The targets create was told, else those the INF's Signature says.
   inspection.targetsRecorded = recordedTargets != 0;
   inspection.targets = recordedTargets ? recordedTargets
@@ -109,6 +115,7 @@ InfInspection InspectInf(const ByteSource &package, const ArchiveWalk &walk,
     road.commandLine = FromCodePage(road.commandLine, codePage);
     inspection.roads.push_back(road);
   }
+  inspection.text = text;
   if (text) {
     subject.infText = *text;
     inspection.checked = true;

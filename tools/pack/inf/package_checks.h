@@ -17,11 +17,13 @@ namespace vantrel_pack {
 
 class ByteSource;
 
-// The INF member named `infName` (any case, either separator) as the stub
+// The INF member named `infName` (by any name Windows takes for it in
+// `codePage`; of several, the last, which replaces the others) as the stub
 // extracts it from the archive `source` it walked as `walk`; an empty
 // optional with `why` set when it cannot be read here.
 std::optional<std::string> ReadInfMember(const ByteSource &source, const ArchiveWalk &walk,
-                                         const std::string &infName, std::string &why);
+                                         const std::string &infName, int codePage,
+                                         std::string &why);
 
 // What `create` checks: the INF named as the stub names it, its text when
 // it could be read (else why not), and the package's road.
@@ -48,6 +50,7 @@ struct InfInspection {
   std::vector<InfRoad> roads;      // the roads of those families
   bool checked = false;            // false: the INF could not be read (see `unreadable`)
   std::string unreadable;
+  std::optional<std::string> text;  // the INF's bytes, when they could be read
   std::vector<InfFinding> findings;
 };
 

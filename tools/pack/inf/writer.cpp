@@ -11,8 +11,12 @@
 #include "cli/windows_path.h"
 #include "file.h"
 #include "roads.h"
+#include "zip/windows_names.h"
 
 namespace vantrel_pack {
+
+const char kWrittenInfMark[] = ": installation written by vantrel-pack inf.";
+
 namespace {
 
 // Directory ids: the root of the system drive, the Windows folder, the
@@ -128,12 +132,13 @@ struct Folder {
 
 // The files by folder, the top first; refuses two files of one name, which
 // [SourceDisksFiles] can list only once (the INF itself is listed too).
-std::vector<Folder> FoldersOf(const std::vector<std::string> &files, const std::string &infName) {
+std::vector<Folder> FoldersOf(const std::vector<std::string> &files, const std::string &infName,
+                              const WindowsNames &windows) {
   std::map<std::string, Folder> byPath;
-  std::map<std::string, std::string> byName = {{FoldCase(infName), infName}};
+  std::map<std::string, std::string> byName = {{windows.Key(infName), infName}};
   for (const std::string &file : files) {
     std::string path = WithBackslashes(file);
-    auto seen = byName.emplace(FoldCase(WindowsFileName(path)), path);
+    auto seen = byName.emplace(windows.Key(WindowsFileName(path)), path);
     if (!seen.second) {
       throw PackError("the files \"" + seen.first->second + "\" and \"" + path +
                       "\" have the same name, which an INF's [SourceDisksFiles] can list only "
@@ -154,7 +159,9 @@ std::vector<Folder> FoldersOf(const std::vector<std::string> &files, const std::
 class Writer {
  public:
   explicit Writer(const InfPlan &plan)
-      : plan_(plan), folders_(FoldersOf(plan.files, plan.infName)) {
+      : plan_(plan),
+        windows_(plan.codePage),
+        folders_(FoldersOf(plan.files, plan.infName, windows_)) {
     CheckFolderName(plan.name, "--name");
     CheckText(plan.version, "--version");
     CheckText(plan.publisher, "--publisher");
@@ -168,7 +175,7 @@ class Writer {
       std::string target = WithBackslashes(shortcut.target);
       bool found = false;
       for (const std::string &file : plan.files)
-        found = found || FoldCase(WithBackslashes(file)) == FoldCase(target);
+        found = found || windows_.Key(file) == windows_.Key(target);
       if (!found) {
         throw PackError("the shortcut \"" + shortcut.name + "\" starts \"" + shortcut.target +
                         "\", which is not in the folder");
@@ -229,7 +236,7 @@ class Writer {
 
   void Header() {
     std::string title = plan_.name + (plan_.version.empty() ? "" : " " + plan_.version);
-    Line("; " + title + ": installation written by vantrel-pack inf.");
+    Line("; " + title + kWrittenInfMark);
     Line(";");
     if (plan_.targets != kTargetsAll) {
       const bool nt = plan_.targets == kTargetNt;
@@ -488,6 +495,7 @@ class Writer {
   }
 
   const InfPlan &plan_;
+  const WindowsNames windows_;
   std::vector<Folder> folders_;
   Place nt_, w9x_;
   bool split_ = false;

@@ -31,7 +31,13 @@ struct InfPlan {
   bool advpack = false;
   unsigned targets = kTargetsAll;  // kTarget* bits: the roads the INF is written for
   std::vector<std::string> files;  // relative paths, '/' between folders, without the INF
+  int codePage = 1252;             // of every text, in which Windows compares names
 };
+
+// The end of the first line of every INF this writer makes, after the
+// application's name and version: how create knows an INF it can take the
+// names of [Strings] from.
+extern const char kWrittenInfMark[];
 
 // The INF's text (CR LF line ends, texts as given: the caller converts
 // them to the package's code page). Throws PackError for what an INF cannot

@@ -4,6 +4,7 @@
 #include "folder_source.h"
 #include "cli/errors.h"
 #include "cli/text.h"
+#include "windows_names.h"
 
 namespace vantrel_pack {
 
@@ -11,13 +12,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Windows cannot create a file with one of these characters in its name,
-// and '\\' would split the name into folders there.
-void CheckWindowsName(const std::string &name) {
-  for (unsigned char c : name) {
-    if (c < 0x20 || std::string("<>:\"|?*\\").find(char(c)) != std::string::npos) {
-      throw PackError("the file name " + name + " cannot be used on Windows");
-    }
+// A '\\' in a file's name here would split it into folders on Windows.
+void RefuseBackslash(const std::string &name) {
+  if (name.find('\\') != std::string::npos) {
+    throw PackError("the file name " + name +
+                    " holds a \\, which would split it into folders on Windows");
   }
 }
 
@@ -39,12 +38,16 @@ std::vector<SourceFile> CollectFolder(const std::string &folder, int codePage) {
       throw PackError(path.string() + " is neither a file nor a folder");
     }
     std::string relative = path.lexically_relative(folder).generic_string();
-    CheckWindowsName(relative);
+    RefuseBackslash(relative);
     files.push_back({path.string(), ToCodePage(relative, codePage, "the file name " + relative)});
   }
   if (error) throw PackError("cannot read folder " + folder + ": " + error.message());
   std::sort(files.begin(), files.end(),
             [](const SourceFile &a, const SourceFile &b) { return a.name < b.name; });
+  std::vector<std::string> names;
+  for (const SourceFile &file : files) names.push_back(file.name);
+  std::vector<NameFinding> found = WindowsNameFindings(names, WindowsNames(codePage), true);
+  if (!found.empty()) throw PackError(found[0].text);
   return files;
 }
 

@@ -14,7 +14,9 @@ struct SourceFile {
 };
 
 // Throws PackError for an unreadable folder, a name the code page cannot
-// hold, or anything that is neither a file nor a folder.
+// hold or Windows cannot make there (windows_names.h: two names for one
+// file, a file where a folder must be), or anything that is neither a
+// file nor a folder.
 std::vector<SourceFile> CollectFolder(const std::string &folder, int codePage);
 
 }  // namespace vantrel_pack

@@ -4,13 +4,16 @@
 #include "central_directory.h"
 #include "cli/errors.h"
 #include "core/package_layout.h"
+#include "utf8_names.h"
+#include "windows_names.h"
 
 namespace vantrel_pack {
 namespace {
 
 // The stub's walk of the archive, held against its central directory;
 // throws PackError, the message begun by `subject`, at the first fault.
-ArchiveWalk Checked(const std::string &zipPath, const std::string &subject, std::ostream &err) {
+ArchiveWalk Checked(const std::string &zipPath, const std::string &subject, int codePage,
+                    std::ostream &err) {
   PieceSet zip;
   if (!zip.AddFile(zipPath)) throw PackError("cannot open " + zipPath);
   if (zip.Size() > kLargestPackage) throw PackError(subject + " is larger than 2 GiB");
@@ -28,17 +31,26 @@ ArchiveWalk Checked(const std::string &zipPath, const std::string &subject, std:
     throw PackError(subject + ": " + disagreements[0] +
                     " (zip tools would show other files than the stub installs)");
   }
+  // The names as the package will hold them (flagged UTF-8 ones converted),
+  // cut where the stub cuts them.
+  std::vector<std::string> names = CodePageNames(walk, codePage);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == walk.members[i].rawName) names[i] = walk.members[i].name;
+  }
+  std::vector<NameFinding> found = WindowsNameFindings(names, WindowsNames(codePage));
+  if (!found.empty()) throw PackError(subject + ": " + found[0].text);
   return walk;
 }
 
 }  // namespace
 
-ArchiveWalk CheckZipForStub(const std::string &zipPath, std::ostream &err) {
-  return Checked(zipPath, zipPath, err);
+ArchiveWalk CheckZipForStub(const std::string &zipPath, int codePage, std::ostream &err) {
+  return Checked(zipPath, zipPath, codePage, err);
 }
 
-void CheckWrittenZip(const std::string &zipPath, const std::string &folder, std::ostream &err) {
-  Checked(zipPath, "the archive written for " + folder, err);
+void CheckWrittenZip(const std::string &zipPath, const std::string &folder, int codePage,
+                     std::ostream &err) {
+  Checked(zipPath, "the archive written for " + folder, codePage, err);
 }
 
 }  // namespace vantrel_pack

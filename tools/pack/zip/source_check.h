@@ -12,13 +12,15 @@
 namespace vantrel_pack {
 
 // The archive as the stub walks it; throws PackError naming the first
-// member the stub could not handle. Harmless findings (more files than the
-// stub cleans up) go to `err` as warnings.
-ArchiveWalk CheckZipForStub(const std::string &zipPath, std::ostream &err);
+// member the stub could not handle, or whose name Windows cannot make or
+// takes for another member's in `codePage` (windows_names.h). Harmless
+// findings (more files than the stub cleans up) go to `err` as warnings.
+ArchiveWalk CheckZipForStub(const std::string &zipPath, int codePage, std::ostream &err);
 
 // The same checks of an archive this tool wrote for a folder; any finding
 // is a fault of the tool, reported as such.
-void CheckWrittenZip(const std::string &zipPath, const std::string &folder, std::ostream &err);
+void CheckWrittenZip(const std::string &zipPath, const std::string &folder, int codePage,
+                     std::ostream &err);
 
 }  // namespace vantrel_pack
 
