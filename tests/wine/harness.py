@@ -409,7 +409,17 @@ class Driver:
         """Starts watching for windows of the program `exe` until it ends;
         finish with watch_result()."""
         argv = [self.exe, "watch", "--exe", exe, "--timeout", str(int(timeout * 1000))]
-        return self.prefix.start(argv, log_path), Path(log_path), timeout
+        process, log_path = self.prefix.start(argv, log_path), Path(log_path)
+        # Returns once the watch runs, so that nothing the test starts next
+        # can come and go before the watch looks.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if log_path.exists() and "watching" in log_path.read_text():
+                return process, log_path, timeout
+            if process.poll() is not None:
+                break
+            time.sleep(0.02)
+        raise HarnessError(f"the window watch did not start: {log_path.read_text()}")
 
     @staticmethod
     def wait_until_seen(watch, captions, timeout=30):
