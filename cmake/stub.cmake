@@ -52,7 +52,13 @@ target_compile_options(vantrel-stub-linked PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${S
 target_link_options(vantrel-stub-linked PRIVATE
   -nostdlib -Wl,-e,${STUB_ENTRY} -Wl,--gc-sections -s -mwindows
   # No link time in the image: the same sources give the same stub.
-  -Wl,--no-insert-timestamp)
+  -Wl,--no-insert-timestamp
+  # No base relocations: an EXE is the first module in its address space,
+  # so Windows 95 to 2000 always map it at its preferred base, and Vista
+  # and later move only images marked DYNAMIC_BASE. Without relocations the
+  # linker marks the image RELOCS_STRIPPED (load at the base or not at all),
+  # and the 1.5 KB they took are the stub's to use.
+  -Wl,--disable-reloc-section -Wl,--disable-dynamicbase)
 # advapi32 first: newer import libraries also list some of its functions under
 # kernel32, which older systems do not export there.
 target_link_libraries(vantrel-stub-linked PRIVATE advapi32 user32 kernel32 gcc)

@@ -16,8 +16,10 @@ namespace {
 const DWORD kDataDescriptorSignature = 0x08074B50;
 const DWORD kOddLocalSignature = 0x50000000;
 const DWORD kDataDescriptorSize = 16;
+const LONG kShortDescriptorSize = 12;
 const DWORD kLocalHeaderSize = sizeof(LocalHeader);
 const WORD kFlagEncrypted = 1;
+const WORD kFlagDescriptor = 8;
 const WORD kMethodStored = 0;
 const WORD kMethodDeflated = 8;
 const DWORD kLargestPosition = 0x7FFFFFFF;
@@ -58,6 +60,37 @@ RecordKind ReadRecord() {
     if (got == 0 || (signature & 0xFFFF) == kZipRecordMark) return kRecordOther;
     return kRecordGarbage;
   }
+}
+
+// A zip record ("PK" and two bytes) starts at `at`, or the file ends there.
+// A data descriptor counts only when `descriptorToo`.
+bool RecordFollows(LONG at, bool descriptorToo) {
+  SeekPackage(at, FILE_BEGIN);
+  DWORD signature = 0;
+  DWORD got = 0;
+  ReadFile(state.packageFile, &signature, sizeof signature, &got, nullptr);
+  if (DWORD(at) == GetFileSize(state.packageFile, nullptr)) return true;
+  return (signature & 0xFFFF) == kZipRecordMark &&
+         (descriptorToo || signature != kDataDescriptorSignature);
+}
+
+// After the data of a member with a data descriptor: 12 when the descriptor
+// there is the short form without its signature, which zip writers may use
+// (CRC-32, compressed size, uncompressed size); 0 otherwise, and ReadRecord
+// skips a signed one. The short form must repeat the header's CRC-32 and
+// compressed size and be followed by a zip record other than a descriptor,
+// or by the end of the file; a CRC-32 that equals the signature reads as
+// the signed form only when a record follows that reading.
+LONG UnsignedDescriptorAt(LONG at) {
+  if (DWORD(at) > kLargestPosition - kDataDescriptorSize) return 0;
+  SeekPackage(at, FILE_BEGIN);
+  DWORD d[2] = {0, 0};
+  DWORD got = 0;
+  ReadFile(state.packageFile, d, sizeof d, &got, nullptr);
+  const LocalHeader &h = state.localHeader;
+  if (d[0] != h.crc || d[1] != h.compressedSize) return 0;
+  if (d[0] == kDataDescriptorSignature && RecordFollows(at + kDataDescriptorSize, true)) return 0;
+  return RecordFollows(at + kShortDescriptorSize, false) ? kShortDescriptorSize : 0;
 }
 
 void ShowError(const char *text) { ReportFailure(kExitFailed, text, "Error"); }
@@ -242,6 +275,7 @@ MemberEnd WalkMembers(HWND dialog, char *nameBuffer, bool extract) {
       ReportWalkEnd(kWalkEndOutOfReach, headerPosition);
       return kWalkFailed;
     }
+    if (state.localHeader.flags & kFlagDescriptor) next += UnsignedDescriptorAt(next);
     SeekPackage(next, FILE_BEGIN);
     if (state.seekResult == -1) {
       ReportWalkEnd(kWalkEndOutOfReach, DWORD(next));

@@ -52,7 +52,7 @@ enum {
   kPathBufferSize = 261,        // 260 characters and the terminating NUL
   kTypedPasswordSize = 80,      // 79 characters and the NUL
   kSystemDirSize = 128,
-  kStartDirSize = 256,
+  kStartDirSize = 260,          // MAX_PATH: any current folder fits, with its NUL
   kCrcTableBytes = 1028,        // 256 entries and one spare
   kWindowSize = 32768,
   kIoBufferBytes = 32770,       // the decoder's input buffer and window
@@ -91,7 +91,8 @@ struct ProgramState {
                                            // backslash once Install strips it
   char typedPassword[kTypedPasswordSize];  // the password dialog's text; zeroed after each use
   char systemDir[kSystemDirSize];          // GetSystemDirectoryA, 127 characters at most
-  char startDir[kStartDirSize];            // the working folder at start, restored after the INF
+  char startDir[kStartDirSize];            // the working folder at start, restored after the INF;
+                                           // empty when it could not be read
   CountedString password;                  // the last password typed, tried first on each member
   LONG typedPasswordLength;                // characters in typedPassword
   CountedString extractedFiles[kMaxExtractedFiles];  // every file written, for the removal

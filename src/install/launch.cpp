@@ -153,5 +153,7 @@ void LaunchInf(HWND) {
     InstallerCommand(line, program, kAdvpackSecondRun, false);
     if (!RunAndWait(program, line, kSecondRunFlags, true)) RecordFailure(kExitFailed);
   }
-  EnterFolder(state.startDir);
+  // Without the starting folder, its parent: the temporary folder must be
+  // left, or Windows NT cannot remove it.
+  EnterFolder(state.startDir[0] ? state.startDir : "..");
 }

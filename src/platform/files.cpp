@@ -527,10 +527,18 @@ BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES attributes) {
   return TRUE;
 }
 
+// Windows NT keeps the process's current directory open: it cannot be
+// removed while the program is in it.
 BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
   if (!contract::PathAllowed(name)) return FALSE;
   Resolved r = Resolve(name ? name : "", false);
-  return r.ok && Succeeds(Store().RemoveFolder(r.path));
+  if (!r.ok) return FALSE;
+  Resolved current = Resolve(CurrentDirectory(), false);
+  if (current.ok && current.path.Joined() == r.path.Joined()) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  return Succeeds(Store().RemoveFolder(r.path));
 }
 
 namespace {

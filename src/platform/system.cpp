@@ -90,6 +90,7 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
   return CopyOut(windowsDirectory, buffer, size);
 }
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+  if (CallFails("GetCurrentDirectoryA")) return 0;
   return CopyOut(currentDirectory, buffer, size);
 }
 

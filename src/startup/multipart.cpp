@@ -11,17 +11,66 @@
 namespace {
 const DWORD kCopyChunk = 32768;
 
+// How many of the (at most seven) bytes before `end` in the open piece are
+// zeros, counted back from `end`.
+LONG ZerosBefore(LONG end) {
+  BYTE tail[kCertificateAlignment - 1];
+  const LONG count = LONG(sizeof tail);
+  DWORD got = 0;
+  SetFilePointer(state.outFile, end - count, nullptr, FILE_BEGIN);
+  ReadFile(state.outFile, tail, sizeof tail, &got, nullptr);
+  LONG zeros = 0;
+  while (got == sizeof tail && zeros < count && tail[count - 1 - zeros] == 0) ++zeros;
+  return zeros;
+}
+
 // The bytes of the open piece that belong to the package: a signed program
-// file ends in its certificate table, which the rebuilt file leaves out.
-LONG PackageBytesOfPiece(BYTE partNumber) {
+// file ends in its certificate table, which the rebuilt file leaves out,
+// and before it in up to seven zeros with which the signer padded the file
+// to a multiple of 8 bytes. Zeros there may also be the package's own last
+// bytes: they are `held` back until the pieces' sizes tell which they are.
+LONG PackageBytesOfPiece(BYTE partNumber, LONG &held) {
   LONG size = LONG(GetFileSize(state.outFile, nullptr));
   if (partNumber > 0) return size;
   ImageSignature image;
   if (FindCertificateTable(state.outFile, state.archiveBase, image) == kCertificatesInPlace) {
     size = LONG(image.tableStart);
+    held = ZerosBefore(size);
+    size -= held;
   }
   SetFilePointer(state.outFile, 0, nullptr, FILE_BEGIN);
   return size;
+}
+
+// Writes `count` bytes at `to` in the rebuilt file: those read from `from`
+// in it, or zeros when `from` is negative.
+void Transfer(LONG from, LONG to, DWORD count) {
+  HANDLE file = state.packageFile;
+  DWORD done = count;
+  if (from < 0) {
+    FillBytes(state.inputBuffer, 0, count);
+  } else {
+    SetFilePointer(file, from, nullptr, FILE_BEGIN);
+    ReadFile(file, state.inputBuffer, count, &done, nullptr);
+  }
+  SetFilePointer(file, to, nullptr, FILE_BEGIN);
+  if (done != count || !WriteFile(file, state.inputBuffer, count, &done, nullptr) ||
+      done != count) {
+    state.ioError = 1;
+  }
+}
+
+// Moves the rebuilt file's bytes from `at` on `gap` bytes towards its end,
+// last chunk first, and fills the gap with zeros: the held-back zeros that
+// were the package's own.
+void OpenGap(LONG at, LONG gap) {
+  LONG end = LONG(GetFileSize(state.packageFile, nullptr));
+  while (end > at && !state.ioError) {
+    LONG n = end - at < LONG(kCopyChunk) ? end - at : LONG(kCopyChunk);
+    end -= n;
+    Transfer(end, end + gap, DWORD(n));
+  }
+  if (!state.ioError) Transfer(-1, at, DWORD(gap));
 }
 
 // Copies the first `bytes` bytes of the open piece in `state.outFile` to the
@@ -66,10 +115,17 @@ void PromptForDisk(BYTE partNumber) {
 
 bool NamePiece(BYTE partNumber) { return partNumber == 0 || NamePart(state.partPath, partNumber); }
 
+LONG RebuiltSize() { return LONG(GetFileSize(state.packageFile, nullptr)); }
+
+// A package whose program file held back zeros is complete when, with no
+// further piece at hand, those zeros make up what it lacks: they were its
+// own, and go back in where the program file's bytes end.
 void CopyPieces() {
   BYTE partNumber = 0;
   bool counterSpent = false;  // the 8-bit counter cannot name a piece after 255
-  while (!state.ioError && LONG(GetFileSize(state.packageFile, nullptr)) < state.totalSize) {
+  LONG held = 0;
+  LONG programBytes = 0;
+  while (!state.ioError && RebuiltSize() < state.totalSize) {
     if (counterSpent || !NamePiece(partNumber)) {
       state.ioError = 1;
       break;
@@ -77,14 +133,20 @@ void CopyPieces() {
     state.outFile = CreateFileA(state.partPath.text, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (state.outFile != INVALID_HANDLE_VALUE) {
-      CopyPiece(PackageBytesOfPiece(partNumber));
+      LONG bytes = PackageBytesOfPiece(partNumber, held);
+      if (partNumber == 0) programBytes = bytes;
+      CopyPiece(bytes);
       CloseHandle(state.outFile);
       if (partNumber == kLastPartNumber) counterSpent = true;
       ++partNumber;
+    } else if (RebuiltSize() + held >= state.totalSize) {
+      break;
     } else {
       PromptForDisk(partNumber);
     }
   }
+  LONG missing = state.totalSize - RebuiltSize();
+  if (!state.ioError && missing > 0 && missing <= held) OpenGap(programBytes, missing);
 }
 }  // namespace
 
@@ -114,7 +176,9 @@ bool RebuildPackage() {
   // the rebuilt one.
   CloseHandle(state.packageFile);
   // Nobody else writes into it while it is rebuilt.
-  state.packageFile = CreateFileA(state.rebuiltPath.text, GENERIC_WRITE, FILE_SHARE_READ,
+  // Read access too: held-back zeros may have to be put back in.
+  state.packageFile = CreateFileA(state.rebuiltPath.text, GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ,
                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   state.ioError = state.packageFile == INVALID_HANDLE_VALUE;
   state.inputBuffer = static_cast<BYTE *>(AllocateBlock(kCopyChunk));

@@ -209,7 +209,11 @@ bool LoadPackage() {
   state.hasTitle = 0;
   state.ioError = 0;
 
-  GetCurrentDirectoryA(kStartDirSize, state.startDir);
+  // A folder that cannot be read, or does not fit, is not recorded: the
+  // installer's end then leaves the temporary folder another way.
+  DWORD startLength = GetCurrentDirectoryA(kStartDirSize, state.startDir);
+  if (startLength >= kStartDirSize) startLength = 0;
+  state.startDir[startLength] = 0;
   UINT systemLength = GetSystemDirectoryA(state.systemDir, kSystemDirSize - 1);
   if (systemLength >= kSystemDirSize - 1) systemLength = 0;  // did not fit: unusable
   state.systemDir[systemLength] = 0;

@@ -86,6 +86,11 @@ EMPTY_DIRECTORIES = {3: 'exception', 4: 'certificate', 6: 'debug', 7: 'architect
 # FORCE_INTEGRITY refuses an unsigned image, APPCONTAINER confines it,
 # GUARD_CF needs a load configuration.
 DLL_FORCE_INTEGRITY, DLL_APPCONTAINER, DLL_GUARD_CF, DLL_DYNAMIC_BASE = 0x80, 0x1000, 0x4000, 0x40
+# An executable is the first module mapped into its process, so its base is
+# always free: Windows 95 to 2000 never move it, and Vista and later move
+# only images marked DYNAMIC_BASE. RELOCS_STRIPPED tells every loader to
+# map the image at its base or not at all (PE Format, Characteristics).
+FILE_RELOCS_STRIPPED = 0x0001
 
 
 def align_up(value, alignment):
@@ -305,8 +310,13 @@ class StubImage(unittest.TestCase):
         for flag, name in ((DLL_FORCE_INTEGRITY, 'FORCE_INTEGRITY'),
                            (DLL_APPCONTAINER, 'APPCONTAINER'), (DLL_GUARD_CF, 'GUARD_CF')):
             self.assertFalse(characteristics & flag, name)
-        if characteristics & DLL_DYNAMIC_BASE:
-            self.assertNotEqual((0, 0), image.directory(5), 'a movable image needs relocations')
+        # The image carries no base relocations (the room is the stub's):
+        # it says so, so that a loader maps it at its base or refuses it,
+        # and it never asks Vista and later to move it.
+        self.assertEqual((0, 0), image.directory(5), 'base relocations')
+        self.assertTrue(image.u16(image.pe + 22) & FILE_RELOCS_STRIPPED, 'RELOCS_STRIPPED')
+        self.assertFalse(characteristics & DLL_DYNAMIC_BASE, 'DYNAMIC_BASE without relocations')
+        self.assertNotIn(b'.reloc', [s['name'] for s in image.section_headers])
         # The entry point lies in an executable code section.
         entry = field('I', 16)
         holders = [s for s in image.section_headers if s['va'] <= entry < s['va'] + s['vsize']]

@@ -162,6 +162,13 @@ TEST_F(ArchiveViews, WhatTheStubHandlesIsAcceptedWarningOfWhatMayFail) {
   descriptor.descriptor = true;
   ZipMember oddSignature = Stored("odd.txt", "odd");
   oddSignature.signature = 0x50000000;
+  // The descriptor's short form, without its signature, as some writers
+  // leave it: before another member and after the last.
+  ZipMember shortFirst = Stored("s1.txt", "short descriptor before another member");
+  shortFirst.descriptor = true;
+  shortFirst.descriptorSigned = false;
+  ZipMember shortLast = shortFirst;
+  shortLast.name = "s2.txt";
   std::vector<ZipMember> many;
   for (int i = 0; i < 256; ++i) many.push_back(Stored("f" + std::to_string(i), "x"));
   struct Case {
@@ -174,6 +181,7 @@ TEST_F(ArchiveViews, WhatTheStubHandlesIsAcceptedWarningOfWhatMayFail) {
        Zip({descriptor, oddSignature, Stored(std::string("abc\0def", 7), "cut"),
             Stored("a..b/c\\d", "x"), Stored("dir/", "")}),
        nullptr},
+      {"short descriptors", Zip({shortFirst, Stored("b.txt", "b"), shortLast}), nullptr},
       {"a long name", Zip({Stored(std::string(200, 'l'), "x")}), "typical temporary folder"},
       {"256 files", Zip(many), "256 files: only the first 255"},
       // ア (83 41) and ヂ (83 61): a second byte is no letter to fold.

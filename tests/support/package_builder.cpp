@@ -99,7 +99,7 @@ Bytes BuildZip(const std::vector<ZipMember> &members, const std::string &comment
     Append(zip, m.extra);
     Append(zip, body);
     if (m.descriptor) {
-      Put32(zip, 0x08074B50);
+      if (m.descriptorSigned) Put32(zip, 0x08074B50);
       Put32(zip, crc);
       Put32(zip, uint32_t(body.size()));
       Put32(zip, m.uncompressedSize.value_or(uint32_t(m.data.size())));

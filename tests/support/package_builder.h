@@ -19,6 +19,7 @@ struct ZipMember {
   std::string password;  // not empty: traditional encryption
   bool descriptor =
       false;  // bit 3 and a data descriptor after the data (sizes still in the header)
+  bool descriptorSigned = true;  // false: the descriptor's short form, without its signature
   Bytes extra;
   uint16_t dosTime = 0x6000;                 // 12:00:00
   uint16_t dosDate = 0x5A21;                 // 2025-01-01

@@ -36,7 +36,8 @@ Bytes WithoutCentralDirectory(const std::vector<ZipMember> &members) {
     end += 30 + m.name.size() + m.extra.size() +
            (m.rawData       ? m.rawData->size()
             : m.method == 8 ? RawDeflate(m.data).size()
-                            : m.data.size());
+                            : m.data.size()) +
+           (m.descriptor ? (m.descriptorSigned ? 16 : 12) : 0);
   }
   zip.resize(end);
   return zip;
@@ -98,6 +99,70 @@ TEST_F(Walk, AHundredThousandDescriptorsDoNotExhaustTheStack) {
   ASSERT_EQ(-1, Extract());
   EXPECT_TRUE(state.extractOk);
   EXPECT_EQ(ToBytes("y"), ReadFile(Out("two.txt")));
+}
+
+// The short descriptor, without its signature, after a bit-3 member: after
+// the last member, before another, with a CRC-32 that equals the
+// signature, and without a central directory after it. It must repeat the
+// header's CRC-32 and size, and what follows it tells its form.
+struct ShortDescriptor {
+  const char *what;
+  std::vector<ZipMember> members;  // the first has the short descriptor
+  bool centralDirectory;
+  bool extracts;
+};
+
+ZipMember ShortDescribed(const std::string &name, const std::string &data, int method = 0) {
+  ZipMember m{name, ToBytes(data), method};
+  m.descriptor = true;
+  m.descriptorSigned = false;
+  return m;
+}
+
+// 21 bytes and four more chosen so that their CRC-32 is 0x08074B50, the
+// descriptor's signature.
+const std::string kCrcLikeTheSignature = std::string("crc like a signature \xD2\xA8\x2C\x07", 25);
+
+class ShortDescriptorWalk : public Extraction,
+                            public ::testing::WithParamInterface<ShortDescriptor> {};
+
+TEST_P(ShortDescriptorWalk, IsSteppedOverWhenARecordFollowsIt) {
+  const ShortDescriptor &c = GetParam();
+  ASSERT_EQ(0x08074B50u, Crc32(ToBytes(kCrcLikeTheSignature)));
+  if (c.centralDirectory) {
+    Load(BuildZip(c.members));
+  } else {
+    Load(WithoutCentralDirectory(c.members), /*skipCheck=*/true);
+  }
+  ASSERT_EQ(-1, Extract());
+  EXPECT_EQ(c.extracts, bool(state.extractOk));
+  if (!c.extracts) return;
+  for (const ZipMember &m : c.members) EXPECT_EQ(m.data, ReadFile(Out(m.name))) << m.name;
+  EXPECT_TRUE(Boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ShortDescriptorWalk,
+    ::testing::Values(
+        ShortDescriptor{"last", {{"a.txt", ToBytes("a")}, ShortDescribed("b.txt", "last one")},
+                        true, true},
+        ShortDescriptor{"first", {ShortDescribed("a.txt", "first", 8), {"b.txt", ToBytes("b")}},
+                        true, true},
+        ShortDescriptor{"crc_equals_signature",
+                        {ShortDescribed("a.txt", kCrcLikeTheSignature), {"b.txt", ToBytes("b")}},
+                        true, true},
+        ShortDescriptor{"crc_equals_signature_last",
+                        {ShortDescribed("a.txt", kCrcLikeTheSignature)}, true, true},
+        ShortDescriptor{"no_central_directory", {ShortDescribed("a.txt", "only")}, false, true}),
+    [](const ::testing::TestParamInfo<ShortDescriptor> &info) { return info.param.what; });
+
+TEST_F(Walk, TwelveBytesThatDoNotRepeatTheHeaderAreNoDescriptor) {
+  Bytes zip = BuildZip({ShortDescribed("a.txt", "first"), {"b.txt", ToBytes("b")}});
+  zip[30 + 5 + 5] ^= 1;  // the descriptor's CRC-32, after the header, name and data
+  Load(zip);
+  ASSERT_EQ(-1, Extract());
+  EXPECT_FALSE(state.extractOk);
+  EXPECT_FALSE(Exists(Out("b.txt")));
 }
 
 TEST_F(Walk, SignatureZeroZeroZeroFiftyIsALocalHeader) {

@@ -130,6 +130,34 @@ TEST_F(Rebuild, ASignedProgramFileLosesItsCertificateTable) {
   EXPECT_EQ(expected, Rebuilt());
 }
 
+// Signing pads the program file with zeros to a multiple of 8 bytes before
+// the table; the padding is no part of the package either. Zeros that are
+// the package's own last bytes look the same: the pieces' sizes, which add
+// up to the header's total, tell them apart. No prompt for a piece that
+// does not exist.
+TEST_F(Rebuild, TheSignersPaddingIsLeftOutAndZerosOfThePackageKept) {
+  struct Case {
+    size_t programSize;
+    size_t ownZeros;  // the program file's last bytes that are zeros
+  };
+  for (const Case &c : {Case{36001, 0}, Case{36007, 0}, Case{36005, 2}, Case{36002, 6},
+                        Case{36008, 3}, Case{36003, 12}}) {
+    SCOPED_TRACE(c.programSize);
+    SCOPED_TRACE(c.ownZeros);
+    Bytes all = WritePieces({c.programSize, 5000, 3001});
+    state.archiveBase = 35353;
+    Bytes program(all.begin(), all.begin() + long(c.programSize));
+    std::fill(program.end() - long(c.ownZeros), program.end(), 0);
+    Bytes signedProgram = SignPackage(program);
+    WriteFile("disk/SETUP.EXE", signedProgram);
+    Bytes expected(signedProgram.begin(), signedProgram.begin() + long(c.programSize));
+    expected.insert(expected.end(), all.begin() + long(c.programSize), all.end());
+    ASSERT_TRUE(RunRebuild());
+    EXPECT_EQ(expected, Rebuilt());
+    EXPECT_TRUE(host::MessageBoxes().empty());
+  }
+}
+
 TEST_F(Rebuild, MissingPieceIsAskedForAndOkRetriesTheSamePiece) {
   Bytes all = WritePieces({100, 200, 300});
   std::filesystem::rename(Posix("disk/SETUP.002"), Posix("elsewhere.002"));

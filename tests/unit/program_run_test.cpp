@@ -165,6 +165,38 @@ TEST_F(ProgramRun, InstallExtractsRunsTheInfAndCleansUp) {
   EXPECT_EQ("C:\\", host::CurrentDirectory());
 }
 
+// Started from a folder of any length Windows allows (a current folder
+// holds up to 258 characters), a successful installation ends with 0, back
+// in that folder, with the temporary folder removed. A starting folder that
+// cannot be read is not restored: the run leaves the temporary folder for
+// its parent, which lets it be removed, and still ends with 0.
+TEST_F(ProgramRun, AnyStartingFolderIsRestoredAndTheTemporaryFolderRemoved) {
+  for (size_t length : {255u, 256u, 257u, 258u, 0u}) {
+    SCOPED_TRACE(length);
+    StartAgain();
+    std::string start = "C:\\";
+    if (length > 0) {
+      std::string first(120, 'a'), second(length - 3 - 121, 'b');
+      MakeFolder(first + "/" + second);
+      start += first + "\\" + second;
+      ASSERT_EQ(length, start.size());
+      host::SetCurrentDirectory(start);
+    } else {
+      host::FailCall("GetCurrentDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
+    }
+    PackageContents contents;
+    contents.welcome = "Welcome";
+    contents.archive = Archive(2);
+    WritePackage(contents);
+    host::OnDialog("DLG_MAIN", [](const host::Dialog &d) { d.Click(IDC_INSTALL); });
+    EXPECT_EQ(0, host::RunAsProcess(RunProgram));
+    EXPECT_TRUE(seenByInstaller_);
+    EXPECT_TRUE(host::MessageBoxes().empty());
+    EXPECT_FALSE(Exists("temp/$Vantrel.Tmp"));
+    EXPECT_EQ(length > 0 ? start : "C:\\temp", host::CurrentDirectory());
+  }
+}
+
 TEST_F(ProgramRun, ButtonsAreDisabledWhileInstallingAndTheCloseStillArrives) {
   PackageContents contents;
   contents.welcome = "Welcome";

@@ -409,7 +409,17 @@ class Driver:
         """Starts watching for windows of the program `exe` until it ends;
         finish with watch_result()."""
         argv = [self.exe, "watch", "--exe", exe, "--timeout", str(int(timeout * 1000))]
-        return self.prefix.start(argv, log_path), Path(log_path), timeout
+        process, log_path = self.prefix.start(argv, log_path), Path(log_path)
+        # Returns once the watch runs, so that nothing the test starts next
+        # can come and go before the watch looks.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if log_path.exists() and "watching" in log_path.read_text():
+                return process, log_path, timeout
+            if process.poll() is not None:
+                break
+            time.sleep(0.02)
+        raise HarnessError(f"the window watch did not start: {log_path.read_text()}")
 
     @staticmethod
     def wait_until_seen(watch, captions, timeout=30):
@@ -448,11 +458,13 @@ class SetupRun:
     With `through_cmd` the program is started as a deployment script starts
     it, from a batch file under Wine's cmd (`start "" /wait`), which then
     echoes %ERRORLEVEL%: the whole exit code, as Windows reports it, where
-    `wine` itself hands on only its low 8 bits."""
+    `wine` itself hands on only its low 8 bits; `start_in`, a folder, is
+    made the batch file's current folder first, which the program inherits."""
 
     EXIT_LINE = "exit code "
 
-    def __init__(self, prefix, program, log_dir, driver=None, arguments=(), through_cmd=False):
+    def __init__(self, prefix, program, log_dir, driver=None, arguments=(), through_cmd=False,
+                 start_in=None):
         self.program = Path(program)
         self.driver = driver
         self.log_path = Path(log_dir) / (self.program.stem + ".log")
@@ -461,7 +473,9 @@ class SetupRun:
             script = Path(log_dir) / (self.program.stem + ".bat")
             # Each line of a batch file is read when it runs, so %ERRORLEVEL%
             # is the program's code, not the one from before it started.
-            script.write_text(f'@start "" /wait "{command[0]}" {" ".join(command[1:])}\r\n'
+            enter = f'@cd /d "{prefix.windows_path(start_in)}"\r\n' if start_in else ""
+            script.write_text(enter +
+                              f'@start "" /wait "{command[0]}" {" ".join(command[1:])}\r\n'
                               f"@echo {self.EXIT_LINE}%ERRORLEVEL%\r\n")
             command = ["cmd", "/c", prefix.windows_path(script)]
         self.process = prefix.start(command, self.log_path)

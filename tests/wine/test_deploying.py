@@ -93,6 +93,18 @@ class DeployingTest(WineTestCase):
                 else:
                     self.assert_nothing_installed()
 
+    def test_a_start_folder_of_the_longest_length_is_no_failure(self):
+        # A current folder holds up to 258 characters; started there, an
+        # installation ends with 0 and removes its temporary folder.
+        folder = self.prefix.drive_c / ("s" * 120) / ("t" * (258 - 3 - 121))
+        folder.mkdir(parents=True, exist_ok=True)
+        self.assertEqual(len(self.prefix.windows_path(folder)), 258)
+        self.clean_installation()
+        run = self.start(self.unattended("long-start"), through_cmd=True, start_in=folder)
+        self.assertEqual(run.windows_exit_code(timeout=60), 0)
+        self.assert_demo_installed()
+        self.assert_temp_gone()
+
     def test_quiet_runs_open_no_window_and_end_by_themselves(self):
         ends = [
             ("welcome text, licence and stay-open",

@@ -85,6 +85,26 @@ class SignedPackageTest(InstallCase):
         self.assert_demo_installed()
         self.assert_temp_gone()
 
+    def test_signed_split_package_cut_off_eight_bytes_installs(self):
+        # Cut as another tool may cut it, just after a zero byte of the
+        # archive: the signer pads the program file to 8 bytes, and the
+        # stub must tell that padding from the package's own zero.
+        source = self.work / "app"
+        shutil.copytree(DEMO_APP, source)
+        (source / "data.bin").write_bytes(random.Random(11).randbytes(60000))
+        package = self.package(source=source, title=TITLE, split="40k")
+        pieces = sorted(self.work.glob("setup.0*"))
+        whole = package.read_bytes() + b"".join(piece.read_bytes() for piece in pieces)
+        for piece in pieces:
+            piece.unlink()
+        cut = next(i + 1 for i in range(40000, len(whole)) if whole[i] == 0 and (i + 1) % 8)
+        package.write_bytes(whole[:cut])
+        (self.work / "setup.001").write_bytes(whole[cut:])
+        run = self.start(self.sign(package))
+        self.assertEqual(run.wait(timeout=60), 0)
+        self.assert_demo_installed()
+        self.assert_temp_gone()
+
     def test_signed_encrypted_package_installs(self):
         run = self.start(self.sign(self.welcome_package(password=PASSWORD)))
         self.press_install(run)

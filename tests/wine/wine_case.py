@@ -61,8 +61,9 @@ class WineTestCase(unittest.TestCase):
     def package(self, name="setup.exe", source=DEMO_APP, **options):
         return self.session.packer.create(self.work / name, source, **options)
 
-    def start(self, package, arguments=(), through_cmd=False):
-        run = SetupRun(self.prefix, package, self.work, self.driver, arguments, through_cmd)
+    def start(self, package, arguments=(), through_cmd=False, start_in=None):
+        run = SetupRun(self.prefix, package, self.work, self.driver, arguments, through_cmd,
+                       start_in)
         self.addCleanup(self._end_run, run)
         return run
 

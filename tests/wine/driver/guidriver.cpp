@@ -154,6 +154,9 @@ int Watch(const Command &command) {
   std::set<HWND> seen;
   bool started = exe.empty();
   DWORD start = GetTickCount();
+  // The test starts the program once the watch is ready: a watch that
+  // starts late on a busy machine could miss a short run altogether.
+  PrintLine("watching");
   for (;;) {
     bool running = exe.empty() || ProgramRunning(exe);
     started = started || running;
