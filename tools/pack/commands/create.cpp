@@ -31,6 +31,7 @@
 #include "zip/source_check.h"
 #include "zip/top_folder.h"
 #include "zip/utf8_names.h"
+#include "zip/windows_names.h"
 #include "zip/writer.h"
 
 namespace vantrel_pack {
@@ -104,6 +105,23 @@ std::optional<int64_t> ParseSourceDateEpoch(const char *value) {
     throw PackError("SOURCE_DATE_EPOCH is \"" + text + "\", not a number of seconds since 1970");
   }
   return std::stoll(text);
+}
+
+// A name in UTF-8 without the zip's mark (Info-ZIP writes them so) would be
+// created garbled. In a single-byte code page such bytes are almost never
+// meant as they stand: refused. In a double-byte one they may well be, so
+// only a warning.
+void RefuseUnmarkedUtf8(const std::string &name, const CreateOptions &options, std::ostream &err) {
+  const std::string text =
+      "the member " + Quoted(FromCodePage(name, options.codePage), Escape::kControls) +
+      " is named in UTF-8 (" + Quoted(name, Escape::kControls) +
+      ") without the zip's mark for it, so Windows would create the first form";
+  const bool doubleByte = WindowsNames(options.codePage).IsLeadByte(0x81);
+  if (!doubleByte) {
+    throw PackError(text + ": give create --utf8-names to read such names as UTF-8, or zip with "
+                           "7-Zip, which marks them");
+  }
+  err << "vantrel-pack create: warning: " << text << "; if it is UTF-8, give --utf8-names\n";
 }
 
 // The INF as the installer will read it: from the folder, or as the stub
@@ -193,18 +211,14 @@ void CreatePackage(const CreateOptions &options, std::ostream &out, std::ostream
     zipWalk = CheckZipForStub(options.source, options.codePage, err);
     zipPath = options.source;
     const std::string unmarked = UnmarkedUtf8Name(*zipWalk);
-    if (!unmarked.empty()) {
-      err << "vantrel-pack create: warning: the member "
-          << Quoted(FromCodePage(unmarked, options.codePage), Escape::kControls)
-          << " is named in UTF-8 (" << Quoted(unmarked, Escape::kControls)
-          << ") without the zip's mark for it, so Windows will show the first form; zip "
-          << "with 7-Zip, which marks UTF-8 names, or give create the folder\n";
-    }
-    if (HasUtf8Names(*zipWalk) || options.stripTopFolder) {
+    if (!unmarked.empty() && !options.utf8Names) RefuseUnmarkedUtf8(unmarked, options, err);
+    if (HasUtf8Names(*zipWalk) || options.stripTopFolder ||
+        (options.utf8Names && !unmarked.empty())) {
       // The stub would create the UTF-8 bytes as ANSI names: the package
       // gets a copy with the names in its code page (and without the top
       // folder when asked).
-      std::vector<std::string> converted = CodePageNames(*zipWalk, options.codePage);
+      std::vector<std::string> converted =
+          CodePageNames(*zipWalk, options.codePage, options.utf8Names);
       if (options.stripTopFolder) converted = WithoutTopFolder(converted);
       zipPath = pending.Scratch(options.output);
       PieceSet zip;
@@ -370,6 +384,10 @@ const Option<CreateOptions> kCreateOptions[] = {
      "a .zip SOURCE whose files all lie in one folder goes\n"
      "in without it, so the INF is at the top",
      Switch<&CreateOptions::stripTopFolder>},
+    {"--utf8-names", nullptr,
+     "read a .zip SOURCE's names that lack the UTF-8 mark\n"
+     "as UTF-8 (Info-ZIP writes them so)",
+     Switch<&CreateOptions::utf8Names>},
     {"--no-inf-check", nullptr,
      "make the package even when the INF checks find errors\n"
      "(they are shown as warnings)",

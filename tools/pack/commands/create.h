@@ -28,6 +28,7 @@ struct CreateOptions {
   bool noInfCheck = false;  // INF errors become warnings
   unsigned targets = 0;     // kTarget* bits; 0: as the INF's Signature says
   bool stripTopFolder = false;  // a .zip SOURCE's one top folder is taken off the names
+  bool utf8Names = false;  // a .zip SOURCE's names without the UTF-8 mark are UTF-8 too
   std::optional<std::string> stub;
   uint64_t splitSize = 0;  // 0: one file
   int codePage = 1252;

@@ -104,11 +104,13 @@ bool HasUtf8Names(const ArchiveWalk &walk) {
   return false;
 }
 
-std::vector<std::string> CodePageNames(const ArchiveWalk &walk, int codePage) {
+std::vector<std::string> CodePageNames(const ArchiveWalk &walk, int codePage,
+                                       bool unmarkedToo) {
   std::vector<std::string> names;
   for (size_t i = 0; i < walk.members.size(); ++i) {
     const WalkedMember &member = walk.members[i];
-    if (!(member.flags & kUtf8NameFlag) || IsAscii(member.rawName)) {
+    const bool utf8 = (member.flags & kUtf8NameFlag) || (unmarkedToo && ReadsAsUtf8(member.rawName));
+    if (!utf8 || IsAscii(member.rawName)) {
       names.push_back(member.rawName);
       continue;
     }

@@ -31,7 +31,10 @@ std::string UnmarkedUtf8Name(const ArchiveWalk &walk);
 // Every member's name in `codePage`: the flagged ones converted, the rest as
 // they are. Throws PackError naming the member, the character and
 // --codepage when a name cannot be written in the code page.
-std::vector<std::string> CodePageNames(const ArchiveWalk &walk, int codePage);
+// With `unmarkedToo` (--utf8-names), names that read as UTF-8 without the
+// mark are converted as well.
+std::vector<std::string> CodePageNames(const ArchiveWalk &walk, int codePage,
+                                       bool unmarkedToo = false);
 
 // Writes the archive `source` (walked as `walk`, its central directory
 // agreeing with the walk) to `outPath` with each member named `names[i]`
