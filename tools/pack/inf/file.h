@@ -4,10 +4,19 @@
 // comments after ';', lines continued by a final '\', and %name% replaced
 // from the [Strings] sections (%% is a percent sign; %24% and other numbers
 // are directory ids, left for the installer). Whatever an installer would
-// misread is reported as a problem with its line number.
+// misread is reported as a problem with its line number, and so is whatever
+// they are not documented to read as we do (a Ctrl-Z with text after it, a
+// CR without LF, blanks inside a section's brackets, over-long names, lines
+// and values): such an INF is refused rather than read one way and
+// installed another.
+//
+// Files over kLargestInf are not read at all; below it the parser holds
+// the file about once, and reports at most about a hundred problems.
 #ifndef VANTREL_PACK_INF_FILE_H
 #define VANTREL_PACK_INF_FILE_H
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,9 +46,15 @@ struct InfProblem {
   std::string text;
 };
 
+// The largest INF file the packer reads. Setup INF files are a few
+// kilobytes; this leaves room for the largest while keeping what `create`
+// and `inspect` hold in memory small.
+constexpr size_t kLargestInf = size_t(1) << 20;
+
 struct InfFile {
   std::vector<InfSection> sections;  // in the order their names first appear
   std::vector<InfProblem> problems;
+  std::map<std::string, size_t> index;  // folded name -> position in `sections`
 
   // The section called `name` (any case), or null.
   const InfSection *Find(const std::string &name) const;
