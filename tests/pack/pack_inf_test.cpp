@@ -790,7 +790,13 @@ TEST_F(PackTest, InfCommandRefusesBadInputWritingNothing) {
       {{"--name", "Acme", "--shortcut", "no-equals"}, 2, "NAME=PROGRAM"},
       {{"--version", "1"}, 2, "--name"},
       {{"--name", "Acme", "--dest", "C:\\Acme"}, 1, "--dest"},
+      {{"--name", "Acme", "-o", (source / "Aux.inf").string()}, 1, "device name"},
+      {{"--name", "Acme", "-o", (source / "com1").string()}, 1, "device name"},
+      // A link planted where the INF goes is a file of the user's: kept, and
+      // nothing written where it points.
+      {{"--name", "Link", "-o", (dir / "link.inf").string()}, 1, "exists (--force replaces it)"},
   };
+  fs::create_symlink(dir / "elsewhere.inf", dir / "link.inf");
   std::vector<std::string> before = Entries(source);
   for (const auto &c : cases) {
     std::vector<std::string> args = {"inf"};
@@ -799,6 +805,23 @@ TEST_F(PackTest, InfCommandRefusesBadInputWritingNothing) {
     EXPECT_EQ(Run(args), c.status) << c.expected;
     EXPECT_NE(err.str().find(c.expected), std::string::npos) << err.str();
     EXPECT_EQ(Entries(source), before) << c.expected;
+    EXPECT_FALSE(fs::exists(dir / "elsewhere.inf")) << c.expected;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.inf")) << c.expected;
+  }
+}
+
+// --name of a device (Aux, nul, COM1 ...) gives an INF name that is not one,
+// says so, and create takes the folder.
+TEST_F(PackTest, InfNamedLikeADeviceGetsASafeName) {
+  fs::remove(source / "setup.inf");
+  for (const char *name : {"Aux", "nul.txt", "COM1", "lpt9"}) {
+    ASSERT_EQ(Run({"inf", "--force", "--name", name, source.string()}), 0) << err.str();
+    EXPECT_NE(err.str().find("would be a device's on Windows"), std::string::npos) << err.str();
+    std::string expected = vantrel_pack::FoldCase(std::string(name).substr(0, 4));
+    if (expected.back() == '.') expected.pop_back();
+    EXPECT_TRUE(fs::exists(source / (expected + "app.inf"))) << name << ": " << out.str();
+    ASSERT_EQ(Create(dir / "out.exe", {"--inf", expected + "app.inf"}), 0) << err.str();
+    fs::remove(source / (expected + "app.inf"));
   }
 }
 
