@@ -152,7 +152,14 @@ TEST(InfRead, WhatAnInstallerWouldMisreadIsAProblemOnItsLine) {
            "\"\r\n",
        2,
        "at most 4095"},
-      {"[S]\r\nk=" + std::string(1 << 20, 'v') + "\r\n", 0, "larger than 1 MiB"},
+      {"[S]\r\nk=" + std::string(4 << 20, 'v') + "\r\n", 0, "larger than 4 MiB"},
+      {[] {
+         std::string many = "[S]\r\n";
+         for (int i = 0; i < 1000; ++i) many += std::string(400, ',') + "\r\n";
+         return many;
+       }(),
+       997,  // 402 items a line: the 996th line of entries passes 400,000
+       "more than 400000 entries and values"},
   };
   for (const auto &c : cases) {
     InfFile inf = ParseInf(c.text);
@@ -693,16 +700,16 @@ TEST_F(PackTest, AnInfPastTheLargestReadIsRefusedUnread) {
   const std::string huge = kFolderInf + "; " + std::string(15 << 20, 'x') + "\r\n";
   WriteFile(source / "setup.inf", huge);
   EXPECT_EQ(Create(dir / "folder.exe", {}), 1);
-  EXPECT_NE(err.str().find("larger than 1 MiB"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("larger than 4 MiB"), std::string::npos) << err.str();
   EXPECT_NE(err.str().find("--no-inf-check makes the package anyway"), std::string::npos);
 
   ZipMember inf{"setup.inf", testing_support::ToBytes(huge), 8};
   WriteFile(dir / "big.zip", Zip({inf, Stored("readme.txt", "r"), Stored("sub/data.bin", "d")}));
   EXPECT_EQ(Create(dir / "zip.exe", {}, dir / "big.zip"), 1);
-  EXPECT_NE(err.str().find("larger than 1 MiB"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("larger than 4 MiB"), std::string::npos) << err.str();
   ASSERT_EQ(Create(dir / "zip.exe", {"--no-inf-check"}, dir / "big.zip"), 0) << err.str();
   ASSERT_EQ(Run({"inspect", (dir / "zip.exe").string()}), 0);
-  EXPECT_NE(out.str().find("not done: it is larger than 1 MiB"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("not done: it is larger than 4 MiB"), std::string::npos) << out.str();
 }
 
 // An INF from Microsoft's NT examples packs as it is, for the NT family; for

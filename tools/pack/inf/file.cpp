@@ -26,6 +26,9 @@ const size_t kLongestLine = 4096;        // the longest string setupapi hands ov
 const size_t kLongestField = 4095;       // after %strings%, without its terminating NUL
 const size_t kLongestString = 511;       // a [Strings] value; longer ones are cut silently
 const size_t kMostProblems = 100;        // the rest are counted, not kept
+// Entries and values the reader keeps, each some 50 to 110 bytes in
+// memory: an INF that `inf` writes has about 7 per file.
+const size_t kMostItems = 400000;
 
 void Report(std::vector<InfProblem> &problems, int line, std::string text) {
   if (problems.size() < kMostProblems) {
@@ -120,12 +123,10 @@ struct FieldBuilder {
   }
 };
 
-struct RawEntry {
-  int line;
-  bool hasKey = false;
-  std::string key;
-  std::vector<std::string> values;
-};
+// Entries and sections are read straight into their final form and
+// substituted where they lie: the file is held about once.
+using RawEntry = InfEntry;
+using RawSection = InfSection;
 
 // Splits an entry at its first unquoted '=' (in the first field only) and
 // at unquoted commas.
@@ -159,11 +160,6 @@ RawEntry SplitEntry(const std::string &text, int line) {
   return entry;
 }
 
-struct RawSection {
-  std::string name;
-  int line;
-  std::vector<RawEntry> entries;
-};
 
 bool IsStringsSection(const std::string &name) {
   std::string folded = FoldCase(name);
@@ -237,12 +233,13 @@ class Substitution {
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
 // Reads the lines into sections, before any substitution.
-std::vector<RawSection> ReadSections(std::string_view bytes, std::vector<InfProblem> &problems) {
+std::vector<RawSection> ReadSections(std::string_view bytes, std::vector<InfProblem> &problems,
+                                     std::map<std::string, size_t> &byName) {
   std::vector<RawSection> sections;
-  std::map<std::string, size_t> byName;
   RawSection *current = nullptr;
   PhysicalLines lines(bytes, problems);
   std::string line;
+  size_t items = 0;
   while (lines.Next(line)) {
     const int number = lines.Number();
     std::string text;
@@ -306,6 +303,13 @@ std::vector<RawSection> ReadSections(std::string_view bytes, std::vector<InfProb
     }
     current->entries.push_back(SplitEntry(entry, number));
     current->entries.back().values.shrink_to_fit();
+    items += 1 + current->entries.back().values.size();
+    if (items > kMostItems) {
+      Report(problems, number,
+             "more than " + std::to_string(kMostItems) +
+                 " entries and values, more than the packer reads of an INF file");
+      break;
+    }
   }
   return sections;
 }
@@ -373,7 +377,7 @@ InfFile ParseInf(const std::string &bytes) {
     return inf;
   }
   text = UpToEndMark(text, inf.problems);
-  std::vector<RawSection> raw = ReadSections(text, inf.problems);
+  std::vector<RawSection> raw = ReadSections(text, inf.problems, inf.index);
   for (const RawSection &section : raw) {
     if (!IsStringsSection(section.name)) continue;
     for (const RawEntry &entry : section.entries) {
@@ -387,34 +391,25 @@ InfFile ParseInf(const std::string &bytes) {
     }
   }
   Substitution strings(raw);
-  inf.sections.reserve(raw.size());
   for (RawSection &section : raw) {
-    InfSection out{section.name, section.line, {}};
-    out.entries.reserve(section.entries.size());
-    const bool keepAsWritten = IsStringsSection(section.name);
+    if (IsStringsSection(section.name)) continue;  // taken as written
     for (RawEntry &entry : section.entries) {
-      InfEntry parsed;
-      parsed.line = entry.line;
-      parsed.hasKey = entry.hasKey;
-      parsed.key = keepAsWritten ? entry.key : strings.Apply(entry.key, entry.line, inf.problems);
-      parsed.values.reserve(entry.values.size());
+      if (entry.key.find('%') != std::string::npos) {
+        entry.key = strings.Apply(entry.key, entry.line, inf.problems);
+      }
       for (std::string &value : entry.values) {
-        parsed.values.push_back(keepAsWritten ? std::move(value)
-                                              : strings.Apply(value, entry.line, inf.problems));
-        if (parsed.values.back().size() > kLongestField) {
+        if (value.find('%') == std::string::npos) continue;
+        value = strings.Apply(value, entry.line, inf.problems);
+        if (value.size() > kLongestField) {
           Report(inf.problems, entry.line,
-                 "a value of " + std::to_string(parsed.values.back().size()) +
+                 "a value of " + std::to_string(value.size()) +
                      " characters with its %strings% put in; setupapi takes at most " +
                      std::to_string(kLongestField) + ": shorten it");
         }
       }
-      out.entries.push_back(std::move(parsed));
     }
-    // The raw copy goes as the read one grows: the file is held about once.
-    std::vector<RawEntry>().swap(section.entries);
-    inf.index.emplace(FoldCase(out.name), inf.sections.size());
-    inf.sections.push_back(std::move(out));
   }
+  inf.sections = std::move(raw);
   return inf;
 }
 

@@ -16,6 +16,7 @@
 #define VANTREL_PACK_INF_FILE_H
 
 #include <cstddef>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,7 +36,7 @@ struct InfEntry {
 struct InfSection {
   std::string name;  // as first written
   int line = 0;      // of its first header
-  std::vector<InfEntry> entries;
+  std::deque<InfEntry> entries;  // a deque: growing it never holds two copies
 
   // The first entry whose key is `key` (any case), or null.
   const InfEntry *Find(const std::string &key) const;
@@ -47,9 +48,11 @@ struct InfProblem {
 };
 
 // The largest INF file the packer reads. Setup INF files are a few
-// kilobytes; this leaves room for the largest while keeping what `create`
-// and `inspect` hold in memory small.
-constexpr size_t kLargestInf = size_t(1) << 20;
+// kilobytes; one that `inf` writes takes about 42 bytes and 7 entries and
+// values a file. The reader also keeps at most 400,000 entries and values
+// (some 55,000 files), so that what it holds stays under about 64 MiB
+// whatever the text: linear in the file's size, and bounded.
+constexpr size_t kLargestInf = size_t(4) << 20;
 
 struct InfFile {
   std::vector<InfSection> sections;  // in the order their names first appear
