@@ -158,7 +158,7 @@ TEST(InfRead, WhatAnInstallerWouldMisreadIsAProblemOnItsLine) {
          for (int i = 0; i < 1000; ++i) many += std::string(400, ',') + "\r\n";
          return many;
        }(),
-       997,  // 402 items a line: the 996th line of entries passes 400,000
+       996,  // 402 a line and 40 for [S]: the 995th line of entries passes 400,000
        "more than 400000 entries and values"},
   };
   for (const auto &c : cases) {

@@ -29,6 +29,7 @@ const size_t kMostProblems = 100;        // the rest are counted, not kept
 // Entries and values the reader keeps, each some 50 to 110 bytes in
 // memory: an INF that `inf` writes has about 7 per file.
 const size_t kMostItems = 400000;
+const size_t kItemsPerSection = 40;
 
 void Report(std::vector<InfProblem> &problems, int line, std::string text) {
   if (problems.size() < kMostProblems) {
@@ -176,7 +177,7 @@ bool AllDigits(const std::string &text) {
 
 class Substitution {
  public:
-  Substitution(const std::vector<RawSection> &sections) {
+  Substitution(const std::deque<RawSection> &sections) {
     // [Strings] first, then the language variants for keys it lacks.
     for (int pass = 0; pass < 2; ++pass) {
       for (const RawSection &section : sections) {
@@ -233,9 +234,9 @@ class Substitution {
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
 // Reads the lines into sections, before any substitution.
-std::vector<RawSection> ReadSections(std::string_view bytes, std::vector<InfProblem> &problems,
+std::deque<RawSection> ReadSections(std::string_view bytes, std::vector<InfProblem> &problems,
                                      std::map<std::string, size_t> &byName) {
-  std::vector<RawSection> sections;
+  std::deque<RawSection> sections;
   RawSection *current = nullptr;
   PhysicalLines lines(bytes, problems);
   std::string line;
@@ -289,6 +290,16 @@ std::vector<RawSection> ReadSections(std::string_view bytes, std::vector<InfProb
       }
       auto found = byName.find(FoldCase(name));
       if (found == byName.end()) {
+        // A section costs about forty entries' memory (its index and the
+        // first block of its entries).
+        items += kItemsPerSection;
+        if (items > kMostItems) {
+          Report(problems, number,
+                 "more than " + std::to_string(kMostItems) +
+                     " entries and values (a section counting as " +
+                     std::to_string(kItemsPerSection) + "), more than the packer reads of an INF file");
+          break;
+        }
         byName.emplace(FoldCase(name), sections.size());
         sections.push_back({name, number, {}});
         current = &sections.back();
@@ -307,7 +318,8 @@ std::vector<RawSection> ReadSections(std::string_view bytes, std::vector<InfProb
     if (items > kMostItems) {
       Report(problems, number,
              "more than " + std::to_string(kMostItems) +
-                 " entries and values, more than the packer reads of an INF file");
+                 " entries and values (a section counting as " +
+                     std::to_string(kItemsPerSection) + "), more than the packer reads of an INF file");
       break;
     }
   }
@@ -377,7 +389,7 @@ InfFile ParseInf(const std::string &bytes) {
     return inf;
   }
   text = UpToEndMark(text, inf.problems);
-  std::vector<RawSection> raw = ReadSections(text, inf.problems, inf.index);
+  std::deque<RawSection> raw = ReadSections(text, inf.problems, inf.index);
   for (const RawSection &section : raw) {
     if (!IsStringsSection(section.name)) continue;
     for (const RawEntry &entry : section.entries) {

@@ -49,13 +49,13 @@ struct InfProblem {
 
 // The largest INF file the packer reads. Setup INF files are a few
 // kilobytes; one that `inf` writes takes about 42 bytes and 7 entries and
-// values a file. The reader also keeps at most 400,000 entries and values
-// (some 55,000 files), so that what it holds stays under about 64 MiB
-// whatever the text: linear in the file's size, and bounded.
+// values a file. The reader also keeps at most 400,000 entries and values,
+// a section counting as 40 (some 55,000 files), so that what it holds stays
+// under about 64 MiB whatever the text: linear in the file's size, bounded.
 constexpr size_t kLargestInf = size_t(4) << 20;
 
 struct InfFile {
-  std::vector<InfSection> sections;  // in the order their names first appear
+  std::deque<InfSection> sections;  // in the order their names first appear
   std::vector<InfProblem> problems;
   std::map<std::string, size_t> index;  // folded name -> position in `sections`
 
