@@ -100,7 +100,14 @@ TEST(InfRead, EntriesAreSplitQuotedContinuedAndSubstitutedAsTheInstallersDo) {
        true,
        "y",
        {"2"}},
-      {"LF and CR alone end lines too", "[S]\nfirst=1\rsecond=2\n", "S", 1, true, "second", {"2"}},
+      {"LF alone ends lines too", "[S]\nfirst=1\nsecond=2\n", "S", 1, true, "second", {"2"}},
+      {"blanks and line ends after a final Ctrl-Z change nothing",
+       "[S]\r\nk=1\r\n\x1A\r\n \x1A",
+       "S",
+       0,
+       true,
+       "k",
+       {"1"}},
   };
   for (const ReadCase &c : cases) {
     InfFile inf = ParseInf(c.text);
@@ -130,10 +137,34 @@ TEST(InfRead, WhatAnInstallerWouldMisreadIsAProblemOnItsLine) {
       {"[S]\r\nk=1,\\\r\n", 2, "continuation"},
       {"\xEF\xBB\xBF[S]\r\n", 1, "byte-order mark"},
       {std::string("\xFF\xFE[\0S\0]\0", 8), 0, "UTF-16"},
+      // Where the installers are documented to read otherwise, or not
+      // documented at all, the INF is refused rather than guessed at.
+      {"[S]\r\nk=1\r\n\x1A[T]\r\nk=2\r\n", 3, "Ctrl-Z"},
+      {"[S]\r\nfirst=1\rsecond=2\r\n", 2, "carriage return without a line feed"},
+      {"[DefaultInstall ]\r\n", 1, "blanks inside its brackets"},
+      {"[S]\r\n[" + std::string(256, 'n') + "]\r\n", 2, "longer than 255"},
+      {"[S]\r\nk=" + std::string(4095, 'v') + "\r\n", 2, "longer than the installers"},
+      {"[S]\r\nk=\"%A%%A%\"\r\n[Strings]\r\nA=\"" + std::string(500, 's') + "\"\r\n" +
+           "B=\"" + std::string(512, 's') + "\"\r\n",
+       5,
+       "cuts to 511"},
+      {"[S]\r\nk=%A%%A%%A%%A%%A%%A%%A%%A%%A%\r\n[Strings]\r\nA=\"" + std::string(500, 's') +
+           "\"\r\n",
+       2,
+       "at most 4095"},
+      {"[S]\r\nk=" + std::string(4 << 20, 'v') + "\r\n", 0, "larger than 4 MiB"},
+      {[] {
+         std::string many = "[S]\r\n";
+         for (int i = 0; i < 1000; ++i) many += std::string(400, ',') + "\r\n";
+         return many;
+       }(),
+       996,  // 402 a line and 40 for [S]: the 995th line of entries passes 400,000
+       "more than 400000 entries and values"},
   };
   for (const auto &c : cases) {
     InfFile inf = ParseInf(c.text);
-    ASSERT_EQ(inf.problems.size(), 1u) << c.expected;
+    EXPECT_EQ(inf.problems.size(), 1u) << c.expected;
+    if (inf.problems.empty()) continue;
     EXPECT_EQ(inf.problems[0].line, c.line) << c.expected;
     EXPECT_NE(inf.problems[0].text.find(c.expected), std::string::npos) << inf.problems[0].text;
   }
@@ -651,6 +682,16 @@ TEST_F(PackTest, CreateRefusesTheSilentFailuresNamingTheFix) {
        kFolderInf,
        {},
        "rename it to an 8.3 name such as acmemine.inf"},
+      {"a blank inside the brackets of [DefaultInstall ]",
+       "setup.inf",
+       Replaced(kFolderInf, "[DefaultInstall]", "[DefaultInstall ]"),
+       {},
+       "blanks inside its brackets"},
+      {"text after a Ctrl-Z, which setupapi does not read",
+       "setup.inf",
+       Replaced(kFolderInf, "[DestinationDirs]", "\x1A[DestinationDirs]"),
+       {},
+       "Ctrl-Z (end-of-file mark) with text after it"},
       {"an empty [DefaultInstall] for every family",
        "setup.inf",
        Replaced(kFolderInf, "[DefaultInstall]\r\nCopyFiles=Top,Sub\r\n", "[DefaultInstall]\r\n"),
@@ -675,6 +716,25 @@ TEST_F(PackTest, CreateRefusesTheSilentFailuresNamingTheFix) {
     EXPECT_NE(out.str().find(c.fix), std::string::npos) << c.why;
     fs::remove(source / c.infName);
   }
+}
+
+// An INF past the most the packer reads is refused, from a folder and from
+// a .zip alike (there without inflating it: the header's size tells), and
+// inspect says why it was not checked.
+TEST_F(PackTest, AnInfPastTheLargestReadIsRefusedUnread) {
+  const std::string huge = kFolderInf + "; " + std::string(15 << 20, 'x') + "\r\n";
+  WriteFile(source / "setup.inf", huge);
+  EXPECT_EQ(Create(dir / "folder.exe", {}), 1);
+  EXPECT_NE(err.str().find("larger than 4 MiB"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("--no-inf-check makes the package anyway"), std::string::npos);
+
+  ZipMember inf{"setup.inf", testing_support::ToBytes(huge), 8};
+  WriteFile(dir / "big.zip", Zip({inf, Stored("readme.txt", "r"), Stored("sub/data.bin", "d")}));
+  EXPECT_EQ(Create(dir / "zip.exe", {}, dir / "big.zip"), 1);
+  EXPECT_NE(err.str().find("larger than 4 MiB"), std::string::npos) << err.str();
+  ASSERT_EQ(Create(dir / "zip.exe", {"--no-inf-check"}, dir / "big.zip"), 0) << err.str();
+  ASSERT_EQ(Run({"inspect", (dir / "zip.exe").string()}), 0);
+  EXPECT_NE(out.str().find("not done: it is larger than 4 MiB"), std::string::npos) << out.str();
 }
 
 // An INF from Microsoft's NT examples packs as it is, for the NT family; for
@@ -762,7 +822,13 @@ TEST_F(PackTest, InfCommandRefusesBadInputWritingNothing) {
       {{"--name", "Acme", "--shortcut", "no-equals"}, 2, "NAME=PROGRAM"},
       {{"--version", "1"}, 2, "--name"},
       {{"--name", "Acme", "--dest", "C:\\Acme"}, 1, "--dest"},
+      {{"--name", "Acme", "-o", (source / "Aux.inf").string()}, 1, "device name"},
+      {{"--name", "Acme", "-o", (source / "com1").string()}, 1, "device name"},
+      // A link planted where the INF goes is a file of the user's: kept, and
+      // nothing written where it points.
+      {{"--name", "Link", "-o", (dir / "link.inf").string()}, 1, "exists (--force replaces it)"},
   };
+  fs::create_symlink(dir / "elsewhere.inf", dir / "link.inf");
   std::vector<std::string> before = Entries(source);
   for (const auto &c : cases) {
     std::vector<std::string> args = {"inf"};
@@ -771,6 +837,23 @@ TEST_F(PackTest, InfCommandRefusesBadInputWritingNothing) {
     EXPECT_EQ(Run(args), c.status) << c.expected;
     EXPECT_NE(err.str().find(c.expected), std::string::npos) << err.str();
     EXPECT_EQ(Entries(source), before) << c.expected;
+    EXPECT_FALSE(fs::exists(dir / "elsewhere.inf")) << c.expected;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.inf")) << c.expected;
+  }
+}
+
+// --name of a device (Aux, nul, COM1 ...) gives an INF name that is not one,
+// says so, and create takes the folder.
+TEST_F(PackTest, InfNamedLikeADeviceGetsASafeName) {
+  fs::remove(source / "setup.inf");
+  for (const char *name : {"Aux", "nul.txt", "COM1", "lpt9"}) {
+    ASSERT_EQ(Run({"inf", "--force", "--name", name, source.string()}), 0) << err.str();
+    EXPECT_NE(err.str().find("would be a device's on Windows"), std::string::npos) << err.str();
+    std::string expected = vantrel_pack::FoldCase(std::string(name).substr(0, 4));
+    if (expected.back() == '.') expected.pop_back();
+    EXPECT_TRUE(fs::exists(source / (expected + "app.inf"))) << name << ": " << out.str();
+    ASSERT_EQ(Create(dir / "out.exe", {"--inf", expected + "app.inf"}), 0) << err.str();
+    fs::remove(source / (expected + "app.inf"));
   }
 }
 

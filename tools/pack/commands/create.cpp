@@ -20,6 +20,7 @@
 #include "commands.h"
 #include "core/package_layout.h"
 #include "create_inputs.h"
+#include "inf/file.h"
 #include "package_resources.h"
 #include "inf/package_checks.h"
 #include "package/format.h"
@@ -142,7 +143,8 @@ std::optional<std::string> CheckInf(const CreateOptions &options,
   if (zipWalk) {
     PieceSet zip;
     if (zip.AddFile(zipPath)) {
-      check.text = ReadInfMember(zip, *zipWalk, infName, options.codePage, check.unreadable);
+      check.text = ReadInfMember(zip, *zipWalk, infName, options.codePage, check.unreadable,
+                                 &check.tooLarge);
     } else {
       check.unreadable = std::strerror(errno);
     }
@@ -150,9 +152,16 @@ std::optional<std::string> CheckInf(const CreateOptions &options,
     // Member names are the folder's file names in the code page.
     std::string path = options.source + "/" + WithSlashes(FromCodePage(infName, options.codePage));
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (in && text << in.rdbuf()) {
-      check.text = text.str();
+    std::string text(kLargestInf + 1, '\0');
+    // One byte more than the cap tells a larger file without reading it all.
+    if (in && (in.read(&text[0], std::streamsize(text.size())) || in.eof())) {
+      text.resize(size_t(in.gcount()));
+      if (text.size() > kLargestInf) {
+        check.unreadable = TooLargeText();
+        check.tooLarge = true;
+      } else {
+        check.text = std::move(text);
+      }
     } else {
       check.unreadable = std::strerror(errno);
     }

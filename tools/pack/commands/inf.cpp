@@ -177,10 +177,20 @@ int RunInf(const std::vector<std::string> &args, std::ostream &out, std::ostream
   if (options.name.empty()) throw UsageError("no application name (--name NAME)");
   options.folder = OnlyPositional(positional, "no FOLDER", "FOLDER");
   if (!fs::is_directory(options.folder)) throw PackError(options.folder + " is not a folder");
+  bool avoidedDevice = false;
   std::string wanted =
       options.output.empty()
-          ? ShortInfName(ToPackage(options.name, options, "--name"))
+          ? ShortInfName(ToPackage(options.name, options, "--name"), &avoidedDevice)
           : ToPackage(fs::path(options.output).filename().string(), options, "the INF's name");
+  if (avoidedDevice) {
+    err << "vantrel-pack inf: note: the INF is called " << FromCodePage(wanted, options.codePage)
+        << ", since a name made of --name alone would be a device's on Windows (-o names it "
+           "otherwise)\n";
+  }
+  if (IsDeviceInfName(wanted)) {
+    throw PackError(options.output + " is a device name on Windows, which would read or write "
+                    "the device instead of the file: choose another name with -o");
+  }
   for (const InfFinding &finding : InfNameFindings(options.advpack, wanted)) {
     if (!(finding.families & options.targets)) continue;  // a road not written
     std::string text = FromCodePage(finding.text, options.codePage);
@@ -188,7 +198,8 @@ int RunInf(const std::vector<std::string> &args, std::ostream &out, std::ostream
     err << "vantrel-pack inf: warning: " << text << "\n";
   }
   fs::path output = OutputPath(options, FromCodePage(wanted, options.codePage));
-  if (fs::exists(output) && !options.force) {
+  // A link there, even one that leads nowhere, is a file of the user's.
+  if (fs::exists(fs::symlink_status(output)) && !options.force) {
     throw PackError(output.string() + " exists (--force replaces it)");
   }
   std::vector<SourceFile> files = CollectFolder(options.folder, options.codePage);

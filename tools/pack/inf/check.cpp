@@ -12,8 +12,17 @@
 namespace vantrel_pack {
 namespace {
 
+// Errors after this many are counted as one: a hostile INF of a million
+// bad references must not make a million messages.
+const size_t kMostFindings = 200;
+
 void Error(std::vector<InfFinding> &found, const std::string &text) {
-  found.push_back({InfFinding::kError, text});
+  if (found.size() < kMostFindings) {
+    found.push_back({InfFinding::kError, text});
+  } else if (found.size() == kMostFindings) {
+    found.push_back({InfFinding::kError, "more errors follow; these are the first " +
+                                             std::to_string(kMostFindings)});
+  }
 }
 
 std::string Bracketed(const std::string &name) { return "[" + name + "]"; }
@@ -215,7 +224,13 @@ std::vector<std::string> NamedSections(const InfEntry &entry) {
 
 void CheckReferences(const InfFile &inf, std::vector<InfFinding> &found) {
   const InfSection *destinations = inf.Find("DestinationDirs");
-  const bool defaultDestination = destinations && destinations->Find("DefaultDestDir");
+  std::set<std::string> destined;  // folded keys of [DestinationDirs]
+  if (destinations) {
+    for (const InfEntry &entry : destinations->entries) {
+      if (entry.hasKey) destined.insert(FoldCase(entry.key));
+    }
+  }
+  const bool defaultDestination = destined.count("defaultdestdir") != 0;
   std::set<std::string> reported;
   for (const InfSection &section : inf.sections) {
     if (IsDataSection(section.name)) continue;
@@ -229,7 +244,7 @@ void CheckReferences(const InfFile &inf, std::vector<InfFinding> &found) {
           continue;
         }
         bool needsDestination = IsFileListDirective(entry.key) && !defaultDestination &&
-                                !(destinations && destinations->Find(name));
+                                !destined.count(FoldCase(name));
         if (needsDestination && reported.insert(FoldCase(name)).second) {
           Error(found, "[DestinationDirs] has no entry for " + Bracketed(name) + " (used by " +
                            entry.key + " in " + Bracketed(section.name) +
@@ -318,32 +333,41 @@ class SourceLayout {
   }
 
  private:
-  const InfEntry *FindDisk(const std::string &disk) const {
-    for (const char *name : {"SourceDisksNames.x86", "SourceDisksNames"}) {
-      const InfSection *names = inf_.Find(name);
-      if (!names) continue;
-      for (const InfEntry &entry : names->entries) {
-        if (entry.hasKey && FoldCase(entry.key) == FoldCase(disk)) return &entry;
+  const InfEntry *FindDisk(const std::string &disk) {
+    if (disks_.empty()) {
+      for (const char *name : {"SourceDisksNames.x86", "SourceDisksNames"}) {
+        const InfSection *names = inf_.Find(name);
+        if (!names) continue;
+        for (const InfEntry &entry : names->entries) {
+          if (entry.hasKey) disks_.emplace(FoldCase(entry.key), &entry);  // the first wins
+        }
       }
     }
-    return nullptr;
+    auto found = disks_.find(FoldCase(disk));
+    return found == disks_.end() ? nullptr : found->second;
   }
 
   // The folder, relative to the INF's own and with '\' between folders, in
   // which the archive holds a file called `source` ("." beside the INF), or
-  // "" when it holds none.
+  // "" when it holds none. The members are indexed by file name once, so
+  // that the check stays linear in the number of files.
   std::string FolderHolding(const std::string &source,
-                            const std::map<std::string, std::string> &members) const {
-    const std::string prefix = ArchiveKey(infFolder_, windows_);
-    for (const auto &member : members) {
-      if (FoldCase(WindowsFileName(member.second)) != FoldCase(source)) continue;
-      if (!prefix.empty() && member.first.rfind(prefix + "\\", 0) != 0) continue;
-      std::string path = WithBackslashes(member.second);
-      if (!prefix.empty()) path = path.substr(prefix.size() + 1);
-      size_t slash = path.rfind('\\');
-      return slash == std::string::npos ? "." : path.substr(0, slash);
+                            const std::map<std::string, std::string> &members) {
+    if (!indexed_) {
+      indexed_ = true;
+      const std::string prefix = ArchiveKey(infFolder_, windows_);
+      for (const auto &member : members) {
+        if (!prefix.empty() && member.first.rfind(prefix + "\\", 0) != 0) continue;
+        std::string path = WithBackslashes(member.second);
+        if (!prefix.empty()) path = path.substr(prefix.size() + 1);
+        size_t slash = path.rfind('\\');
+        // The first in the members' order, as a scan would find it.
+        byFileName_.emplace(FoldCase(WindowsFileName(member.second)),
+                            slash == std::string::npos ? "." : path.substr(0, slash));
+      }
     }
-    return "";
+    auto found = byFileName_.find(FoldCase(source));
+    return found == byFileName_.end() ? "" : found->second;
   }
 
   const InfFile &inf_;
@@ -351,6 +375,9 @@ class SourceLayout {
   std::vector<InfFinding> &found_;
   std::string infFolder_;
   std::map<std::string, const InfEntry *> files_;
+  std::map<std::string, const InfEntry *> disks_;
+  bool indexed_ = false;
+  std::map<std::string, std::string> byFileName_;  // folded file name -> its folder
 };
 
 // Resolves every file the running install sections copy; returns the

@@ -1,6 +1,7 @@
 #include "package_checks.h"
 
 #include "check.h"
+#include "file.h"
 #include "cli/errors.h"
 #include "cli/text.h"
 #include "zip/byte_source.h"
@@ -11,13 +12,15 @@ namespace {
 
 // The member as the stub would extract it, extracted on its own by the
 // stub; an empty optional with `why` set when it cannot be read here.
+// The size is the header's: the stub's walk stops a member that inflates
+// to more, so a larger INF is never inflated whole here.
 std::optional<std::string> ReadMember(const ByteSource &source, const WalkedMember &m,
-                                      std::string &why) {
-  const uint32_t kLargestInf = 16u << 20;
+                                      std::string &why, bool *tooLarge) {
   if (m.encrypted()) {
     why = "it is encrypted";
   } else if (m.uncompressedSize > kLargestInf) {
-    why = "it is larger than 16 MiB";
+    why = TooLargeText();
+    if (tooLarge) *tooLarge = true;
   } else if (m.dataPastEnd) {
     why = "its data run past the end of the archive";
   }
@@ -55,16 +58,21 @@ size_t FolderAllowance(const InfRoad &road) {
 
 }  // namespace
 
+std::string TooLargeText() {
+  return "it is larger than " + std::to_string(kLargestInf >> 20) +
+         " MiB, the most the packer reads of an INF file";
+}
+
 std::optional<std::string> ReadInfMember(const ByteSource &source, const ArchiveWalk &walk,
                                          const std::string &infName, int codePage,
-                                         std::string &why) {
+                                         std::string &why, bool *tooLarge) {
   // Of members that are one file on Windows, the last one extracted stays.
   const WindowsNames windows(codePage);
   const WalkedMember *installed = nullptr;
   for (const WalkedMember &member : walk.members) {
     if (windows.Key(member.name) == windows.Key(infName)) installed = &member;
   }
-  if (installed) return ReadMember(source, *installed, why);
+  if (installed) return ReadMember(source, *installed, why, tooLarge);
   why = "the archive has no member of that name";
   return std::nullopt;
 }
@@ -78,9 +86,12 @@ void CheckInfForCreate(const InfForCreate &check, std::ostream &err) {
     findings = Displayed(CheckInf(subject), check.codePage);
   } else {
     findings = Displayed(CheckInfName(subject), check.codePage);
-    findings.push_back({InfFinding::kWarning, "the INF file " +
-                                                  FromCodePage(check.infName, check.codePage) +
-                                                  " was not checked: " + check.unreadable});
+    // An INF too large to read is refused: nothing says how the installers
+    // would read it. One that cannot be read here for another reason
+    // (encrypted) is the user's to vouch for.
+    findings.push_back({check.tooLarge ? InfFinding::kError : InfFinding::kWarning,
+                        "the INF file " + FromCodePage(check.infName, check.codePage) +
+                            " was not checked: " + check.unreadable});
   }
   size_t errors = 0;
   for (const InfFinding &finding : findings) {

@@ -21,9 +21,13 @@ class ByteSource;
 // `codePage`; of several, the last, which replaces the others) as the stub
 // extracts it from the archive `source` it walked as `walk`; an empty
 // optional with `why` set when it cannot be read here.
+// A member larger than kLargestInf is not read, and sets `tooLarge`.
 std::optional<std::string> ReadInfMember(const ByteSource &source, const ArchiveWalk &walk,
                                          const std::string &infName, int codePage,
-                                         std::string &why);
+                                         std::string &why, bool *tooLarge = nullptr);
+
+// Why an INF over kLargestInf was not read.
+std::string TooLargeText();
 
 // What `create` checks: the INF named as the stub names it, its text when
 // it could be read (else why not), and the package's road.
@@ -31,6 +35,7 @@ struct InfForCreate {
   std::string infName;
   std::optional<std::string> text;
   std::string unreadable;
+  bool tooLarge = false;  // over kLargestInf: refused, not merely unchecked
   std::vector<std::string> members;
   bool useAdvpack = false;
   int codePage = 1252;

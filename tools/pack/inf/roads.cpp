@@ -93,7 +93,7 @@ bool IsShortName(const std::string &component) {
   return true;
 }
 
-std::string ShortInfName(const std::string &name) {
+std::string ShortInfName(const std::string &name, bool *avoidedDevice) {
   std::string stem = name;
   size_t slash = stem.find_last_of("\\/");
   if (slash != std::string::npos) stem = stem.substr(slash + 1);
@@ -103,7 +103,19 @@ std::string ShortInfName(const std::string &name) {
   for (unsigned char c : stem) {
     if (std::isalnum(c) && base.size() < 8) base += char(std::tolower(c));
   }
-  return (base.empty() ? "setup" : base) + ".inf";
+  if (base.empty()) base = "setup";
+  // "aux.inf" would open the device AUX, whatever the extension: such a
+  // name gets "app" after it, which no device name has and which keeps it
+  // within 8 characters (the longest device, com1 or lpt1, has four).
+  const bool device = !NameStaysInsideFolder(base + ".inf");
+  if (device) base += "app";
+  if (avoidedDevice) *avoidedDevice = device;
+  return base + ".inf";
+}
+
+bool IsDeviceInfName(const std::string &name) {
+  return !name.empty() && name.find_first_of("\\/") == std::string::npos &&
+         !NameStaysInsideFolder(name);
 }
 
 std::vector<InfFinding> InfNameFindings(bool useAdvpack, const std::string &infName) {

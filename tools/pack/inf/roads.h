@@ -47,8 +47,13 @@ std::vector<InfRoad> TargetRoads(const std::vector<InfRoad> &roads, unsigned tar
 // name is fine everywhere.
 std::vector<InfFinding> InfNameFindings(bool useAdvpack, const std::string &infName);
 
-// An 8.3 name without spaces or commas made from `name` (e.g. "acmemine.inf").
-std::string ShortInfName(const std::string &name);
+// An 8.3 name without spaces or commas made from `name` (e.g. "acmemine.inf"),
+// never a device's ("Aux" gives auxapp.inf, and sets `avoidedDevice`).
+std::string ShortInfName(const std::string &name, bool *avoidedDevice = nullptr);
+
+// Whether the file name `name` is one Windows takes for a device (CON, AUX,
+// NUL, PRN, COM1-9, LPT1-9 ... in any case, with or without an extension).
+bool IsDeviceInfName(const std::string &name);
 
 // Whether `component` is an 8.3 name a 16-bit program can open: 1 to 8
 // characters, a dot and at most 3 more, none of them a space, comma or other
