@@ -40,6 +40,15 @@ void Report(std::vector<InfProblem> &problems, int line, std::string text) {
   }
 }
 
+// Whether `items` passed the most the reader takes; reports it when so.
+bool TooManyItems(size_t items, std::vector<InfProblem> &problems, int line) {
+  if (items <= kMostItems) return false;
+  Report(problems, line,
+         "more than " + std::to_string(kMostItems) + " entries and values (a section counting as " +
+             std::to_string(kItemsPerSection) + "), more than the packer reads of an INF file");
+  return true;
+}
+
 // The file's physical lines, one at a time: CR LF and LF end one. A CR
 // alone does not end a line for setupapi, where we would: it is reported
 // (once), and read as a line end so that the rest still gets checked.
@@ -293,13 +302,7 @@ std::deque<RawSection> ReadSections(std::string_view bytes, std::vector<InfProbl
         // A section costs about forty entries' memory (its index and the
         // first block of its entries).
         items += kItemsPerSection;
-        if (items > kMostItems) {
-          Report(problems, number,
-                 "more than " + std::to_string(kMostItems) +
-                     " entries and values (a section counting as " +
-                     std::to_string(kItemsPerSection) + "), more than the packer reads of an INF file");
-          break;
-        }
+        if (TooManyItems(items, problems, number)) break;
         byName.emplace(FoldCase(name), sections.size());
         sections.push_back({name, number, {}});
         current = &sections.back();
@@ -315,13 +318,7 @@ std::deque<RawSection> ReadSections(std::string_view bytes, std::vector<InfProbl
     current->entries.push_back(SplitEntry(entry, number));
     current->entries.back().values.shrink_to_fit();
     items += 1 + current->entries.back().values.size();
-    if (items > kMostItems) {
-      Report(problems, number,
-             "more than " + std::to_string(kMostItems) +
-                 " entries and values (a section counting as " +
-                     std::to_string(kItemsPerSection) + "), more than the packer reads of an INF file");
-      break;
-    }
+    if (TooManyItems(items, problems, number)) break;
   }
   return sections;
 }
