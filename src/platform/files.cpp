@@ -66,12 +66,20 @@ struct FileObject : HostObject {
   bool sizeKnown;           // opened for reading or writing: GetFileSize answers
   DWORD access, share;      // as CreateFileA was given them
   unsigned long long device = 0, inode = 0;
+  bool identified;                   // device and inode known (see Identify)
   std::unique_ptr<ReadAhead> ahead;  // null: every call goes to the store
   FileObject(FileStore *s, int i, DWORD a, DWORD sh, const NodeInfo &opened)
       : HostObject(kFile), store(s), id(i), sizeKnown((a & (GENERIC_READ | GENERIC_WRITE)) != 0),
-        access(a), share(sh), device(opened.device), inode(opened.inode) {
+        access(a), share(sh), device(opened.device), inode(opened.inode),
+        identified(opened.identified) {
     if (KeepsReadAhead(a, sh)) ahead.reset(new ReadAhead);
     OpenFiles().insert(this);
+  }
+  // A file its open made is identified only when another open compares:
+  // most are closed before that.
+  void Identify() {
+    if (!identified) store->Identify(id, device, inode);
+    identified = true;
   }
   ~FileObject() override {
     OpenFiles().erase(this);
@@ -84,9 +92,9 @@ struct FileObject : HostObject {
 // does must be shared by the new one.
 bool SharingRefuses(const NodeInfo &file, DWORD access, DWORD share) {
   for (FileObject *open : OpenFiles()) {
-    if (open->store != &Store() || open->device != file.device || open->inode != file.inode) {
-      continue;
-    }
+    if (open->store != &Store()) continue;
+    open->Identify();
+    if (open->device != file.device || open->inode != file.inode) continue;
     if (((access & GENERIC_READ) && !(open->share & FILE_SHARE_READ)) ||
         ((access & GENERIC_WRITE) && !(open->share & FILE_SHARE_WRITE)) ||
         ((open->access & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||

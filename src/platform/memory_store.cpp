@@ -136,6 +136,13 @@ class MemoryFiles : public FileStore {
     return f ? f->node->bytes.size() : 0;
   }
 
+  void Identify(int id, unsigned long long &device, unsigned long long &inode) override {
+    DWORD ignored;
+    OpenFile *f = Lookup(id, ignored);
+    device = 0;
+    inode = f ? reinterpret_cast<uintptr_t>(f->node.get()) : 0;
+  }
+
   bool SetModified(int id, long long seconds, long) override {
     DWORD ignored;
     OpenFile *f = Lookup(id, ignored);

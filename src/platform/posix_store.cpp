@@ -203,26 +203,51 @@ class PosixFiles : public FileStore {
                                                                       : ErrorFromErrno(errno);
       return -1;
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      close(fd);
-      error = ERROR_ACCESS_DENIED;
+    if (created) {
+      // A file made by this open is a new regular file, empty, and held by
+      // no other handle: nothing to look at or refuse. Its identity is
+      // asked for only when another open compares (Identify).
+      opened = NodeInfo();
+      opened.kind = NodeKind::kFile;
+      opened.identified = false;
+    } else if (!Admit(fd, request, opened, error)) {
       return -1;
     }
-    opened = InfoOf(st);
-    DWORD refused = request.refusal ? request.refusal(opened) : 0;
     // A file made by this open for writing is empty already; any other
     // CREATE_ALWAYS is emptied now, once admitted (a handle that only
     // reads cannot be: ftruncate refuses its descriptor, and the open
     // fails).
     bool empty = request.disposition != CREATE_ALWAYS || (created && request.write);
-    if (refused || (!empty && ftruncate(fd, 0) != 0)) {
-      error = refused ? refused : ErrorFromErrno(errno);
+    if (!empty && ftruncate(fd, 0) != 0) {
+      error = ErrorFromErrno(errno);
       close(fd);
       return -1;
     }
     if (!empty) opened.size = 0;
     return fd;
+  }
+
+  // Looks at a file an open found there: only a regular file is taken, and
+  // the request's refusal has its say. False, the descriptor closed, when
+  // it is refused.
+  static bool Admit(int fd, const OpenRequest &request, NodeInfo &opened, DWORD &error) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      error = ERROR_ACCESS_DENIED;
+    } else {
+      opened = InfoOf(st);
+      error = request.refusal ? request.refusal(opened) : 0;
+    }
+    if (error != 0) close(fd);
+    return error == 0;
+  }
+
+  void Identify(int id, unsigned long long &device, unsigned long long &inode) override {
+    struct stat st;
+    device = inode = 0;
+    if (fstat(id, &st) != 0) return;
+    device = st.st_dev;
+    inode = st.st_ino;
   }
 
   long long Read(int id, void *buffer, size_t count, DWORD &error) override {
