@@ -475,7 +475,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   }
   SetLastError(0);
   auto *object = new FileObject(&Store(), id, access, share, opened);
-  auto cut = readCuts.find(r.path.Joined());
+  auto cut = readCuts.empty() ? readCuts.end() : readCuts.find(r.path.Joined());
   if (cut != readCuts.end()) object->readable = cut->second;
   return Register(object);
 }
@@ -671,6 +671,24 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
 }
 
 namespace {
+// The path a search for one name looks up: the searched folder's path and
+// the name, when the text is that folder's text followed by the name, as
+// Resolve would make it ("." and ".." aside); otherwise the text resolved
+// on its own. False when it names nothing reachable.
+bool NameInFolder(const std::string &text, const Resolved &folder, const std::string &name,
+                  StorePath &looked) {
+  bool followsFolder = text.size() > name.size() && IsPathSeparator(text[text.size() - name.size() - 1]);
+  if (!followsFolder || name == "." || name == "..") {
+    Resolved exact = Resolve(text, false);
+    looked = exact.path;
+    return exact.ok;
+  }
+  looked = folder.path;
+  auto names = hostNames.find(folder.drive);
+  looked.parts.push_back(names != hostNames.end() ? names->second(name) : name);
+  return true;
+}
+
 // The entry a search finds: for a name without wildcards the entry itself;
 // for a pattern the first that matches, "." first in any folder but a plain
 // drive's root (a substituted drive's root lists it, as any folder does).
@@ -678,9 +696,8 @@ bool FindEntry(const std::string &text, const Resolved &folder, const std::strin
                std::string &match, NodeInfo &info, StorePath &looked) {
   FileStore &store = Store();
   if (namePattern.find_first_of("*?") == std::string::npos) {
-    Resolved exact = Resolve(text, false);
-    if (exact.ok) info = store.Stat(exact.path);
-    looked = exact.path;
+    bool found = NameInFolder(text, folder, namePattern, looked);
+    if (found) info = store.Stat(looked);
     if (info.kind == NodeKind::kNone) return false;
     match = namePattern;
     return true;

@@ -118,7 +118,10 @@ int RootFd(const StorePath &path) {
 // cache's.
 int ParentFd(const StorePath &path) {
   std::string key = path.root;
-  for (size_t i = 0; i + 1 < path.parts.size(); ++i) key += "/" + path.parts[i];
+  for (size_t i = 0; i + 1 < path.parts.size(); ++i) {
+    key += '/';
+    key += path.parts[i];
+  }
   for (size_t i = recentFolders.size(); i-- > 0;) {
     if (recentFolders[i].key != key) continue;
     RecentFolder found = recentFolders[i];
