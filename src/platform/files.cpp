@@ -424,8 +424,7 @@ static DWORD RefusalInDeniedFolder(const StorePath &path, DWORD access, DWORD sh
   if (existing.kind == NodeKind::kFile && SharingRefuses(existing, access, share)) {
     return ERROR_SHARING_VIOLATION;
   }
-  return existing.kind == NodeKind::kNone && disposition != OPEN_EXISTING ? ERROR_ACCESS_DENIED
-                                                                           : 0;
+  return existing.kind == NodeKind::kNone && disposition != OPEN_EXISTING ? ERROR_ACCESS_DENIED : 0;
 }
 
 // The error of an open the store refused. A file another handle holds
@@ -677,7 +676,8 @@ namespace {
 // on its own. False when it names nothing reachable.
 bool NameInFolder(const std::string &text, const Resolved &folder, const std::string &name,
                   StorePath &looked) {
-  bool followsFolder = text.size() > name.size() && IsPathSeparator(text[text.size() - name.size() - 1]);
+  bool followsFolder =
+      text.size() > name.size() && IsPathSeparator(text[text.size() - name.size() - 1]);
   if (!followsFolder || name == "." || name == "..") {
     Resolved exact = Resolve(text, false);
     looked = exact.path;
