@@ -189,6 +189,32 @@ TEST_F(PlatformContract, FilePointerAndReadsAreExactWhateverTheHandleKeeps) {
   }
 }
 
+// A search for one name that finds nothing says whether the folder it
+// looked in is there (ERROR_FILE_NOT_FOUND) or not (ERROR_PATH_NOT_FOUND),
+// on both stores.
+TEST_F(PlatformContract, SearchForAMissingNameTellsWhetherItsFolderIsThere) {
+  const struct {
+    const char *pattern;
+    DWORD error;
+  } searches[] = {
+      {"C:\\temp\\none.txt", ERROR_FILE_NOT_FOUND},
+      {"C:none.txt", ERROR_FILE_NOT_FOUND},
+      {"C:\\temp\\..\\none.txt", ERROR_FILE_NOT_FOUND},
+      {"C:\\nofolder\\none.txt", ERROR_PATH_NOT_FOUND},
+      {"C:\\temp\\a.txt\\none.txt", ERROR_PATH_NOT_FOUND},
+  };
+  for (bool memory : {false, true}) {
+    if (memory) host::UseMemoryFiles();
+    ASSERT_TRUE(host::MakeFolders(Posix("temp")) && host::PutFile(Posix("temp/a.txt"), "a"));
+    for (const auto &search : searches) {
+      WIN32_FIND_DATAA found;
+      SetLastError(0);
+      EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA(search.pattern, &found)) << search.pattern;
+      EXPECT_EQ(search.error, GetLastError()) << search.pattern << (memory ? " in memory" : "");
+    }
+  }
+}
+
 TEST_F(PlatformContract, WaitsTakeOnlyTheEightClassicWakeBits) {
   // The cross compiler's QS_ALLINPUT for current Windows carries raw input,
   // touch and pointer bits that Windows 95 to 2000 do not know.
