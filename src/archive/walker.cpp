@@ -128,14 +128,22 @@ bool IsFolder(const char *path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The folder is there, and for a folder entry is a folder.
+bool FolderReady(char *folder, bool folderEntry) {
+  return PathExists(folder) && (!folderEntry || IsFolder(folder));
+}
+
 // Makes the folder the member's file goes into (for a folder entry, the
 // folder itself); false, after "Error in directory ..", when it is missing.
+// A folder that is there already is looked at once, not again after a
+// making that made nothing.
 bool PrepareFolder(CountedString &path, bool folderEntry) {
-  if (PathExists(path.text) && (!folderEntry || IsFolder(path.text))) return true;
+  if (FolderReady(path.text, folderEntry)) return true;
   CountedString folder;
   ParentFolder(path, folder);
+  if (FolderReady(folder.text, folderEntry)) return true;
   CreateFolderPath(folder);
-  if (!PathExists(folder.text) || (folderEntry && !IsFolder(folder.text))) {
+  if (!FolderReady(folder.text, folderEntry)) {
     ReportFailure(kExitFailed, folder.text, "Error in directory ..");
     return false;
   }

@@ -34,6 +34,19 @@ struct NodeInfo {
   // Which file it is, whatever the path: two paths or handles to the same
   // file share these.
   unsigned long long device = 0, inode = 0;
+  bool identified = true;  // false: device and inode are not known yet (see Open)
+  // For a path that names nothing (kNone): the folder that would hold it is
+  // there, so a search for the name found the folder and not the name.
+  bool folderThere = false;
+};
+
+struct OpenRequest {
+  bool read = false, write = false;
+  DWORD disposition = OPEN_EXISTING;
+  // Sees the file once it is open and before anything in it changes (a
+  // CREATE_ALWAYS empties it only after): an error code other than 0
+  // closes it again and is the open's error. Null admits every file.
+  std::function<DWORD(const NodeInfo &)> refusal;
 };
 
 class FileStore {
@@ -46,16 +59,19 @@ class FileStore {
   // Opens a regular file (CreateFileA's dispositions); returns an id, or -1
   // with `error` set to a Windows error code. Anything but a regular file
   // is refused, so that a device or a pipe is never read or written.
-  virtual int Open(const StorePath &path, bool read, bool write, DWORD disposition,
+  // `opened` receives what the file is once open (its identity and size):
+  // the store has looked already, and need not be asked again. A file the
+  // open made itself may come back new and empty but not identified.
+  virtual int Open(const StorePath &path, const OpenRequest &request, NodeInfo &opened,
                    DWORD &error) = 0;
+  // The identity (NodeInfo's device and inode) of an open file.
+  virtual void Identify(int id, unsigned long long &device, unsigned long long &inode) = 0;
   // Bytes read or written (0 at the end of a file); -1 with `error` set.
   virtual long long Read(int id, void *buffer, size_t count, DWORD &error) = 0;
   virtual long long Write(int id, const void *buffer, size_t count, DWORD &error) = 0;
   // The new position; -1 when it would be negative.
   virtual long long Seek(int id, long long offset, int whence) = 0;
   virtual unsigned long long Size(int id) = 0;
-  // The identity (NodeInfo's device and inode) of an open file.
-  virtual void Identify(int id, unsigned long long &device, unsigned long long &inode) = 0;
   virtual bool SetModified(int id, long long seconds, long nanoseconds) = 0;
   virtual void Close(int id) = 0;
 

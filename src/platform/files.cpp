@@ -1,10 +1,12 @@
 // Files and folders with Windows paths: drive letters mapped to folders of
 // this machine, paths resolved and checked as Windows does, and the bytes
 // kept by the current file store (the real file system, or memory).
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,6 +40,25 @@ std::set<FileObject *> &OpenFiles() {
   return *files;
 }
 
+// Bytes of the file read ahead of a handle that may keep them: see
+// KeepsReadAhead.
+const size_t kReadAhead = 32768;
+struct ReadAhead {
+  std::vector<char> bytes;  // the file's bytes from `start`, as read
+  long long start = 0;
+  long long position = 0;  // the handle's file pointer; the store's own lies elsewhere
+  long long storeAt = 0;   // where the store's position is (-1: not known)
+};
+
+// Bytes read ahead stay true only while nobody can write the file: a handle
+// that reads and does not share writing keeps them (the sharing rule then
+// refuses every writer for as long as it is open). Reading a package in
+// pieces of a header or a name then costs a call to the store per buffer,
+// not per piece.
+bool KeepsReadAhead(DWORD access, DWORD share) {
+  return access == GENERIC_READ && !(share & FILE_SHARE_WRITE);
+}
+
 struct FileObject : HostObject {
   FileStore *store;
   int id;
@@ -45,11 +66,20 @@ struct FileObject : HostObject {
   bool sizeKnown;           // opened for reading or writing: GetFileSize answers
   DWORD access, share;      // as CreateFileA was given them
   unsigned long long device = 0, inode = 0;
-  FileObject(FileStore *s, int i, DWORD a, DWORD sh)
+  bool identified;                   // device and inode known (see Identify)
+  std::unique_ptr<ReadAhead> ahead;  // null: every call goes to the store
+  FileObject(FileStore *s, int i, DWORD a, DWORD sh, const NodeInfo &opened)
       : HostObject(kFile), store(s), id(i), sizeKnown((a & (GENERIC_READ | GENERIC_WRITE)) != 0),
-        access(a), share(sh) {
-    store->Identify(id, device, inode);
+        access(a), share(sh), device(opened.device), inode(opened.inode),
+        identified(opened.identified) {
+    if (KeepsReadAhead(a, sh)) ahead.reset(new ReadAhead);
     OpenFiles().insert(this);
+  }
+  // A file its open made is identified only when another open compares:
+  // most are closed before that.
+  void Identify() {
+    if (!identified) store->Identify(id, device, inode);
+    identified = true;
   }
   ~FileObject() override {
     OpenFiles().erase(this);
@@ -62,9 +92,9 @@ struct FileObject : HostObject {
 // does must be shared by the new one.
 bool SharingRefuses(const NodeInfo &file, DWORD access, DWORD share) {
   for (FileObject *open : OpenFiles()) {
-    if (open->store != &Store() || open->device != file.device || open->inode != file.inode) {
-      continue;
-    }
+    if (open->store != &Store()) continue;
+    open->Identify();
+    if (open->device != file.device || open->inode != file.inode) continue;
     if (((access & GENERIC_READ) && !(open->share & FILE_SHARE_READ)) ||
         ((access & GENERIC_WRITE) && !(open->share & FILE_SHARE_WRITE)) ||
         ((open->access & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
@@ -321,7 +351,12 @@ bool MakeFolders(const std::string &posixPath) {
 template <typename Use>
 bool WithStoreFile(const std::string &posixPath, bool write, DWORD disposition, Use use) {
   DWORD error = 0;
-  int id = Store().Open(PosixStorePath(posixPath), !write, write, disposition, error);
+  NodeInfo opened;
+  OpenRequest request;
+  request.read = !write;
+  request.write = write;
+  request.disposition = disposition;
+  int id = Store().Open(PosixStorePath(posixPath), request, opened, error);
   if (id < 0) return false;
   bool done = use(id, error);
   Store().Close(id);
@@ -380,6 +415,27 @@ void ResetFiles() {
 
 using namespace host;
 
+// In a folder nothing may be created in, whether the file is there decides
+// before it is opened; the sharing rule still comes first.
+static DWORD RefusalInDeniedFolder(const StorePath &path, DWORD access, DWORD share,
+                                   DWORD disposition) {
+  if (!CreationDenied(path)) return 0;
+  NodeInfo existing = Store().Stat(path);
+  if (existing.kind == NodeKind::kFile && SharingRefuses(existing, access, share)) {
+    return ERROR_SHARING_VIOLATION;
+  }
+  return existing.kind == NodeKind::kNone && disposition != OPEN_EXISTING ? ERROR_ACCESS_DENIED : 0;
+}
+
+// The error of an open the store refused. A file another handle holds
+// against this one is a sharing violation, whatever else the store found
+// wrong: the rule is looked at first.
+static DWORD OpenError(const StorePath &path, DWORD access, DWORD share, DWORD storeError) {
+  NodeInfo existing = Store().Stat(path);
+  bool held = existing.kind == NodeKind::kFile && SharingRefuses(existing, access, share);
+  return held ? DWORD(ERROR_SHARING_VIOLATION) : storeError;
+}
+
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD attributes, HANDLE) {
   if (!contract::CreateFileAllowed(name, access, share, disposition, attributes))
@@ -396,28 +452,29 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  // Checked before the file is touched: a refused CREATE_ALWAYS truncates
-  // nothing.
-  NodeInfo existing = Store().Stat(r.path);
-  if (existing.kind == NodeKind::kFile && SharingRefuses(existing, access, share)) {
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return INVALID_HANDLE_VALUE;
+  DWORD error = RefusalInDeniedFolder(r.path, access, share, disposition);
+  NodeInfo opened;
+  int id = -1;
+  if (error == 0) {
+    // Checked before the file is touched: a refused CREATE_ALWAYS truncates
+    // nothing.
+    OpenRequest request;
+    request.read = (access & GENERIC_READ) != 0;
+    request.write = (access & GENERIC_WRITE) != 0;
+    request.disposition = disposition;
+    request.refusal = [access, share](const NodeInfo &file) {
+      return SharingRefuses(file, access, share) ? DWORD(ERROR_SHARING_VIOLATION) : DWORD(0);
+    };
+    id = Store().Open(r.path, request, opened, error);
+    if (id < 0) error = OpenError(r.path, access, share, error);
   }
-  if (existing.kind == NodeKind::kNone && disposition != OPEN_EXISTING &&
-      CreationDenied(r.path)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  DWORD error = 0;
-  int id = Store().Open(r.path, (access & GENERIC_READ) != 0, (access & GENERIC_WRITE) != 0,
-                        disposition, error);
   if (id < 0) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   SetLastError(0);
-  auto *object = new FileObject(&Store(), id, access, share);
-  auto cut = readCuts.find(r.path.Joined());
+  auto *object = new FileObject(&Store(), id, access, share, opened);
+  auto cut = readCuts.empty() ? readCuts.end() : readCuts.find(r.path.Joined());
   if (cut != readCuts.end()) object->readable = cut->second;
   return Register(object);
 }
@@ -430,6 +487,52 @@ static FileObject *TransferTarget(HANDLE file, LPDWORD done, LPOVERLAPPED overla
   return static_cast<FileObject *>(Lookup(file, HostObject::kFile));
 }
 
+// Reads at the handle's own file pointer, from the store at the pointer's
+// place; -1 with `error` set when the store fails.
+static long long ReadAtPointer(FileObject *f, char *into, size_t count, DWORD &error) {
+  ReadAhead &a = *f->ahead;
+  if (a.storeAt != a.position) {
+    // Every pointer the handle holds was one the store accepted, or lies
+    // within bytes it read: the seek cannot fail.
+    a.storeAt = f->store->Seek(f->id, a.position, SEEK_SET);
+  }
+  long long n = f->store->Read(f->id, into, count, error);
+  a.storeAt = n < 0 ? -1 : a.storeAt + n;
+  return n;
+}
+
+// The next bytes for a handle that reads ahead: what the buffer holds at the
+// pointer, else a fresh buffer from there. A large read goes straight into
+// the caller's memory, and a buffer that cannot be filled leaves the read
+// to ask for no more than the caller did, so that the bytes past the
+// request never make a read fail.
+static long long ReadAheadOf(FileObject *f, char *into, size_t count, DWORD &error) {
+  ReadAhead &a = *f->ahead;
+  long long end = a.start + (long long)a.bytes.size();
+  if (a.position < a.start || a.position >= end) {
+    if (count >= kReadAhead) {
+      long long n = ReadAtPointer(f, into, count, error);
+      if (n > 0) a.position += n;
+      return n;
+    }
+    a.bytes.resize(kReadAhead);
+    a.start = a.position;
+    DWORD ignored = 0;
+    long long n = ReadAtPointer(f, a.bytes.data(), kReadAhead, ignored);
+    a.bytes.resize(n < 0 ? 0 : size_t(n));
+    if (n < 0) {
+      n = ReadAtPointer(f, into, count, error);
+      if (n > 0) a.position += n;
+      return n;
+    }
+    end = a.start + n;
+  }
+  size_t n = std::min(count, size_t(end - a.position));
+  std::copy_n(a.bytes.data() + (a.position - a.start), n, into);
+  a.position += (long long)n;
+  return (long long)n;
+}
+
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
                      LPOVERLAPPED overlapped) {
   FileObject *f = TransferTarget(file, got, overlapped);
@@ -438,7 +541,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
   DWORD total = 0;
   while (total < count) {
     DWORD error = 0;
-    long long n = f->store->Read(f->id, static_cast<char *>(buffer) + total, count - total, error);
+    char *into = static_cast<char *>(buffer) + total;
+    long long n = f->ahead ? ReadAheadOf(f, into, count - total, error)
+                           : f->store->Read(f->id, into, count - total, error);
     if (n < 0) {
       if (got) *got = total;
       return Fail(error);
@@ -472,6 +577,29 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
   return TRUE;
 }
 
+// Moves the file pointer of a handle that reads ahead. Within the bytes read
+// it moves by itself; anywhere else the store moves it, so that every
+// position the store would refuse is still refused.
+static long long MovePointer(FileObject *f, long long offset, int whence) {
+  ReadAhead &a = *f->ahead;
+  long long end = a.start + (long long)a.bytes.size();
+  if (whence != SEEK_END) {
+    long long base = whence == SEEK_SET ? 0 : a.position;
+    if (offset >= a.start - base && offset <= end - base) {
+      a.position = base + offset;
+      return a.position;
+    }
+  }
+  // A move from the current place starts where the handle's pointer is.
+  if (whence == SEEK_CUR && a.storeAt != a.position) {
+    a.storeAt = f->store->Seek(f->id, a.position, SEEK_SET);
+  }
+  long long at = f->store->Seek(f->id, offset, whence);
+  if (at < 0) return -1;
+  a.position = a.storeAt = at;
+  return at;
+}
+
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method) {
   if (!contract::SeekAllowed(method)) return INVALID_SET_FILE_POINTER;
   auto *f = static_cast<FileObject *>(Lookup(file, HostObject::kFile));
@@ -480,7 +608,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method
   if (high) offset = ((long long)*high << 32) | DWORD(distance);
   int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
   // A seek before the file's start fails and leaves the position as it was.
-  long long at = f->store->Seek(f->id, offset, whence);
+  long long at = f->ahead ? MovePointer(f, offset, whence) : f->store->Seek(f->id, offset, whence);
   if (at < 0) {
     SetLastError(kErrorNegativeSeek);
     return INVALID_SET_FILE_POINTER;
@@ -542,15 +670,34 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
 }
 
 namespace {
+// The path a search for one name looks up: the searched folder's path and
+// the name, when the text is that folder's text followed by the name, as
+// Resolve would make it ("." and ".." aside); otherwise the text resolved
+// on its own. False when it names nothing reachable.
+bool NameInFolder(const std::string &text, const Resolved &folder, const std::string &name,
+                  StorePath &looked) {
+  bool followsFolder =
+      text.size() > name.size() && IsPathSeparator(text[text.size() - name.size() - 1]);
+  if (!followsFolder || name == "." || name == "..") {
+    Resolved exact = Resolve(text, false);
+    looked = exact.path;
+    return exact.ok;
+  }
+  looked = folder.path;
+  auto names = hostNames.find(folder.drive);
+  looked.parts.push_back(names != hostNames.end() ? names->second(name) : name);
+  return true;
+}
+
 // The entry a search finds: for a name without wildcards the entry itself;
 // for a pattern the first that matches, "." first in any folder but a plain
 // drive's root (a substituted drive's root lists it, as any folder does).
 bool FindEntry(const std::string &text, const Resolved &folder, const std::string &namePattern,
-               std::string &match, NodeInfo &info) {
+               std::string &match, NodeInfo &info, StorePath &looked) {
   FileStore &store = Store();
   if (namePattern.find_first_of("*?") == std::string::npos) {
-    Resolved exact = Resolve(text, false);
-    if (exact.ok) info = store.Stat(exact.path);
+    bool found = NameInFolder(text, folder, namePattern, looked);
+    if (found) info = store.Stat(looked);
     if (info.kind == NodeKind::kNone) return false;
     match = namePattern;
     return true;
@@ -570,6 +717,17 @@ bool FindEntry(const std::string &text, const Resolved &folder, const std::strin
   info = store.Stat(entry);
   return true;
 }
+
+// Whether the folder of a search that found nothing is there. A name
+// looked up directly in it has answered already (one look, not two); a
+// name that led elsewhere ("..", or another drive's current folder) has not.
+bool SearchedFolderThere(const StorePath &folder, const StorePath &looked, const NodeInfo &info) {
+  if (looked.root == folder.root && looked.parts.size() == folder.parts.size() + 1 &&
+      std::equal(folder.parts.begin(), folder.parts.end(), looked.parts.begin())) {
+    return info.folderThere;
+  }
+  return Store().Stat(folder).kind == NodeKind::kFolder;
+}
 }  // namespace
 
 // A name without wildcards is looked up directly; only a pattern reads the
@@ -588,9 +746,10 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
   }
   std::string match;
   NodeInfo info;
-  if (!FindEntry(text, r, namePattern, match, info)) {
+  StorePath looked;
+  if (!FindEntry(text, r, namePattern, match, info, looked)) {
     // The error Windows gives: no folder to search, or nothing found in it.
-    bool folderThere = Store().Stat(r.path).kind == NodeKind::kFolder;
+    bool folderThere = SearchedFolderThere(r.path, looked, info);
     SetLastError(folderThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }

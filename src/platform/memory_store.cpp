@@ -28,6 +28,16 @@ struct OpenFile {
   bool write = false;
 };
 
+// What a node is; its address is its identity.
+NodeInfo InfoOf(const Node &node) {
+  NodeInfo info;
+  info.kind = node.folder ? NodeKind::kFolder : NodeKind::kFile;
+  info.size = node.bytes.size();
+  info.modified = node.modified;
+  info.inode = reinterpret_cast<uintptr_t>(&node);
+  return info;
+}
+
 class MemoryFiles : public FileStore {
  public:
   MemoryFiles() { Clear(); }
@@ -39,17 +49,17 @@ class MemoryFiles : public FileStore {
   }
 
   NodeInfo Stat(const StorePath &path) override {
-    NodeInfo info;
     std::shared_ptr<Node> node = Find(path, path.parts.size());
-    if (!node) return info;
-    info.kind = node->folder ? NodeKind::kFolder : NodeKind::kFile;
-    info.size = node->bytes.size();
-    info.modified = node->modified;
-    info.inode = reinterpret_cast<uintptr_t>(node.get());
-    return info;
+    if (node) return InfoOf(*node);
+    NodeInfo none;
+    std::shared_ptr<Node> parent = Find(path, path.parts.size() - 1);
+    none.folderThere = parent && parent->folder;
+    return none;
   }
 
-  int Open(const StorePath &path, bool, bool write, DWORD disposition, DWORD &error) override {
+  int Open(const StorePath &path, const OpenRequest &request, NodeInfo &opened,
+           DWORD &error) override {
+    const DWORD disposition = request.disposition;
     std::shared_ptr<Node> parent = Find(path, path.parts.size() - 1);
     if (!parent || !parent->folder) {
       error = ERROR_PATH_NOT_FOUND;
@@ -73,11 +83,17 @@ class MemoryFiles : public FileStore {
       node = std::make_shared<Node>();
       node->modified = time(nullptr);
       parent->children[path.parts.back()] = node;
-    } else if (disposition == CREATE_ALWAYS) {
-      node->bytes.clear();
     }
+    // Admitted or refused before a CREATE_ALWAYS empties the file.
+    DWORD refused = request.refusal ? request.refusal(InfoOf(*node)) : 0;
+    if (refused) {
+      error = refused;
+      return -1;
+    }
+    if (disposition == CREATE_ALWAYS) node->bytes.clear();
     int id = nextId_++;
-    open_[id] = OpenFile{node, 0, write};
+    open_[id] = OpenFile{node, 0, request.write};
+    opened = InfoOf(*node);
     return id;
   }
 

@@ -118,7 +118,10 @@ int RootFd(const StorePath &path) {
 // cache's.
 int ParentFd(const StorePath &path) {
   std::string key = path.root;
-  for (size_t i = 0; i + 1 < path.parts.size(); ++i) key += "/" + path.parts[i];
+  for (size_t i = 0; i + 1 < path.parts.size(); ++i) {
+    key += '/';
+    key += path.parts[i];
+  }
   for (size_t i = recentFolders.size(); i-- > 0;) {
     if (recentFolders[i].key != key) continue;
     RecentFolder found = recentFolders[i];
@@ -138,6 +141,37 @@ int ParentFd(const StorePath &path) {
   return fd;
 }
 
+NodeInfo InfoOf(const struct stat &st) {
+  NodeInfo info;
+  info.kind = S_ISREG(st.st_mode)   ? NodeKind::kFile
+              : S_ISDIR(st.st_mode) ? NodeKind::kFolder
+                                    : NodeKind::kOther;
+  info.link = S_ISLNK(st.st_mode);
+  info.size = (unsigned long long)st.st_size;
+  info.modified = st.st_mtime;
+  info.device = st.st_dev;
+  info.inode = st.st_ino;
+  return info;
+}
+
+// Opens `name` in the folder as the disposition asks, truncating nothing;
+// `created` tells that the open made the file. Not blocking: a pipe
+// without a writer would hang the open for ever (O_NONBLOCK means nothing
+// to a regular file, so it may stay). CREATE_ALWAYS first makes the file
+// anew, which needs no look before and nothing emptied after.
+int OpenNode(int folder, const char *name, const OpenRequest &request, bool &created) {
+  int flags = request.read && request.write ? O_RDWR : request.write ? O_WRONLY : O_RDONLY;
+  flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  DWORD disposition = request.disposition;
+  if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS) {
+    int fd = openat(folder, name, flags | O_CREAT | O_EXCL, 0644);
+    created = fd >= 0;
+    if (fd >= 0 || disposition == CREATE_NEW || errno != EEXIST) return fd;
+    return openat(folder, name, flags);
+  }
+  return openat(folder, name, disposition == OPEN_ALWAYS ? flags | O_CREAT : flags, 0644);
+}
+
 class PosixFiles : public FileStore {
  public:
   NodeInfo Stat(const StorePath &path) override {
@@ -148,55 +182,75 @@ class PosixFiles : public FileStore {
       if (root < 0 || fstat(root, &st) != 0) return info;
     } else {
       Fd parent(ParentFd(path), false);
-      if (parent.fd < 0 ||
-          fstatat(parent.fd, path.parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (parent.fd < 0) return info;
+      // The holder opened as a folder reached through no link: it is there.
+      if (fstatat(parent.fd, path.parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        info.folderThere = true;
         return info;
       }
     }
-    info.kind = S_ISREG(st.st_mode)   ? NodeKind::kFile
-                : S_ISDIR(st.st_mode) ? NodeKind::kFolder
-                                      : NodeKind::kOther;
-    info.link = S_ISLNK(st.st_mode);
-    info.size = (unsigned long long)st.st_size;
-    info.modified = st.st_mtime;
-    info.device = st.st_dev;
-    info.inode = st.st_ino;
-    return info;
+    return InfoOf(st);
   }
 
-  int Open(const StorePath &path, bool read, bool write, DWORD disposition,
+  int Open(const StorePath &path, const OpenRequest &request, NodeInfo &opened,
            DWORD &error) override {
-    int flags = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
-    if (disposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
-    if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
-    if (disposition == OPEN_ALWAYS) flags |= O_CREAT;
     Fd parent(ParentFd(path), false);
     if (parent.fd < 0) {
       error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
       return -1;
     }
-    // Not blocking: a pipe without a writer would hang the open for ever.
-    // Truncation waits until the node is known to be a regular file.
-    int fd = openat(parent.fd, path.parts.back().c_str(),
-                    (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    bool created = false;
+    int fd = OpenNode(parent.fd, path.parts.back().c_str(), request, created);
     if (fd < 0) {
-      error = errno == ENOENT && disposition != OPEN_EXISTING ? ERROR_PATH_NOT_FOUND
-                                                              : ErrorFromErrno(errno);
+      error = errno == ENOENT && request.disposition != OPEN_EXISTING ? ERROR_PATH_NOT_FOUND
+                                                                      : ErrorFromErrno(errno);
       return -1;
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      close(fd);
-      error = ERROR_ACCESS_DENIED;
+    if (created) {
+      // A file made by this open is a new regular file, empty, and held by
+      // no other handle: nothing to look at or refuse. Its identity is
+      // asked for only when another open compares (Identify).
+      opened = NodeInfo();
+      opened.kind = NodeKind::kFile;
+      opened.identified = false;
+    } else if (!Admit(fd, request, opened, error)) {
       return -1;
     }
-    // O_NONBLOCK means nothing to a regular file, so it may stay.
-    if ((flags & O_TRUNC) && ftruncate(fd, 0) != 0) {
+    // A file made by this open for writing is empty already; any other
+    // CREATE_ALWAYS is emptied now, once admitted (a handle that only
+    // reads cannot be: ftruncate refuses its descriptor, and the open
+    // fails).
+    bool empty = request.disposition != CREATE_ALWAYS || (created && request.write);
+    if (!empty && ftruncate(fd, 0) != 0) {
       error = ErrorFromErrno(errno);
       close(fd);
       return -1;
     }
+    if (!empty) opened.size = 0;
     return fd;
+  }
+
+  // Looks at a file an open found there: only a regular file is taken, and
+  // the request's refusal has its say. False, the descriptor closed, when
+  // it is refused.
+  static bool Admit(int fd, const OpenRequest &request, NodeInfo &opened, DWORD &error) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      error = ERROR_ACCESS_DENIED;
+    } else {
+      opened = InfoOf(st);
+      error = request.refusal ? request.refusal(opened) : 0;
+    }
+    if (error != 0) close(fd);
+    return error == 0;
+  }
+
+  void Identify(int id, unsigned long long &device, unsigned long long &inode) override {
+    struct stat st;
+    device = inode = 0;
+    if (fstat(id, &st) != 0) return;
+    device = st.st_dev;
+    inode = st.st_ino;
   }
 
   long long Read(int id, void *buffer, size_t count, DWORD &error) override {
@@ -219,14 +273,6 @@ class PosixFiles : public FileStore {
   unsigned long long Size(int id) override {
     struct stat st;
     return fstat(id, &st) == 0 ? (unsigned long long)st.st_size : 0;
-  }
-
-  void Identify(int id, unsigned long long &device, unsigned long long &inode) override {
-    struct stat st;
-    device = inode = 0;
-    if (fstat(id, &st) != 0) return;
-    device = st.st_dev;
-    inode = st.st_ino;
   }
 
   bool SetModified(int id, long long seconds, long nanoseconds) override {

@@ -177,6 +177,29 @@ TEST_F(ExtractTool, MemberNamedLikeThePackageIsRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(std::string::npos, err_.str().find("would overwrite")) << err_.str();
   EXPECT_EQ(before, ReadBytes(pkg));
   EXPECT_FALSE(fs::exists(Posix("in/first.txt")));
+  // The package reached by another name: a second link to it, or its own
+  // name through a planted link to its folder.
+  struct Way {
+    const char *member;
+    std::function<void(const std::string &dir)> plant;
+  } ways[] = {
+      {"copy.exe", [&](const std::string &dir) { fs::create_hard_link(pkg, dir + "/copy.exe"); }},
+      {"via/setup.exe",
+       [&](const std::string &dir) { fs::create_directory_symlink(Posix("in"), dir + "/via"); }},
+  };
+  int n = 0;
+  for (const Way &way : ways) {
+    std::string dir = Posix("other" + std::to_string(++n));
+    fs::create_directories(dir);
+    way.plant(dir);
+    pkg = Package(BuildZip({{"first.txt", ToBytes("first")}, {way.member, ToBytes("not it")}}));
+    before = ReadBytes(pkg);
+    err_.str("");
+    EXPECT_EQ(1, Run({pkg, "-d", dir})) << way.member;
+    EXPECT_NE(std::string::npos, err_.str().find("would overwrite")) << way.member << err_.str();
+    EXPECT_EQ(before, ReadBytes(pkg)) << way.member;
+    EXPECT_FALSE(fs::exists(dir + "/first.txt")) << way.member;
+  }
 }
 
 TEST_F(ExtractTool, UsageErrors) {

@@ -136,6 +136,85 @@ TEST_F(PlatformContract, FileCallsRefuseWhatWindows95AndNt4Refuse) {
   EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
 }
 
+// A handle that reads a file nobody may write keeps bytes read ahead; the
+// file pointer and what ReadFile delivers must be as for any other handle,
+// on both stores: every move below is made through a handle that reads
+// ahead and one that shares writing (and so does not), and each must land
+// where the file's own bytes say and read them.
+TEST_F(PlatformContract, FilePointerAndReadsAreExactWhateverTheHandleKeeps) {
+  std::string content(100000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = char((i * 7 + i / 251) & 0xFF);
+  struct Move {
+    LONG distance;
+    DWORD method;
+    DWORD count;  // then read this many bytes
+  };
+  const long long size = (long long)content.size();
+  const Move moves[] = {
+      {0, FILE_BEGIN, 30},       {10, FILE_CURRENT, 15},    {-20, FILE_CURRENT, 4},
+      {40000, FILE_BEGIN, 5},    {-39000, FILE_CURRENT, 5}, {-1, FILE_BEGIN, 5},
+      {1000, FILE_BEGIN, 40000}, {-3, FILE_END, 10},        {5, FILE_END, 10},
+      {32760, FILE_BEGIN, 20},   {0, FILE_CURRENT, 70000},  {-70000, FILE_CURRENT, 1},
+  };
+  for (bool memory : {false, true}) {
+    if (memory) host::UseMemoryFiles();
+    ASSERT_TRUE(host::MakeFolders(Posix("temp")) && host::PutFile(Posix("temp/big.bin"), content));
+    for (DWORD share : {DWORD(FILE_SHARE_READ), DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
+      HANDLE file = CreateFileA("C:\\temp\\big.bin", GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, file);
+      long long at = 0;  // where the pointer must be
+      for (const Move &m : moves) {
+        SCOPED_TRACE(testing::Message() << (memory ? "memory" : "disk") << ", share " << share
+                                        << ", move " << m.distance << " by " << m.method);
+        long long base = m.method == FILE_BEGIN ? 0 : m.method == FILE_CURRENT ? at : size;
+        DWORD moved = SetFilePointer(file, m.distance, nullptr, m.method);
+        if (base + m.distance < 0) {
+          EXPECT_EQ(INVALID_SET_FILE_POINTER, moved);
+          EXPECT_EQ(131u, GetLastError());  // ERROR_NEGATIVE_SEEK; the pointer stays
+        } else {
+          at = base + m.distance;
+          EXPECT_EQ(DWORD(at), moved);
+        }
+        std::string got(m.count, '\0');
+        DWORD n = 99;
+        EXPECT_TRUE(::ReadFile(file, &got[0], m.count, &n, nullptr));
+        std::string expected = at < size ? content.substr(size_t(at), m.count) : "";
+        EXPECT_EQ(expected.size(), n);
+        EXPECT_TRUE(got.compare(0, expected.size(), expected) == 0);
+        at += n;
+      }
+      EXPECT_TRUE(CloseHandle(file));
+    }
+  }
+}
+
+// A search for one name that finds nothing says whether the folder it
+// looked in is there (ERROR_FILE_NOT_FOUND) or not (ERROR_PATH_NOT_FOUND),
+// on both stores.
+TEST_F(PlatformContract, SearchForAMissingNameTellsWhetherItsFolderIsThere) {
+  const struct {
+    const char *pattern;
+    DWORD error;
+  } searches[] = {
+      {"C:\\temp\\none.txt", ERROR_FILE_NOT_FOUND},
+      {"C:none.txt", ERROR_FILE_NOT_FOUND},
+      {"C:\\temp\\..\\none.txt", ERROR_FILE_NOT_FOUND},
+      {"C:\\nofolder\\none.txt", ERROR_PATH_NOT_FOUND},
+      {"C:\\temp\\a.txt\\none.txt", ERROR_PATH_NOT_FOUND},
+  };
+  for (bool memory : {false, true}) {
+    if (memory) host::UseMemoryFiles();
+    ASSERT_TRUE(host::MakeFolders(Posix("temp")) && host::PutFile(Posix("temp/a.txt"), "a"));
+    for (const auto &search : searches) {
+      WIN32_FIND_DATAA found;
+      SetLastError(0);
+      EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA(search.pattern, &found)) << search.pattern;
+      EXPECT_EQ(search.error, GetLastError()) << search.pattern << (memory ? " in memory" : "");
+    }
+  }
+}
+
 TEST_F(PlatformContract, WaitsTakeOnlyTheEightClassicWakeBits) {
   // The cross compiler's QS_ALLINPUT for current Windows carries raw input,
   // touch and pointer bits that Windows 95 to 2000 do not know.

@@ -4,7 +4,9 @@
 // what fails goes to stderr in this tool's words, from the stub's verdict.
 #include <sys/stat.h>
 
+#include <cctype>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "cli/arguments.h"
@@ -33,27 +35,68 @@ const Option<ExtractionOptions> kExtractOptions[] = {
 
 std::pair<dev_t, ino_t> FileIdentity(const struct stat &info) { return {info.st_dev, info.st_ino}; }
 
-// The package's program file and every numbered part beside it.
-std::set<std::pair<dev_t, ino_t>> PackageFiles(const std::string &package) {
-  std::set<std::pair<dev_t, ino_t>> files;
-  struct stat info;
-  if (stat(package.c_str(), &info) == 0) files.insert(FileIdentity(info));
-  for (int number = 1; number <= kLastPartNumber; ++number) {
-    if (stat(PartName(package, number).c_str(), &info) == 0) files.insert(FileIdentity(info));
+std::string LowerCase(std::string text) {
+  for (char &c : text) c = char(std::tolower((unsigned char)c));
+  return text;
+}
+
+// The package's program file and every numbered part beside it, and the
+// names they go by.
+struct PackageFiles {
+  std::set<std::pair<dev_t, ino_t>> identities;
+  // The name of each file's one link, in lower case; empty when a file has
+  // more than one link, so that any name may lead to it.
+  std::set<std::string> names;
+  bool onlyOwnNames = true;
+
+  void Add(const std::string &path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return;
+    identities.insert(FileIdentity(info));
+    std::error_code ec;
+    fs::path real = fs::canonical(path, ec);
+    if (ec || info.st_nlink != 1) onlyOwnNames = false;
+    if (!ec) names.insert(LowerCase(real.filename().string()));
   }
+
+  // A path whose last name is not a name of the package's files cannot be
+  // one of them when each has a single link: lstat takes the last name as
+  // the folder holds it, so it would have to be that link. Names are
+  // compared without case, for folders that ignore it; a name that a file
+  // system may take for another (a short name with '~', a trailing dot or
+  // space, letters beyond ASCII) is always looked up.
+  bool MayBeOneOfThem(const std::string &path) const {
+    if (!onlyOwnNames) return true;
+    size_t slash = path.rfind('/');
+    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    for (unsigned char c : name) {
+      if (c >= 0x80 || c == '~') return true;
+    }
+    if (!name.empty() && (name.back() == '.' || name.back() == ' ')) return true;
+    return names.count(LowerCase(name)) > 0;
+  }
+};
+
+PackageFiles FilesOfPackage(const std::string &package) {
+  PackageFiles files;
+  files.Add(package);
+  for (int number = 1; number <= kLastPartNumber; ++number) files.Add(PartName(package, number));
   return files;
 }
 
 // A member that would replace the package being read, or one of its parts,
 // is refused before anything is written: extracting into the package's own
-// folder must not destroy the package.
+// folder must not destroy the package. Only a member that may name one of
+// the package's files is looked up, so that a large package does not cost
+// a failed lookup per member.
 void RefuseMembersOverThePackage(const ArchiveWalk &walk, const std::string &package,
                                  const std::string &folder, int codePage) {
-  std::set<std::pair<dev_t, ino_t>> packageFiles = PackageFiles(package);
+  PackageFiles packageFiles = FilesOfPackage(package);
   for (size_t i = 0; i < walk.members.size(); ++i) {
     std::string path = PathIn(folder, walk.members[i], codePage);
+    if (!packageFiles.MayBeOneOfThem(path)) continue;
     struct stat info;
-    if (lstat(path.c_str(), &info) == 0 && packageFiles.count(FileIdentity(info))) {
+    if (lstat(path.c_str(), &info) == 0 && packageFiles.identities.count(FileIdentity(info))) {
       throw PackError(MemberLabel(i, walk.members[i].name) + " would overwrite " + path +
                       ", a file of the package itself; extract into another folder");
     }
@@ -64,6 +107,15 @@ uint64_t UncompressedBytes(const ArchiveWalk &walk) {
   uint64_t total = 0;
   for (const WalkedMember &member : walk.members) total += member.uncompressedSize;
   return total;
+}
+
+// The listing's view of each member, by the offset of its header. The
+// extraction walks the same headers, and the line for a member needs what
+// the listing read already: nothing of the package is read again.
+std::map<uint64_t, const WalkedMember *> ListedByOffset(const ArchiveWalk &listing) {
+  std::map<uint64_t, const WalkedMember *> byOffset;
+  for (const WalkedMember &member : listing.members) byOffset[member.offset] = &member;
+  return byOffset;
 }
 
 // A member extracted, in the words of zip tools.
@@ -111,6 +163,7 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
   Progress progress(err, ShowsProgress(err, options.quiet), "extracting",
                     UncompressedBytes(loaded.listing), loaded.listing.members.size());
   uint64_t done = 0;
+  const std::map<uint64_t, const WalkedMember *> listed = ListedByOffset(loaded.listing);
   StubSession::Extraction how;
   how.folder = folder;
   how.password = password;
@@ -121,7 +174,9 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
     progress.SetMembersDone(++done);
     if (options.quiet) return;
     progress.Clear();
-    WalkedMember shown = ViewMember(*loaded.view.bytes, member);
+    auto known = listed.find(member.headerOffset);
+    WalkedMember shown =
+        known != listed.end() ? *known->second : ViewMember(*loaded.view.bytes, member);
     out << Action(shown) << PathIn(folder, shown, loaded.codePage) << "\n" << std::flush;
   };
   StubWalk walk;

@@ -29,6 +29,10 @@ inline uint32_t LittleEndian(const std::vector<uint8_t> &bytes, size_t at, int c
 }
 
 // Several files read as one stream, in order. Used for a single file too.
+// Small reads are served from a window of bytes read ahead, so that a walk
+// over thousands of headers costs a system call per window, not per
+// header; like a stdio buffer, it assumes nobody writes the files while
+// they are read.
 class PieceSet : public ByteSource {
  public:
   PieceSet() = default;
@@ -51,8 +55,13 @@ class PieceSet : public ByteSource {
   const std::vector<Piece> &pieces() const { return pieces_; }
 
  private:
+  // Reads from the files themselves, past the window.
+  size_t ReadPieces(uint64_t offset, uint8_t *out, size_t count) const;
+
   std::vector<Piece> pieces_;
   uint64_t size_ = 0;
+  mutable std::vector<uint8_t> window_;  // the bytes from windowStart_
+  mutable uint64_t windowStart_ = 0;
 };
 
 }  // namespace vantrel_pack
