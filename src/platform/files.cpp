@@ -537,6 +537,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
                      LPOVERLAPPED overlapped) {
   FileObject *f = TransferTarget(file, got, overlapped);
   if (!f) return FALSE;
+  // A handle opened for neither reading nor writing may only be asked
+  // about; the store would read through it.
+  if (!(f->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
   if (f->readable >= 0 && (long long)count > f->readable) count = DWORD(f->readable);
   DWORD total = 0;
   while (total < count) {
