@@ -38,6 +38,8 @@ struct NodeInfo {
   // For a path that names nothing (kNone): the folder that would hold it is
   // there, so a search for the name found the folder and not the name.
   bool folderThere = false;
+  // From Open only: the open created the file, which was not there before.
+  bool made = false;
 };
 
 struct OpenRequest {

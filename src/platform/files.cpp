@@ -472,7 +472,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
-  SetLastError(0);
+  // Windows says when CREATE_ALWAYS or OPEN_ALWAYS found the file there.
+  bool found = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) && !opened.made;
+  SetLastError(found ? ERROR_ALREADY_EXISTS : 0);
   auto *object = new FileObject(&Store(), id, access, share, opened);
   auto cut = readCuts.empty() ? readCuts.end() : readCuts.find(r.path.Joined());
   if (cut != readCuts.end()) object->readable = cut->second;

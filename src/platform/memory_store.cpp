@@ -75,6 +75,7 @@ class MemoryFiles : public FileStore {
       error = ERROR_FILE_EXISTS;
       return -1;
     }
+    const bool made = !node;
     if (!node) {
       if (disposition == OPEN_EXISTING) {
         error = ERROR_FILE_NOT_FOUND;
@@ -94,6 +95,7 @@ class MemoryFiles : public FileStore {
     int id = nextId_++;
     open_[id] = OpenFile{node, 0, request.write};
     opened = InfoOf(*node);
+    opened.made = made;
     return id;
   }
 

@@ -163,13 +163,14 @@ int OpenNode(int folder, const char *name, const OpenRequest &request, bool &cre
   int flags = request.read && request.write ? O_RDWR : request.write ? O_WRONLY : O_RDONLY;
   flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   DWORD disposition = request.disposition;
-  if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS) {
+  // Creating first tells whether the file was there, which CreateFileA
+  // reports (ERROR_ALREADY_EXISTS) for CREATE_ALWAYS and OPEN_ALWAYS.
+  if (disposition != OPEN_EXISTING) {
     int fd = openat(folder, name, flags | O_CREAT | O_EXCL, 0644);
     created = fd >= 0;
     if (fd >= 0 || disposition == CREATE_NEW || errno != EEXIST) return fd;
-    return openat(folder, name, flags);
   }
-  return openat(folder, name, disposition == OPEN_ALWAYS ? flags | O_CREAT : flags, 0644);
+  return openat(folder, name, flags);
 }
 
 class PosixFiles : public FileStore {
@@ -213,6 +214,7 @@ class PosixFiles : public FileStore {
       opened = NodeInfo();
       opened.kind = NodeKind::kFile;
       opened.identified = false;
+      opened.made = true;
     } else if (!Admit(fd, request, opened, error)) {
       return -1;
     }

@@ -219,6 +219,30 @@ TEST_F(PlatformContract, SearchForAMissingNameTellsWhetherItsFolderIsThere) {
   }
 }
 
+// CREATE_ALWAYS and OPEN_ALWAYS succeed either way and say with
+// ERROR_ALREADY_EXISTS that the file was there; on both stores.
+TEST_F(PlatformContract, OpeningAlwaysSaysWhetherTheFileWasThere) {
+  for (bool memory : {false, true}) {
+    if (memory) host::UseMemoryFiles();
+    ASSERT_TRUE(host::MakeFolders(Posix("temp")) && host::PutFile(Posix("temp/a.txt"), "a"));
+    for (DWORD disposition : {DWORD(CREATE_ALWAYS), DWORD(OPEN_ALWAYS)}) {
+      for (const char *name : {"C:\\temp\\a.txt", "C:\\temp\\new.txt"}) {
+        DeleteFileA("C:\\temp\\new.txt");
+        SetLastError(12345);
+        HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
+        DWORD expected = std::string(name).find("new") == std::string::npos
+                             ? DWORD(ERROR_ALREADY_EXISTS)
+                             : DWORD(0);
+        EXPECT_EQ(expected, GetLastError())
+            << name << " disposition " << disposition << (memory ? " in memory" : "");
+        CloseHandle(file);
+      }
+    }
+  }
+}
+
 TEST_F(PlatformContract, WaitsTakeOnlyTheEightClassicWakeBits) {
   // The cross compiler's QS_ALLINPUT for current Windows carries raw input,
   // touch and pointer bits that Windows 95 to 2000 do not know.
