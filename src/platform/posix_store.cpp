@@ -157,14 +157,14 @@ NodeInfo InfoOf(const struct stat &st) {
 // Opens `name` in the folder as the disposition asks, truncating nothing;
 // `created` tells that the open made the file. Not blocking: a pipe
 // without a writer would hang the open for ever (O_NONBLOCK means nothing
-// to a regular file, so it may stay). CREATE_ALWAYS first makes the file
-// anew, which needs no look before and nothing emptied after.
+// to a regular file, so it may stay). Every disposition that may create
+// tries to make the file anew first: a file made so needs no look before
+// and nothing emptied after, and whether it was there is what CreateFileA
+// reports (ERROR_ALREADY_EXISTS) for CREATE_ALWAYS and OPEN_ALWAYS.
 int OpenNode(int folder, const char *name, const OpenRequest &request, bool &created) {
   int flags = request.read && request.write ? O_RDWR : request.write ? O_WRONLY : O_RDONLY;
   flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   DWORD disposition = request.disposition;
-  // Creating first tells whether the file was there, which CreateFileA
-  // reports (ERROR_ALREADY_EXISTS) for CREATE_ALWAYS and OPEN_ALWAYS.
   if (disposition != OPEN_EXISTING) {
     int fd = openat(folder, name, flags | O_CREAT | O_EXCL, 0644);
     created = fd >= 0;

@@ -4,7 +4,6 @@
 // what fails goes to stderr in this tool's words, from the stub's verdict.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -35,11 +34,6 @@ const Option<ExtractionOptions> kExtractOptions[] = {
 
 std::pair<dev_t, ino_t> FileIdentity(const struct stat &info) { return {info.st_dev, info.st_ino}; }
 
-std::string LowerCase(std::string text) {
-  for (char &c : text) c = char(std::tolower((unsigned char)c));
-  return text;
-}
-
 // The package's program file and every numbered part beside it, and the
 // names they go by.
 struct PackageFiles {
@@ -56,7 +50,7 @@ struct PackageFiles {
     std::error_code ec;
     fs::path real = fs::canonical(path, ec);
     if (ec || info.st_nlink != 1) onlyOwnNames = false;
-    if (!ec) names.insert(LowerCase(real.filename().string()));
+    if (!ec) names.insert(FoldCase(real.filename().string()));
   }
 
   // A path whose last name is not a name of the package's files cannot be
@@ -73,7 +67,7 @@ struct PackageFiles {
       if (c >= 0x80 || c == '~') return true;
     }
     if (!name.empty() && (name.back() == '.' || name.back() == ' ')) return true;
-    return names.count(LowerCase(name)) > 0;
+    return names.count(FoldCase(name)) > 0;
   }
 };
 
