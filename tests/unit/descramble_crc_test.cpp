@@ -99,10 +99,10 @@ TEST_F(CrcTable, LongBuffersAgreeWithTheZipCrcAtEveryStartAndJoin) {
   PrepareProgram();
   Bytes data;
   for (int i = 0; i < 40000; ++i) data.push_back(uint8_t(i * 151 + (i >> 9) + 7));
-  // Around the least length folded without tables (4800 bytes), where the
-  // words carried forward fill one and two chunks of 1024 words exactly,
+  // Around the least length folded without tables (16 KiB), where the
+  // words carried forward fill two and three chunks of 1024 words exactly,
   // and several chunks with a ragged end.
-  const size_t lengths[] = {4799, 4800, 4807, 10591, 10592, 10600, 18784, 39990};
+  const size_t lengths[] = {16383, 16384, 16391, 18783, 18784, 18792, 26976, 39990};
   for (size_t start = 0; start < 8; ++start) {
     for (size_t length : lengths) {
       Bytes piece(data.begin() + long(start), data.begin() + long(start + length));
