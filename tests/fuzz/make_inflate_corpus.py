@@ -31,6 +31,9 @@ seeds = {
     "noise_fast": deflate(noise, 1),
     "mixed_filtered": deflate(text[:800] + noise[:100] + runs[:500], 6, zlib.Z_FILTERED),
 }
+# Output of some 50 KiB: whole windows, and final writes long enough for the
+# CRC-32's fold of long buffers.
+seeds["long_output"] = deflate(text * 20 + noise + text * 10)
 # Two blocks in one stream: a full flush ends the first one early.
 c = zlib.compressobj(6, zlib.DEFLATED, -15)
 seeds["two_blocks"] = c.compress(text[:500]) + c.flush(zlib.Z_FULL_FLUSH) + c.compress(runs[:300]) + c.flush()
