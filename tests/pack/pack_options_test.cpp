@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/progress.h"
+#include "cli/timely_lines.h"
 #include "pack_fixture.h"
 #include "package/reader.h"
 #include "zip/windows_names.h"
@@ -348,6 +349,45 @@ TEST(Progress, IsDrawnInPlaceOnlyWhenShown) {
   // Only the standard streams can be terminals; a captured stream never is.
   EXPECT_FALSE(vantrel_pack::ShowsProgress(hidden, false));
   EXPECT_FALSE(vantrel_pack::ShowsProgress(std::cerr, true));
+}
+
+// Member lines into a pipe: out at once after a quiet spell, held while
+// they come thick and fast, and never held longer than the next step of
+// the work a twentieth of a second on, or the end.
+TEST(TimelyLines, ReachTheStreamSoonWithoutAFlushPerLine) {
+  struct CountingBuffer : std::stringbuf {
+    int flushes = 0;
+    int sync() override {
+      ++flushes;
+      return 0;
+    }
+  } buffer;
+  std::ostream stream(&buffer);
+  double now = 10;
+  {
+    vantrel_pack::TimelyLines lines(stream, [&] { return now; });
+    lines.Written();
+    EXPECT_EQ(buffer.flushes, 1);  // the first line goes out at once
+    now = 10.01;
+    lines.Written();
+    now = 10.02;
+    lines.Tick();
+    EXPECT_EQ(buffer.flushes, 1);  // held
+    now = 10.08;
+    lines.Tick();
+    EXPECT_EQ(buffer.flushes, 2);  // held no longer
+    lines.Tick();
+    EXPECT_EQ(buffer.flushes, 2);  // nothing held, nothing to do
+    now = 10.09;
+    lines.Written();
+    lines.Finish();
+    EXPECT_EQ(buffer.flushes, 3);  // out before what follows
+    lines.Finish();
+    now = 10.10;
+    lines.Written();
+    EXPECT_EQ(buffer.flushes, 3);
+  }
+  EXPECT_EQ(buffer.flushes, 4);  // and at the end
 }
 
 TEST_F(PackTest, OptionValuesMayFollowAnEqualsSign) {

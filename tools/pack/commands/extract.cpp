@@ -12,6 +12,7 @@
 #include "cli/errors.h"
 #include "cli/progress.h"
 #include "cli/text.h"
+#include "cli/timely_lines.h"
 #include "commands.h"
 #include "core/package_layout.h"
 #include "extraction.h"
@@ -154,15 +155,20 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
   std::optional<std::string> password =
       PasswordFor(loaded.listing, options.password, loaded.codePage, err);
 
-  Progress progress(err, ShowsProgress(err, options.quiet), "extracting",
-                    UncompressedBytes(loaded.listing), loaded.listing.members.size());
+  const bool drawing = ShowsProgress(err, options.quiet);
+  Progress progress(err, drawing, "extracting", UncompressedBytes(loaded.listing),
+                    loaded.listing.members.size());
+  TimelyLines lines(out);
   uint64_t done = 0;
   const std::map<uint64_t, const WalkedMember *> listed = ListedByOffset(loaded.listing);
   StubSession::Extraction how;
   how.folder = folder;
   how.password = password;
   how.namesCodePage = loaded.codePage;
-  how.onBytesWritten = [&progress](uint64_t bytes) { progress.AddBytes(bytes); };
+  how.onBytesWritten = [&progress, &lines](uint64_t bytes) {
+    progress.AddBytes(bytes);
+    lines.Tick();
+  };
   how.onMember = [&](const StubMember &member) {
     if (member.verdict != kMemberExtracted) return;
     progress.SetMembersDone(++done);
@@ -171,10 +177,18 @@ int RunExtract(const std::vector<std::string> &args, std::ostream &out, std::ost
     auto known = listed.find(member.headerOffset);
     WalkedMember shown =
         known != listed.end() ? *known->second : ViewMember(*loaded.view.bytes, member);
-    out << Action(shown) << PathIn(folder, shown, loaded.codePage) << "\n" << std::flush;
+    out << Action(shown) << PathIn(folder, shown, loaded.codePage) << "\n";
+    // Beside the progress line, which is drawn again at once, every line
+    // must be out first.
+    if (drawing) {
+      out << std::flush;
+    } else {
+      lines.Written();
+    }
   };
   StubWalk walk;
   bool extracted = loaded.view.session->ExtractArchive(how, walk);
+  lines.Finish();
   progress.Finish();
   if (extracted) return 0;
   for (const std::string &failure : ExtractionFailures(ViewWalk(*loaded.view.bytes, walk))) {
