@@ -148,7 +148,7 @@ __attribute__((always_inline)) inline DWORD SubtableEntry(const DWORD *table, DW
 // The fast loop: decodes while `next` is before `inputLimit` and the output
 // before `outputLimit`, then returns kGoOn; or returns the status that ends
 // the block. Every pass starts with a refilled buffer and the entry of the
-// next symbol looked up already. The comments count bits for 10 root bits
+// next symbol looked up already. The comments count bits for 11 root bits
 // of literals and lengths and 8 of distances (the static_asserts above hold
 // it for the tables' sizes): a refill leaves kRefillBits (56, or 24 in a
 // 32-bit buffer) valid, and the whole word holds real bits, so a lookup may
@@ -161,7 +161,7 @@ __attribute__((always_inline)) inline int DecodeFastWith(Decoding &d, const DWOR
   DWORD entry = literals[d.bits & kLiteralMask];
   do {
     BitWord before = d.bits;
-    Consume(d, entry);  // a root code and at most 5 extra bits: 15 bits
+    Consume(d, entry);  // a root code and at most 5 extra bits: 16 bits
     if (EntryIsLiteral(entry)) {
       // Literals come in runs. A 64-bit buffer holds the bits of three
       // literals and of whatever follows them; each next entry is consumed
@@ -169,21 +169,21 @@ __attribute__((always_inline)) inline int DecodeFastWith(Decoding &d, const DWOR
       // the length path below after a refill. A 32-bit buffer takes one
       // literal per pass.
       PutLiteral(d, entry);
-      entry = literals[d.bits & kLiteralMask];  // 20 bits read
+      entry = literals[d.bits & kLiteralMask];  // 22 bits read
       if (!kWide) {
         RefillFromWord(d.bits, d.count, d.next);
         continue;
       }
       before = d.bits;
-      Consume(d, entry);  // 25 bits consumed
+      Consume(d, entry);  // 27 bits consumed
       if (EntryIsLiteral(entry)) {
         PutLiteral(d, entry);
-        entry = literals[d.bits & kLiteralMask];  // 30 bits read
+        entry = literals[d.bits & kLiteralMask];  // 33 bits read
         before = d.bits;
-        Consume(d, entry);  // 35 bits consumed
+        Consume(d, entry);  // 38 bits consumed
         if (EntryIsLiteral(entry)) {
           PutLiteral(d, entry);
-          entry = literals[d.bits & kLiteralMask];  // 40 bits read
+          entry = literals[d.bits & kLiteralMask];  // 44 bits read
           RefillFromWord(d.bits, d.count, d.next);
           continue;
         }
@@ -200,7 +200,7 @@ __attribute__((always_inline)) inline int DecodeFastWith(Decoding &d, const DWOR
       Consume(d, entry);  // the rest of a code of at most 15 bits, 5 extra bits: 20
       if (EntryIsLiteral(entry)) {
         PutLiteral(d, entry);
-        entry = literals[d.bits & kLiteralMask];  // 25 bits read
+        entry = literals[d.bits & kLiteralMask];  // 26 bits read
         RefillFromWord(d.bits, d.count, d.next);
         continue;
       }
@@ -225,7 +225,7 @@ __attribute__((always_inline)) inline int DecodeFastWith(Decoding &d, const DWOR
     before = d.bits;
     Consume(d, entry);  // 20 + 28 = 48 bits consumed (32-bit: 21 since a refill)
     unsigned distance = EntryValue(entry) + EntryExtra(entry, before);
-    entry = literals[d.bits & kLiteralMask];  // 58 bits read (32-bit: 31)
+    entry = literals[d.bits & kLiteralMask];  // 59 bits read (32-bit: 32)
     RefillFromWord(d.bits, d.count, d.next);
     if (Unlikely(Copy(d, distance, length) != kGoOn)) return kStatusInvalidCode;
   } while (d.out < outputLimit && d.next < inputLimit);
