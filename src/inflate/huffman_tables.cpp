@@ -52,7 +52,9 @@ static CodeShape ShapeOf(const unsigned *ofLength) {
 
 // Step 3, sorting: the symbols that have a code, by code length and by
 // symbol within a length, which is the order canonical codes are handed out
-// in. Returns how many there are.
+// in. Returns how many there are. The symbols without a code go after
+// them, so that every symbol is stored without a test: which symbols have
+// a code follows no pattern a branch could predict.
 static unsigned SortSymbols(const BYTE *lengths, unsigned count, const unsigned *ofLength,
                             WORD *sorted) {
   unsigned start[kMaxCodeBits + 2];
@@ -60,23 +62,27 @@ static unsigned SortSymbols(const BYTE *lengths, unsigned count, const unsigned 
   for (unsigned length = 1; length <= kMaxCodeBits; ++length) {
     start[length + 1] = start[length] + ofLength[length];
   }
+  unsigned coded = start[kMaxCodeBits + 1];
+  start[0] = coded;
   for (unsigned symbol = 0; symbol < count; ++symbol) {
-    if (lengths[symbol]) sorted[start[lengths[symbol]]++] = (WORD)symbol;
+    sorted[start[lengths[symbol]]++] = (WORD)symbol;
   }
-  return start[kMaxCodeBits + 1];
+  return coded;
 }
 
 // The code after `code` (both of `length` bits), kept bit-reversed: the
 // stream sends a code's most significant bit first, and the table is
 // indexed with the bits in the order they arrive. Moving on to a longer
 // length appends zero bits, which the reversed form keeps as it is.
+// Adding one turns the lowest zero bit of the unreversed code to one and
+// the ones below it to zeros: here the highest zero bit of the `length`
+// bits, and the bits above it, found without a loop whose length a branch
+// would have to guess. (After the last code of a complete code, all ones,
+// the result means nothing and is not used.)
 static unsigned NextCode(unsigned code, unsigned length) {
-  unsigned bit = 1u << (length - 1);
-  while (code & bit) {
-    code ^= bit;
-    bit >>= 1;
-  }
-  return code ^ bit;
+  unsigned zeros = (code ^ ((1u << length) - 1)) | 1;
+  unsigned bit = 1u << (31 - __builtin_clz(zeros));
+  return (code & (bit - 1)) | bit;
 }
 
 // Writes `entry` at `first` and every `stride` entries after it, up to `size`:
