@@ -80,8 +80,8 @@ enum : unsigned {
 };
 
 // Fills `table` (capacity `capacity` entries) for the `count` code lengths at
-// `lengths` (each 0..15, 0 = no code), with `rootBits` root bits. Writes
-// nothing for an oversubscribed code.
+// `lengths` (each 0..15, 0 = no code; `count` at most kMaxLiteralSymbols),
+// with `rootBits` root bits. Writes nothing for an oversubscribed code.
 CodeShape BuildHuffmanTable(const BYTE *lengths, unsigned count, CodeKind kind, DWORD *table,
                             unsigned rootBits, unsigned capacity);
 
